@@ -1,0 +1,59 @@
+#include "core/launcher.h"
+
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <unistd.h>
+
+#include "apps/catalog.h"
+#include "core/clock.h"
+#include "core/log.h"
+#include "hw/keys.h"
+
+LauncherState g_launcher;
+
+namespace {
+
+constexpr const char* BANNER = "VornaX-Launcher v1.4.1 started (adc=%d yoff=%d fb=%d)\n";
+
+// Runs on top of whatever the loop was doing and ends the process at once, without exit
+// handlers: nothing here may depend on state the loop was in the middle of changing.
+void on_terminate(int) { _exit(0); }
+
+void handle_key_event(int32_t event, int32_t duration_ms) {
+    (void)event;
+    (void)duration_ms;
+}
+
+void loop_pass() {
+    int32_t duration_ms = 0;
+    const int32_t event = keys_poll(&duration_ms);
+    if (event != 0) handle_key_event(event, duration_ms);
+    sleep_us(g_launcher.ui_state == UI_IDLE ? POLL_IDLE_US : POLL_ACTIVE_US);
+}
+
+} // namespace
+
+int menu_requested(int argc, const char* const* argv) {
+    return argc > 1 && argv[1] != nullptr && std::strcmp(argv[1], MENU_ARG) == 0 ? 1 : 0;
+}
+
+int launcher_main(int argc, const char* const* argv) {
+    setvbuf(stdout, nullptr, _IOLBF, 0);
+    const int want_menu = menu_requested(argc, argv);
+    (void)want_menu;
+
+    signal(SIGTERM, on_terminate);
+    signal(SIGINT, on_terminate);
+    signal(SIGCHLD, SIG_DFL);
+
+    if (keys_open() < 0) {
+        log_line("keys: ADC open fail — launcher martwy na wejsciu\n");
+        return 1;
+    }
+    log_line(BANNER, keys_ready(), 0, 0);
+    scan_apps(g_launcher.mode);
+    log_line("scan done: %d apps (mode=%d)\n", g_apps.count, g_launcher.mode);
+
+    for (;;) loop_pass();
+}

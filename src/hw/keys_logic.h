@@ -1,0 +1,53 @@
+#pragma once
+#include <cstdint>
+
+// Decisions of the button reader that depend only on their inputs: the ADC scale, the
+// voltage bands of the resistor ladder and the three-sample debouncer.
+
+enum KeyCode : int32_t {
+    KEY_UP = 0,
+    KEY_DOWN = 1,
+    KEY_2 = 2,
+    KEY_3 = 3,
+    KEY_MIDDLE = 4,
+    KEY_5 = 5,
+    KEY_PLAY = 6,
+    KEY_BACK = 7,
+    KEY_NONE = 8,
+};
+
+constexpr uint32_t ADC_FULL_SCALE_MV = 1800;
+constexpr uint32_t ADC_FULL_SCALE_COUNTS = 1020;
+constexpr uint32_t KEY_MIN_MV = 200;
+constexpr uint32_t KEY_MAX_MV = 1900;
+constexpr int32_t KEY_BAND_HALF_MV = 100;
+
+struct KeyBand {
+    int32_t code;
+    int32_t centre_mv;
+};
+constexpr int KEY_BAND_COUNT = 8;
+// Lookup order of the bands; they do not overlap, so the order only fixes the walk.
+constexpr KeyBand KEY_BANDS[KEY_BAND_COUNT] = {
+    {KEY_PLAY, 400}, {KEY_BACK, 600},   {KEY_UP, 800},     {KEY_DOWN, 1600},
+    {KEY_3, 1200},   {KEY_2, 1000},     {KEY_MIDDLE, 1400}, {KEY_5, 1800},
+};
+
+// Converts a raw conversion result to millivolts, truncating. The product is taken in 64
+// bits: a corrupted sample register must read as no button, not wrap into a band.
+uint32_t keys_raw_to_mv(uint32_t raw);
+
+// The KeyCode whose band holds `mv`, or KEY_NONE.
+int32_t keys_classify_mv(uint32_t mv);
+
+// Debounce state: a reading becomes stable on its third consecutive identical sample.
+struct KeyDebounce {
+    int32_t last = KEY_NONE;
+    int32_t repeat = 0;
+    int32_t stable = KEY_NONE;
+    int32_t press_ms = 0;
+};
+
+// Feeds one classified sample (or -1 for a rejected one). Returns 0, a press (code + 1) or a
+// release (~code). The clock is read only when an event is produced.
+int32_t keys_debounce(KeyDebounce* d, int32_t code, int32_t (*clock)(), int32_t* duration_ms);
