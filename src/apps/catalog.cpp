@@ -70,7 +70,8 @@ void scan_apps_in(AppTable* table, const char* dir, int32_t video_mode) {
 
         AppEntry* e = &table->entries[table->count];
         std::memset(e, 0, sizeof *e);
-        std::memcpy(e->name, de->d_name, std::strlen(de->d_name)); // at most 39 bytes, checked above
+        std::memcpy(e->name, de->d_name,
+                    std::strlen(de->d_name)); // at most 39 bytes, checked above
         e->modes = APP_MODE_NORMAL;
         e->version[0] = '1';
         std::snprintf(path, sizeof path, "%s/%s/manifest", dir, de->d_name);
@@ -85,4 +86,6 @@ void scan_apps_in(AppTable* table, const char* dir, int32_t video_mode) {
     clamp_selection(table);
 }
 
-void scan_apps(int32_t video_mode) { scan_apps_in(&g_apps, APPS_DIR, video_mode); }
+void scan_apps(int32_t video_mode) {
+    scan_apps_in(&g_apps, APPS_DIR, video_mode);
+}

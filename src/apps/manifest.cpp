@@ -9,7 +9,9 @@ struct KeyRule {
     size_t key_len;
 };
 
-bool is_separator(char c) { return c == ',' || c == ' ' || c == '\t'; }
+bool is_separator(char c) {
+    return c == ',' || c == ' ' || c == '\t';
+}
 
 // True when `text` begins with `word` followed by the end, a TAB, a comma or a space.
 bool starts_with_word(const char* text, const char* word, size_t len) {
@@ -43,7 +45,8 @@ uint32_t parse_modes(const char* text) {
     static constexpr Word WORDS[] = {
         {"normal", 6, APP_MODE_NORMAL}, {"av", 2, APP_MODE_AV}, {"hdmi", 4, APP_MODE_HDMI}};
     for (;;) {
-        while (is_separator(*p)) ++p;
+        while (is_separator(*p))
+            ++p;
         if (*p == '\0') break;
         bool matched = false;
         for (const Word& w : WORDS) {
@@ -56,7 +59,8 @@ uint32_t parse_modes(const char* text) {
         }
         if (!matched) {
             // An unknown token runs to the next comma: spaces and TABs do not end it.
-            while (*p != '\0' && *p != ',') ++p;
+            while (*p != '\0' && *p != ',')
+                ++p;
         }
     }
     return bits == 0 ? APP_MODE_NORMAL : bits;
@@ -64,10 +68,14 @@ uint32_t parse_modes(const char* text) {
 
 int32_t app_allowed_in_mode(uint32_t modes, int32_t video_mode) {
     switch (video_mode) {
-    case 1: return (modes & APP_MODE_NORMAL) ? 1 : 0;
-    case 2: return (modes & APP_MODE_HDMI) ? 1 : 0;
-    case 3: return (modes & APP_MODE_AV) ? 1 : 0;
-    default: return 0;
+    case 1:
+        return (modes & APP_MODE_NORMAL) ? 1 : 0;
+    case 2:
+        return (modes & APP_MODE_HDMI) ? 1 : 0;
+    case 3:
+        return (modes & APP_MODE_AV) ? 1 : 0;
+    default:
+        return 0;
     }
 }
 
@@ -77,9 +85,15 @@ void manifest_apply_line(AppEntry* entry, const char* line) {
         if (std::strncmp(line, KEYS[k].key, KEYS[k].key_len) != 0) continue;
         const char* value = line + KEYS[k].key_len;
         switch (k) {
-        case 0: copy_value(entry->desc, sizeof entry->desc, value); break;
-        case 1: copy_value(entry->version, sizeof entry->version, value); break;
-        case 2: copy_value(entry->args, sizeof entry->args, value); break;
+        case 0:
+            copy_value(entry->desc, sizeof entry->desc, value);
+            break;
+        case 1:
+            copy_value(entry->version, sizeof entry->version, value);
+            break;
+        case 2:
+            copy_value(entry->args, sizeof entry->args, value);
+            break;
         default: {
             char modes[MANIFEST_MODES_BYTES];
             copy_value(modes, sizeof modes, value);
@@ -92,5 +106,6 @@ void manifest_apply_line(AppEntry* entry, const char* line) {
 
 void manifest_read(AppEntry* entry, FILE* file) {
     char line[MANIFEST_LINE_BYTES];
-    while (std::fgets(line, sizeof line, file) != nullptr) manifest_apply_line(entry, line);
+    while (std::fgets(line, sizeof line, file) != nullptr)
+        manifest_apply_line(entry, line);
 }

@@ -18,7 +18,9 @@ constexpr const char* BANNER = "VornaX-Launcher v1.4.1 started (adc=%d yoff=%d f
 
 // Runs on top of whatever the loop was doing and ends the process at once, without exit
 // handlers: nothing here may depend on state the loop was in the middle of changing.
-void on_terminate(int) { _exit(0); }
+void on_terminate(int) {
+    _exit(0);
+}
 
 void handle_key_event(int32_t event, int32_t duration_ms) {
     (void)event;
@@ -55,5 +57,6 @@ int launcher_main(int argc, const char* const* argv) {
     scan_apps(g_launcher.mode);
     log_line("scan done: %d apps (mode=%d)\n", g_apps.count, g_launcher.mode);
 
-    for (;;) loop_pass();
+    for (;;)
+        loop_pass();
 }

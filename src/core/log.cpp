@@ -28,6 +28,7 @@ void log_line(const char* fmt, ...) {
     const int n = vsnprintf(buf, sizeof buf, fmt, ap);
     va_end(ap);
     if (n < 0) return;
-    const size_t len = static_cast<size_t>(n) < sizeof buf ? static_cast<size_t>(n) : sizeof buf - 1;
+    const size_t len =
+        static_cast<size_t>(n) < sizeof buf ? static_cast<size_t>(n) : sizeof buf - 1;
     log_bytes(buf, len);
 }

@@ -1,3 +1,5 @@
 #include "core/launcher.h"
 
-int main(int argc, char** argv) { return launcher_main(argc, argv); }
+int main(int argc, char** argv) {
+    return launcher_main(argc, argv);
+}

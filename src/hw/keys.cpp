@@ -25,7 +25,9 @@ volatile uint32_t* reg(void* base, uint32_t offset) {
     return reinterpret_cast<volatile uint32_t*>(static_cast<char*>(base) + offset);
 }
 
-bool low_byte_is(uint32_t word, uint32_t value) { return (word & 0xFFu) == value; }
+bool low_byte_is(uint32_t word, uint32_t value) {
+    return (word & 0xFFu) == value;
+}
 
 } // namespace
 
@@ -48,7 +50,9 @@ int keys_open() {
     return 0;
 }
 
-int keys_ready() { return g_keys.ready; }
+int keys_ready() {
+    return g_keys.ready;
+}
 
 int32_t keys_sample() {
     if (g_keys.ready != 1) return KEY_NONE;

@@ -29,8 +29,8 @@ struct KeyBand {
 constexpr int KEY_BAND_COUNT = 8;
 // Lookup order of the bands; they do not overlap, so the order only fixes the walk.
 constexpr KeyBand KEY_BANDS[KEY_BAND_COUNT] = {
-    {KEY_PLAY, 400}, {KEY_BACK, 600},   {KEY_UP, 800},     {KEY_DOWN, 1600},
-    {KEY_3, 1200},   {KEY_2, 1000},     {KEY_MIDDLE, 1400}, {KEY_5, 1800},
+    {KEY_PLAY, 400}, {KEY_BACK, 600}, {KEY_UP, 800},      {KEY_DOWN, 1600},
+    {KEY_3, 1200},   {KEY_2, 1000},   {KEY_MIDDLE, 1400}, {KEY_5, 1800},
 };
 
 // Converts a raw conversion result to millivolts, truncating. The product is taken in 64

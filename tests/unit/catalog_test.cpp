@@ -35,7 +35,8 @@ TEST(AppName, Filter) {
         {"vornax-launcher", 1},
         {"VornaX-Launcher2", 1},
     };
-    for (const Case& c : cases) EXPECT_EQ(app_name_acceptable(c.name.c_str()), c.want) << c.name;
+    for (const Case& c : cases)
+        EXPECT_EQ(app_name_acceptable(c.name.c_str()), c.want) << c.name;
 }
 
 class Scan : public ::testing::Test {
@@ -56,7 +57,8 @@ class Scan : public ::testing::Test {
 
     std::set<std::string> names() const {
         std::set<std::string> out;
-        for (int i = 0; i < table_.count; ++i) out.insert(table_.entries[i].name);
+        for (int i = 0; i < table_.count; ++i)
+            out.insert(table_.entries[i].name);
         return out;
     }
 
@@ -84,7 +86,8 @@ TEST_F(Scan, SkipsWhatIsNotAnApp) {
 }
 
 TEST_F(Scan, SixteenAtMostAndEntriesAreFilled) {
-    for (int i = 0; i < 20; ++i) app("app" + std::to_string(i), "desc=n" + std::to_string(i) + "\n");
+    for (int i = 0; i < 20; ++i)
+        app("app" + std::to_string(i), "desc=n" + std::to_string(i) + "\n");
     scan(1);
     ASSERT_EQ(table_.count, MAX_APPS);
     for (int i = 0; i < table_.count; ++i) {
@@ -130,10 +133,9 @@ TEST_F(Scan, StaleFieldsDoNotSurviveARescan) {
 }
 
 TEST_F(Scan, SelectionIsKeptInRange) {
-    for (const char* n : {"a", "b", "c"}) app(n);
-    const struct {
-        int32_t before, after;
-    } cases[] = {{5, 2}, {1, 1}, {-3, 0}, {2, 2}};
+    for (const char* n : {"a", "b", "c"})
+        app(n);
+    const struct { int32_t before, after; } cases[] = {{5, 2}, {1, 1}, {-3, 0}, {2, 2}};
     for (const auto& c : cases) {
         table_.selected = c.before;
         scan(1);

@@ -15,13 +15,12 @@ TEST(Clock, ElapsedAcrossTheWrap) {
     struct Case {
         int32_t since, now, want;
     } cases[] = {
-        {1000, 1450, 450},
-        {INT32_MAX - 100, INT32_MIN + 399, 500},
+        {1000, 1450, 450},          {INT32_MAX - 100, INT32_MIN + 399, 500},
         {-1, 1499, 1500}, // a hold that began at the reading -1
-        {INT32_MIN, INT32_MAX, -1},
-        {5, 3, -2},
+        {INT32_MIN, INT32_MAX, -1}, {5, 3, -2},
     };
-    for (const Case& c : cases) EXPECT_EQ(ms_elapsed(c.now, c.since), c.want) << c.since;
+    for (const Case& c : cases)
+        EXPECT_EQ(ms_elapsed(c.now, c.since), c.want) << c.since;
 }
 
 TEST(Clock, SleepLastsAtLeastItsSpan) {

@@ -17,9 +17,10 @@ TEST(KeyBands, RawCountsToButtons) {
         {0, 0, KEY_NONE},       {113, 199, KEY_NONE},  {114, 201, KEY_NONE},
         {169, 298, KEY_NONE},   {170, 300, KEY_PLAY},  {283, 499, KEY_PLAY},
         {284, 501, KEY_BACK},   {397, 700, KEY_UP},    {510, 900, KEY_2},
-        {623, 1099, KEY_2},     {624, 1101, KEY_3},{737, 1300, KEY_MIDDLE}, {850, 1500, KEY_DOWN},
-        {907, 1600, KEY_DOWN},  {964, 1701, KEY_5},    {1020, 1800, KEY_5},
-        {1076, 1898, KEY_5},    {1077, 1900, KEY_NONE}, {1078, 1902, KEY_NONE},
+        {623, 1099, KEY_2},     {624, 1101, KEY_3},    {737, 1300, KEY_MIDDLE},
+        {850, 1500, KEY_DOWN},  {907, 1600, KEY_DOWN}, {964, 1701, KEY_5},
+        {1020, 1800, KEY_5},    {1076, 1898, KEY_5},   {1077, 1900, KEY_NONE},
+        {1078, 1902, KEY_NONE},
     };
     for (const Band& b : cases) {
         EXPECT_EQ(keys_raw_to_mv(b.raw), b.mv) << "raw " << b.raw;
@@ -141,10 +142,12 @@ TEST(Debounce, DurationAcrossTheClockWrap) {
 TEST(Debounce, NoDurationPointerMeansNoClockOnRelease) {
     KeyDebounce d;
     g_clock_reads = 0;
-    for (int i = 0; i < 3; ++i) keys_debounce(&d, KEY_BACK, fake_clock, nullptr);
+    for (int i = 0; i < 3; ++i)
+        keys_debounce(&d, KEY_BACK, fake_clock, nullptr);
     EXPECT_EQ(g_clock_reads, 1); // the press time
     int32_t last = 0;
-    for (int i = 0; i < 3; ++i) last = keys_debounce(&d, KEY_NONE, fake_clock, nullptr);
+    for (int i = 0; i < 3; ++i)
+        last = keys_debounce(&d, KEY_NONE, fake_clock, nullptr);
     EXPECT_EQ(last, ~KEY_BACK);
     EXPECT_EQ(g_clock_reads, 1);
 }

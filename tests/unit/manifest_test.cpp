@@ -12,13 +12,28 @@ TEST(ParseModes, Tokens) {
         const char* text;
         uint32_t want;
     } cases[] = {
-        {"normal,hdmi", 5},  {"hdmi", 4},          {"av", 2},          {"normal av", 3},
-        {"", 1},             {nullptr, 1},         {"HDMI", 1},        {"normalx,av", 2},
-        {"foo hdmi", 1},     {"foo,hdmi", 4},      {" , av ,, ", 2},   {"av\thdmi", 6},
-        {"hdmi,av,normal", 7}, {"normal", 1},      {"avx hdmi,av", 2}, {"a", 1},
-        {"hdmix", 1},        {"av,", 2},           {",,,", 1},
+        {"normal,hdmi", 5},
+        {"hdmi", 4},
+        {"av", 2},
+        {"normal av", 3},
+        {"", 1},
+        {nullptr, 1},
+        {"HDMI", 1},
+        {"normalx,av", 2},
+        {"foo hdmi", 1},
+        {"foo,hdmi", 4},
+        {" , av ,, ", 2},
+        {"av\thdmi", 6},
+        {"hdmi,av,normal", 7},
+        {"normal", 1},
+        {"avx hdmi,av", 2},
+        {"a", 1},
+        {"hdmix", 1},
+        {"av,", 2},
+        {",,,", 1},
     };
-    for (const Case& c : cases) EXPECT_EQ(parse_modes(c.text), c.want) << (c.text ? c.text : "(null)");
+    for (const Case& c : cases)
+        EXPECT_EQ(parse_modes(c.text), c.want) << (c.text ? c.text : "(null)");
 }
 
 TEST(AllowedInMode, BitOrderIsNotModeOrder) {
@@ -28,7 +43,7 @@ TEST(AllowedInMode, BitOrderIsNotModeOrder) {
         int32_t mode;
         int32_t want;
     } cases[] = {
-        {1, 1, 1}, {1, 2, 0}, {1, 3, 0}, {2, 3, 1}, {2, 2, 0}, {4, 2, 1}, {4, 3, 0},
+        {1, 1, 1}, {1, 2, 0}, {1, 3, 0},  {2, 3, 1}, {2, 2, 0}, {4, 2, 1}, {4, 3, 0},
         {7, 0, 0}, {7, 4, 0}, {7, -1, 0}, {7, 1, 1}, {7, 2, 1}, {7, 3, 1},
     };
     for (const Case& c : cases)
@@ -70,7 +85,8 @@ TEST(Manifest, ValuesAreCutAtControlBytesNotTrimmed) {
         {"desc=kept\ndesc=\n", ""},
         {"# desc=comment\nunknown=1\n\n", ""},
     };
-    for (const Case& c : cases) EXPECT_STREQ(parse(c.text).desc, c.desc) << c.text;
+    for (const Case& c : cases)
+        EXPECT_STREQ(parse(c.text).desc, c.desc) << c.text;
 }
 
 TEST(Manifest, FieldsAndDefaults) {
@@ -87,8 +103,8 @@ TEST(Manifest, FieldsAndDefaults) {
 
 TEST(Manifest, LongValuesAreTruncatedToTheirFields) {
     const std::string long_value(300, 'x');
-    const AppEntry e = parse("desc=" + long_value + "\nversion=" + long_value + "\nargs=" +
-                             long_value + "\n");
+    const AppEntry e =
+        parse("desc=" + long_value + "\nversion=" + long_value + "\nargs=" + long_value + "\n");
     EXPECT_EQ(std::strlen(e.desc), 95u);
     EXPECT_EQ(std::strlen(e.version), 15u);
     EXPECT_EQ(std::strlen(e.args), 127u);

@@ -1,0 +1,366 @@
+#include "board/board.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+#include "board_paths.h"
+
+namespace fs = std::filesystem;
+
+namespace vxboard {
+
+namespace {
+
+constexpr const char* SANDBOX_APPS_DIR = "/record/vorna-x/apps";
+constexpr const char* ARM_SYSROOT = "/usr/arm-linux-gnueabihf";
+// ADC counts at the centre of each button's band, indexed by key code (1020 counts = 1.8 V).
+constexpr uint32_t KEY_CENTRE_MV[8] = {800, 1600, 1000, 1200, 1400, 1800, 400, 600};
+
+[[noreturn]] void fail(const std::string& what) {
+    throw std::runtime_error(what + ": " + std::strerror(errno));
+}
+
+std::string env_or(const char* name, const std::string& fallback) {
+    const char* v = std::getenv(name);
+    return v && *v ? std::string(v) : fallback;
+}
+
+void* map_file(const std::string& path, uint64_t size, uint64_t offset, uint64_t len) {
+    const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0) fail("open " + path);
+    if (ftruncate(fd, static_cast<off_t>(size)) != 0) fail("truncate " + path);
+    void* p =
+        mmap(nullptr, len, PROT_READ | PROT_WRITE, MAP_SHARED, fd, static_cast<off_t>(offset));
+    close(fd);
+    if (p == MAP_FAILED) fail("mmap " + path);
+    return p;
+}
+
+std::string read_small(const std::string& path) {
+    std::ifstream in(path);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+std::string ns_link(pid_t pid) {
+    char buf[128];
+    const std::string link = "/proc/" + std::to_string(pid) + "/ns/pid";
+    const ssize_t n = readlink(link.c_str(), buf, sizeof buf - 1);
+    if (n < 0) return {};
+    return std::string(buf, static_cast<size_t>(n));
+}
+
+// The last NSpid field (the pid inside the innermost namespace), or -1.
+pid_t innermost_pid(const std::string& status) {
+    const auto at = status.find("NSpid:");
+    if (at == std::string::npos) return -1;
+    std::istringstream line(status.substr(at + 6, status.find('\n', at) - at - 6));
+    pid_t last = -1;
+    for (pid_t v; line >> v;)
+        last = v;
+    return last;
+}
+
+// Root file system of the sandbox: the host's system directories read-only, merged-/usr
+// links kept as links.
+void add_system_dirs(std::vector<std::string>& a) {
+    for (const char* dir : {"/usr", "/etc", "/bin", "/sbin", "/lib", "/lib32", "/lib64"}) {
+        struct stat st {};
+        if (lstat(dir, &st) != 0) continue;
+        if (S_ISLNK(st.st_mode)) {
+            a.insert(a.end(), {"--symlink", fs::read_symlink(dir).string(), dir});
+        } else {
+            a.insert(a.end(), {"--ro-bind", dir, dir});
+        }
+    }
+}
+
+} // namespace
+
+Target target_from_env() {
+    const std::string t = env_or("VX_TARGET", "host");
+    if (t == "armhf") return Target::Arm;
+    if (t == "armhf-static") return Target::ArmStatic;
+    return Target::Host;
+}
+
+Artefacts artefacts_for(Target target) {
+    Artefacts a;
+    a.init = VX_BOARD_INIT_PATH;
+    if (target == Target::Host) {
+        a.launcher = env_or("VX_LAUNCHER", VX_HOST_LAUNCHER_PATH);
+        a.preload = env_or("VX_PRELOAD", VX_HOST_PRELOAD_PATH);
+        return a;
+    }
+    const std::string dir = env_or("VX_ARMHF_DIR", VX_ARMHF_BUILD_DIR);
+    a.emulator = {"qemu-arm", "-L", ARM_SYSROOT};
+    if (target == Target::Arm) {
+        a.launcher = dir + "/src/vornax-launcher-dyn";
+        a.preload = dir + "/sim/libvx-preload.so";
+        a.emulator.insert(a.emulator.end(), {"-E", "LD_PRELOAD=" + a.preload});
+    } else {
+        a.launcher = dir + "/src/vornax-launcher";
+    }
+    return a;
+}
+
+uint32_t Board::raw_for_key(int key_code) {
+    if (key_code < 0 || key_code > 7) return 0;
+    // Round up so that the launcher's truncating conversion lands on the centre.
+    return (KEY_CENTRE_MV[key_code] * 1020 + 1799) / 1800;
+}
+
+Board::Board(BoardConfig config)
+    : config_(std::move(config)), target_(config_.target.value_or(target_from_env())) {}
+
+Board::~Board() {
+    stop();
+}
+
+void Board::start() {
+    char tmpl[] = "/tmp/vx-board-XXXXXX";
+    if (mkdtemp(tmpl) == nullptr) fail("mkdtemp");
+    work_ = tmpl;
+    fs::create_directories(work_ + "/tmp");
+
+    state_ = static_cast<BoardState*>(
+        map_file(work_ + "/state", BOARD_STATE_BYTES, 0, BOARD_STATE_BYTES));
+    std::memset(static_cast<void*>(state_), 0, sizeof(BoardState));
+    state_->version = BOARD_VERSION;
+    state_->magic = BOARD_MAGIC;
+
+    adc_map_ =
+        map_file(work_ + "/mem", ADC_PAGE_PHYS + ADC_PAGE_BYTES, ADC_PAGE_PHYS, ADC_PAGE_BYTES);
+    adc_ = static_cast<volatile uint32_t*>(adc_map_);
+
+    const Artefacts art = artefacts_for(target_);
+    std::vector<std::string> a = {"bwrap",         "--die-with-parent",
+                                  "--unshare-pid", "--as-pid-1",
+                                  "--unshare-ipc", "--unshare-uts",
+                                  "--clearenv",    "--setenv",
+                                  "PATH",          "/usr/bin:/bin:/usr/sbin:/sbin"};
+    add_system_dirs(a);
+    for (const std::string& f : {art.launcher, art.preload, art.init}) {
+        if (f.empty()) continue;
+        const std::string d = fs::path(f).parent_path().string();
+        a.insert(a.end(), {"--ro-bind", d, d});
+    }
+    a.insert(a.end(),
+             {"--proc", "/proc", "--dev", "/dev", "--tmpfs", "/run", "--dir", "/run/vx-board",
+              "--bind", work_ + "/state", BOARD_STATE_PATH, "--bind", work_ + "/tmp", "/tmp"});
+    if (config_.with_apps && !config_.apps_dir.empty())
+        a.insert(a.end(), {"--bind", fs::absolute(config_.apps_dir).string(), SANDBOX_APPS_DIR});
+    if (config_.with_mem) a.insert(a.end(), {"--bind", work_ + "/mem", "/dev/mem"});
+
+    int info[2], err[2];
+    if (pipe2(info, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) fail("pipe");
+    a.insert(a.end(), {"--info-fd", std::to_string(info[1]), "--chdir", "/", art.init});
+    if (config_.with_service) a.push_back("--service");
+    if (target_ == Target::Host) a.insert(a.end(), {"--preload", art.preload});
+    a.push_back("--");
+    a.insert(a.end(), art.emulator.begin(), art.emulator.end());
+    a.push_back(art.launcher);
+    a.insert(a.end(), config_.args.begin(), config_.args.end());
+
+    std::vector<char*> argv;
+    for (std::string& s : a)
+        argv.push_back(s.data());
+    argv.push_back(nullptr);
+
+    const pid_t pid = fork();
+    if (pid < 0) fail("fork");
+    if (pid == 0) {
+        const int null_fd = open("/dev/null", O_RDWR);
+        dup2(null_fd, 0);
+        dup2(null_fd, 1);
+        dup2(err[1], 2);
+        fcntl(info[1], F_SETFD, 0);
+        execvp("bwrap", argv.data());
+        _exit(127);
+    }
+    bwrap_pid_ = pid;
+    close(info[1]);
+    close(err[1]);
+    err_fd_ = err[0];
+
+    std::string json;
+    char buf[256];
+    for (ssize_t n; (n = read(info[0], buf, sizeof buf)) != 0;) {
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) break;
+        json.append(buf, static_cast<size_t>(n));
+        if (json.find('}') != std::string::npos) break;
+    }
+    close(info[0]);
+    const auto at = json.find("\"child-pid\":");
+    if (at == std::string::npos) {
+        stop();
+        throw std::runtime_error("bwrap did not start the sandbox");
+    }
+    init_host_pid_ = std::atoi(json.c_str() + at + 12);
+    reader_ = std::thread([this] { read_stderr(); });
+}
+
+void Board::stop() {
+    if (bwrap_pid_ > 0) {
+        if (init_host_pid_ > 0) kill(init_host_pid_, SIGKILL);
+        kill(bwrap_pid_, SIGKILL);
+        int status;
+        while (waitpid(bwrap_pid_, &status, 0) < 0 && errno == EINTR) {
+        }
+        bwrap_pid_ = -1;
+    }
+    if (reader_.joinable()) reader_.join();
+    if (err_fd_ >= 0) close(err_fd_), err_fd_ = -1;
+    if (adc_map_) munmap(adc_map_, ADC_PAGE_BYTES), adc_map_ = nullptr, adc_ = nullptr;
+    if (state_) munmap(state_, BOARD_STATE_BYTES), state_ = nullptr;
+    if (!work_.empty()) {
+        std::error_code ec;
+        fs::remove_all(work_, ec);
+        work_.clear();
+    }
+}
+
+void Board::read_stderr() {
+    char buf[4096];
+    for (;;) {
+        const ssize_t n = read(err_fd_, buf, sizeof buf);
+        if (n < 0 && errno == EINTR) continue;
+        std::lock_guard<std::mutex> lock(mu_);
+        if (n <= 0) {
+            if (!partial_.empty()) lines_.push_back(partial_), partial_.clear();
+            eof_ = true;
+            cv_.notify_all();
+            return;
+        }
+        partial_.append(buf, static_cast<size_t>(n));
+        for (size_t nl; (nl = partial_.find('\n')) != std::string::npos;) {
+            lines_.push_back(partial_.substr(0, nl + 1));
+            partial_.erase(0, nl + 1);
+        }
+        cv_.notify_all();
+    }
+}
+
+void Board::set_adc_raw(uint32_t raw) {
+    adc_[ADC_SAMPLE_OFFSET / 4] = raw;
+}
+void Board::press(int key_code) {
+    set_adc_raw(raw_for_key(key_code));
+}
+void Board::release() {
+    set_adc_raw(0);
+}
+void Board::tap(int key_code, Millis held) {
+    press(key_code);
+    std::this_thread::sleep_for(held);
+    release();
+}
+
+std::vector<std::string> Board::lines() const {
+    std::lock_guard<std::mutex> lock(mu_);
+    return lines_;
+}
+
+std::optional<size_t> Board::wait_line(const std::string& needle, Millis timeout, size_t from) {
+    std::unique_lock<std::mutex> lock(mu_);
+    std::optional<size_t> found;
+    cv_.wait_for(lock, timeout, [&] {
+        for (size_t i = from; i < lines_.size(); ++i)
+            if (lines_[i].find(needle) != std::string::npos) return found = i, true;
+        return eof_;
+    });
+    return found;
+}
+
+std::vector<std::string> Board::settle(Millis quiet, Millis timeout) {
+    const auto end = std::chrono::steady_clock::now() + timeout;
+    std::unique_lock<std::mutex> lock(mu_);
+    size_t seen = lines_.size();
+    while (std::chrono::steady_clock::now() < end && !eof_) {
+        cv_.wait_for(lock, quiet);
+        if (lines_.size() == seen) break;
+        seen = lines_.size();
+    }
+    return lines_;
+}
+
+pid_t Board::host_pid_of(pid_t ns_pid) const {
+    for (const SandboxProcess& p : processes())
+        if (p.ns_pid == ns_pid) return p.host_pid;
+    return -1;
+}
+
+std::vector<SandboxProcess> Board::processes() const {
+    std::vector<SandboxProcess> out;
+    const std::string ns = ns_link(init_host_pid_);
+    if (ns.empty()) return out;
+    DIR* d = opendir("/proc");
+    if (d == nullptr) return out;
+    while (const dirent* de = readdir(d)) {
+        const pid_t pid = std::atoi(de->d_name);
+        if (pid <= 0 || ns_link(pid) != ns) continue;
+        const std::string status = read_small("/proc/" + std::to_string(pid) + "/status");
+        SandboxProcess p{pid, innermost_pid(status), {}, '?'};
+        const auto name = status.find("Name:\t");
+        if (name != std::string::npos)
+            p.comm = status.substr(name + 6, status.find('\n', name) - name - 6);
+        const auto st = status.find("State:\t");
+        if (st != std::string::npos) p.state = status[st + 7];
+        out.push_back(p);
+    }
+    closedir(d);
+    return out;
+}
+
+pid_t Board::launcher_host_pid(Millis timeout) {
+    const auto end = std::chrono::steady_clock::now() + timeout;
+    while (std::chrono::steady_clock::now() < end) {
+        const pid_t ns = state_->launcher.ns_pid.load();
+        if (ns > 0 && !state_->launcher.exited.load()) {
+            const pid_t host = host_pid_of(ns);
+            if (host > 0) return host;
+        }
+        std::this_thread::sleep_for(Millis(5));
+    }
+    return -1;
+}
+
+void Board::signal_launcher(int sig) {
+    const pid_t pid = launcher_host_pid();
+    if (pid <= 0 || kill(pid, sig) != 0) throw std::runtime_error("launcher not running");
+}
+
+std::optional<int> Board::wait_exit(Millis timeout) {
+    const auto end = std::chrono::steady_clock::now() + timeout;
+    while (std::chrono::steady_clock::now() < end) {
+        if (state_->launcher.exited.load()) return state_->launcher.wait_status.load();
+        std::this_thread::sleep_for(Millis(5));
+    }
+    return std::nullopt;
+}
+
+void make_app(const std::string& apps_dir, const std::string& name, const std::string& script,
+              const std::string& manifest, unsigned mode) {
+    const fs::path dir = fs::path(apps_dir) / name;
+    fs::create_directories(dir);
+    std::ofstream(dir / "app") << script;
+    chmod((dir / "app").c_str(), mode);
+    if (!manifest.empty()) std::ofstream(dir / "manifest") << manifest;
+}
+
+} // namespace vxboard

@@ -1,0 +1,113 @@
+#pragma once
+// The virtual goggles board: runs the real launcher binary, with its fixed paths, inside a
+// bubblewrap sandbox whose devices are files shared with this process, and lets a test or a
+// person press the buttons and watch what the launcher does.
+#include <sys/types.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "board_state.h"
+
+namespace vxboard {
+
+using Millis = std::chrono::milliseconds;
+
+// Which build of the launcher runs: the host build, or the 32-bit ARM build under qemu-arm
+// (dynamically linked so that the preload library can join it, or the static product).
+enum class Target { Host, Arm, ArmStatic };
+
+struct BoardConfig {
+    std::string apps_dir;          // host directory seen as /record/vorna-x/apps
+    bool with_apps = true;         // false: the sandbox has no app directory at all
+    std::vector<std::string> args; // the launcher's command-line arguments
+    bool with_mem = true;          // bind the ADC's /dev/mem
+    bool with_service = true;      // run the fpv_grd_service stand-in
+    std::optional<Target> target;  // default: from VX_TARGET, else Host
+};
+
+struct SandboxProcess {
+    pid_t host_pid;
+    pid_t ns_pid;
+    std::string comm;
+    char state; // R, S, T, Z, ... as /proc reports it
+};
+
+// The build's own artefacts, for a target.
+struct Artefacts {
+    std::string launcher, preload, init;
+    std::vector<std::string> emulator; // command prefix, empty for the host
+};
+Artefacts artefacts_for(Target target);
+Target target_from_env();
+
+class Board {
+  public:
+    explicit Board(BoardConfig config);
+    ~Board();
+    Board(const Board&) = delete;
+    Board& operator=(const Board&) = delete;
+
+    // Starts the sandbox and the launcher in it.
+    void start();
+    // Takes the whole sandbox down (every process in it).
+    void stop();
+
+    // Buttons: a raw ADC sample for the button's band centre, or no button.
+    void press(int key_code);
+    void release();
+    void tap(int key_code, Millis held);
+    void set_adc_raw(uint32_t raw);
+    static uint32_t raw_for_key(int key_code);
+
+    // The launcher's standard error, a line at a time.
+    std::vector<std::string> lines() const;
+    // Waits for a line containing `needle` at or after line `from`; its index, or nullopt.
+    std::optional<size_t> wait_line(const std::string& needle, Millis timeout, size_t from = 0);
+    // Returns the lines when the launcher has been quiet for `quiet`, at most `timeout`.
+    std::vector<std::string> settle(Millis quiet, Millis timeout);
+
+    // The launcher process.
+    pid_t launcher_host_pid(Millis timeout = Millis(5000));
+    void signal_launcher(int sig);
+    // Its wait status once init has collected it.
+    std::optional<int> wait_exit(Millis timeout);
+
+    std::vector<SandboxProcess> processes() const;
+    BoardState& state() { return *state_; }
+    const std::string& workdir() const { return work_; }
+    Target target() const { return target_; }
+
+  private:
+    void read_stderr();
+    pid_t host_pid_of(pid_t ns_pid) const;
+
+    BoardConfig config_;
+    Target target_;
+    std::string work_;
+    BoardState* state_ = nullptr;
+    volatile uint32_t* adc_ = nullptr;
+    void* adc_map_ = nullptr;
+    pid_t bwrap_pid_ = -1;
+    pid_t init_host_pid_ = -1;
+    int err_fd_ = -1;
+    std::thread reader_;
+    mutable std::mutex mu_;
+    std::condition_variable cv_;
+    std::vector<std::string> lines_;
+    std::string partial_;
+    bool eof_ = false;
+};
+
+// Makes an app directory entry: `name`/app with `script` (mode `mode`) and, unless empty,
+// `name`/manifest.
+void make_app(const std::string& apps_dir, const std::string& name, const std::string& script,
+              const std::string& manifest = "", unsigned mode = 0755);
+
+} // namespace vxboard

@@ -1,0 +1,91 @@
+#pragma once
+// The virtual goggles board's shared state: one file mapped by the board (tests, the
+// command-line front end), by the sandbox's init and by the preload library inside the
+// launcher. The launcher itself and the preload may be 32-bit ARM under qemu while the board
+// is x86-64, so every field has a fixed width and the layout is checked below.
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+
+namespace vxboard {
+
+constexpr uint32_t BOARD_MAGIC = 0x44425856; // "VXBD"
+constexpr uint32_t BOARD_VERSION = 1;
+// Where the sandbox sees the state file; the preload library opens it there.
+constexpr const char* BOARD_STATE_PATH = "/run/vx-board/state";
+constexpr uint32_t BOARD_STATE_BYTES = 64 * 1024;
+
+// The SoC's ADC page, reached by the launcher through the sparse file bound at /dev/mem.
+constexpr uint64_t ADC_PAGE_PHYS = 0x60632000u;
+constexpr uint32_t ADC_PAGE_BYTES = 4096;
+constexpr uint32_t ADC_CTRL0_OFFSET = 0x18;
+constexpr uint32_t ADC_SAMPLE_OFFSET = 0x810;
+
+using U32 = std::atomic<uint32_t>;
+using I32 = std::atomic<int32_t>;
+using U64 = std::atomic<uint64_t>;
+
+struct AdcFaults {
+    // Number of coming samples during which control register 0x18 loses its value, as a
+    // disturbed conversion does on the real SoC. The preload clears the register while the
+    // reader waits for the second conversion.
+    U32 ctrl0_losses;
+    U32 ctrl0_lost; // how many times it was cleared
+};
+
+struct SleepStats {
+    U64 calls;
+    U64 total_us;
+    U32 last_us;
+    U32 pad;
+};
+
+// The framebuffer as the preload library presents it through /dev/fb0's ioctls.
+struct FbDevice {
+    U32 line_length;
+    U32 xres, yres;
+    U32 xres_virtual, yres_virtual;
+    U32 xoffset, yoffset; // the pan position: which rows are on screen
+    U32 bits_per_pixel;
+    U32 smem_len;
+    U32 fail_get_var, fail_get_fix, fail_put_var, fail_pan, fail_mmap; // injected errno, 0 = none
+    U32 pans, put_vars;
+};
+
+// The I2C transport through /dev/remote_i2c and the chips behind it.
+struct I2cBus {
+    U32 fail_all;    // every transfer fails with EIO
+    U32 transfers;   // ioctl requests answered
+    U32 failed;      // of which failed
+    U32 lt8668_page; // last value written to the page register 0xFF
+    uint8_t lt8668_regs[256];
+};
+
+struct LauncherProcess {
+    I32 ns_pid;      // the launcher's pid inside the sandbox, 0 before it started
+    I32 exited;      // 1 once init has collected it
+    I32 wait_status; // as waitpid reported it
+    I32 pad;
+};
+
+struct BoardState {
+    uint32_t magic;
+    uint32_t version;
+    AdcFaults adc;
+    SleepStats sleeps;
+    FbDevice fb;
+    I2cBus i2c;
+    LauncherProcess launcher;
+};
+
+static_assert(std::atomic<uint32_t>::is_always_lock_free &&
+                  std::atomic<uint64_t>::is_always_lock_free,
+              "the state is shared between processes: its atomics must not hide a lock");
+static_assert(sizeof(U32) == 4 && sizeof(U64) == 8);
+static_assert(offsetof(BoardState, sleeps) == 16 && alignof(SleepStats) == 8);
+static_assert(offsetof(BoardState, fb) == 40);
+static_assert(offsetof(BoardState, i2c) == 40 + 16 * 4);
+static_assert(offsetof(BoardState, launcher) == 104 + 16 + 256);
+static_assert(sizeof(BoardState) <= BOARD_STATE_BYTES);
+
+} // namespace vxboard

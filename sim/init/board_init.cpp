@@ -1,0 +1,105 @@
+// The first process of the virtual board's sandbox (pid 1 of its PID namespace). It starts
+// the stand-in for the goggles' own service and the launcher, collects every process that
+// ends (apps outlive the launcher and are re-parented here, as on the goggles), records the
+// launcher's exit in the board state, and stays until the board takes the sandbox down.
+//
+//   board-init [--service] [--preload LIB] -- LAUNCHER [ARGS...]
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "board_state.h"
+
+namespace {
+
+volatile sig_atomic_t g_stop = 0;
+void on_stop(int) {
+    g_stop = 1;
+}
+
+vxboard::BoardState* map_state() {
+    const int fd = open(vxboard::BOARD_STATE_PATH, O_RDWR | O_CLOEXEC);
+    if (fd < 0) return nullptr;
+    void* p = mmap(nullptr, vxboard::BOARD_STATE_BYTES, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+    close(fd);
+    return p == MAP_FAILED ? nullptr : static_cast<vxboard::BoardState*>(p);
+}
+
+// The goggles' ground-station service as the launcher sees it: a process named
+// fpv_grd_service that it can stop and continue.
+pid_t start_service() {
+    const pid_t pid = fork();
+    if (pid != 0) return pid;
+    prctl(PR_SET_NAME, "fpv_grd_service");
+    signal(SIGTERM, SIG_DFL);
+    for (;;)
+        pause();
+}
+
+[[noreturn]] void exec_launcher(char** argv, const char* preload) {
+    signal(SIGTERM, SIG_DFL);
+    signal(SIGINT, SIG_DFL);
+    if (preload != nullptr) setenv("LD_PRELOAD", preload, 1);
+    execvp(argv[0], argv);
+    fprintf(stderr, "board-init: exec %s: %s\n", argv[0], strerror(errno));
+    _exit(126);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    bool service = false;
+    const char* preload = nullptr;
+    int i = 1;
+    for (; i < argc && strcmp(argv[i], "--") != 0; ++i) {
+        if (strcmp(argv[i], "--service") == 0)
+            service = true;
+        else if (strcmp(argv[i], "--preload") == 0 && i + 1 < argc)
+            preload = argv[++i];
+    }
+    if (i + 1 >= argc) {
+        fprintf(stderr, "usage: board-init [--service] [--preload LIB] -- LAUNCHER [ARGS...]\n");
+        return 2;
+    }
+    char** launcher_argv = argv + i + 1;
+    vxboard::BoardState* state = map_state();
+    if (state == nullptr) {
+        fprintf(stderr, "board-init: no board state at %s\n", vxboard::BOARD_STATE_PATH);
+        return 2;
+    }
+
+    struct sigaction sa {};
+    sa.sa_handler = on_stop;
+    sigaction(SIGTERM, &sa, nullptr);
+
+    if (service) start_service();
+    const pid_t launcher = fork();
+    if (launcher == 0) exec_launcher(launcher_argv, preload);
+    state->launcher.ns_pid.store(launcher);
+
+    while (!g_stop) {
+        int status = 0;
+        const pid_t pid = waitpid(-1, &status, 0);
+        if (pid < 0) {
+            if (errno == EINTR) continue;
+            if (errno == ECHILD) {
+                pause(); // nothing left to collect: wait to be taken down
+                continue;
+            }
+            break;
+        }
+        if (pid == launcher) {
+            state->launcher.wait_status.store(status);
+            state->launcher.exited.store(1);
+        }
+    }
+    kill(-1, SIGKILL);
+    return 0;
+}
