@@ -26,6 +26,7 @@ namespace {
 
 constexpr const char* SANDBOX_APPS_DIR = "/record/vorna-x/apps";
 constexpr const char* ARM_SYSROOT = "/usr/arm-linux-gnueabihf";
+constexpr const char* SANDBOX_BIN_DIR = "/opt/vx-board/";
 // ADC counts at the centre of each button's band, indexed by key code (1020 counts = 1.8 V).
 constexpr uint32_t KEY_CENTRE_MV[8] = {800, 1600, 1000, 1200, 1400, 1800, 400, 600};
 
@@ -111,7 +112,8 @@ Artefacts artefacts_for(Target target) {
     if (target == Target::Arm) {
         a.launcher = dir + "/src/vornax-launcher-dyn";
         a.preload = dir + "/sim/libvx-preload.so";
-        a.emulator.insert(a.emulator.end(), {"-E", "LD_PRELOAD=" + a.preload});
+        a.emulator.insert(a.emulator.end(),
+                          {"-E", std::string("LD_PRELOAD=") + SANDBOX_BIN_DIR + "libvx-preload.so"});
     } else {
         a.launcher = dir + "/src/vornax-launcher";
     }
@@ -154,11 +156,13 @@ void Board::start() {
                                   "--clearenv",    "--setenv",
                                   "PATH",          "/usr/bin:/bin:/usr/sbin:/sbin"};
     add_system_dirs(a);
-    for (const std::string& f : {art.launcher, art.preload, art.init}) {
-        if (f.empty()) continue;
-        const std::string d = fs::path(f).parent_path().string();
-        a.insert(a.end(), {"--ro-bind", d, d});
-    }
+    // The build's pieces appear at fixed places, wherever the build tree is (under /tmp,
+    // which the sandbox replaces, for one).
+    const std::string launcher = SANDBOX_BIN_DIR + fs::path(art.launcher).filename().string();
+    const std::string preload = SANDBOX_BIN_DIR + fs::path(art.preload).filename().string();
+    const std::string init = SANDBOX_BIN_DIR + std::string("board-init");
+    a.insert(a.end(), {"--ro-bind", art.launcher, launcher, "--ro-bind", art.init, init});
+    if (!art.preload.empty()) a.insert(a.end(), {"--ro-bind", art.preload, preload});
     a.insert(a.end(),
              {"--proc", "/proc", "--dev", "/dev", "--tmpfs", "/run", "--dir", "/run/vx-board",
               "--bind", work_ + "/state", BOARD_STATE_PATH, "--bind", work_ + "/tmp", "/tmp"});
@@ -168,12 +172,12 @@ void Board::start() {
 
     int info[2], err[2];
     if (pipe2(info, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) fail("pipe");
-    a.insert(a.end(), {"--info-fd", std::to_string(info[1]), "--chdir", "/", art.init});
+    a.insert(a.end(), {"--info-fd", std::to_string(info[1]), "--chdir", "/", init});
     if (config_.with_service) a.push_back("--service");
-    if (target_ == Target::Host) a.insert(a.end(), {"--preload", art.preload});
+    if (target_ == Target::Host) a.insert(a.end(), {"--preload", preload});
     a.push_back("--");
     a.insert(a.end(), art.emulator.begin(), art.emulator.end());
-    a.push_back(art.launcher);
+    a.push_back(launcher);
     a.insert(a.end(), config_.args.begin(), config_.args.end());
 
     std::vector<char*> argv;
