@@ -1,7 +1,8 @@
 #!/bin/sh
 # Builds the goggles' 32-bit ARM release and runs the system tests against it under
 # qemu-arm: the dynamically linked twin with the board's preload library, then the static
-# product binary itself for what needs no device ioctls.
+# product binary itself for what needs no device ioctls (a static binary cannot be joined
+# by the preload library, and qemu-arm hands its framebuffer ioctls to the host's kernel).
 set -eu
 cd "$(dirname "$0")/.."
 cmake --preset host >/dev/null
@@ -10,4 +11,4 @@ cmake --preset armhf >/dev/null
 cmake --build --preset armhf
 VX_TARGET=armhf ctest --preset host -L system "$@"
 VX_TARGET=armhf-static ctest --preset host -L system \
-    -R 'Catalogue|Termination|Status1|BannerThenCount' "$@"
+    -R 'FbFailure.*missing' "$@"

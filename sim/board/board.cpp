@@ -17,6 +17,8 @@
 #include <stdexcept>
 
 #include "board_paths.h"
+#include "png/png_io.h"
+#include "video/standin.h"
 
 namespace fs = std::filesystem;
 
@@ -112,8 +114,8 @@ Artefacts artefacts_for(Target target) {
     if (target == Target::Arm) {
         a.launcher = dir + "/src/vornax-launcher-dyn";
         a.preload = dir + "/sim/libvx-preload.so";
-        a.emulator.insert(a.emulator.end(),
-                          {"-E", std::string("LD_PRELOAD=") + SANDBOX_BIN_DIR + "libvx-preload.so"});
+        a.emulator.insert(a.emulator.end(), {"-E", std::string("LD_PRELOAD=") + SANDBOX_BIN_DIR +
+                                                       "libvx-preload.so"});
     } else {
         a.launcher = dir + "/src/vornax-launcher";
     }
@@ -149,6 +151,21 @@ void Board::start() {
         map_file(work_ + "/mem", ADC_PAGE_PHYS + ADC_PAGE_BYTES, ADC_PAGE_PHYS, ADC_PAGE_BYTES);
     adc_ = static_cast<volatile uint32_t*>(adc_map_);
 
+    FbDevice& fb = state_->fb;
+    fb.line_length = config_.fb_line_length;
+    fb.xres = 1920;
+    fb.yres = 1080;
+    fb.xres_virtual = 1920;
+    fb.yres_virtual = config_.fb_yres_virtual;
+    fb.yoffset = config_.fb_yoffset;
+    fb.bits_per_pixel = 32;
+    fb.smem_len = config_.fb_smem_len;
+    fb_ = static_cast<uint32_t*>(
+        map_file(work_ + "/fb0", config_.fb_smem_len, 0, config_.fb_smem_len));
+    std::ofstream(work_ + "/remote_i2c").flush();
+    set_video_mode(config_.video_mode);
+    if (config_.before_launch) config_.before_launch(*state_);
+
     const Artefacts art = artefacts_for(target_);
     std::vector<std::string> a = {"bwrap",         "--die-with-parent",
                                   "--unshare-pid", "--as-pid-1",
@@ -169,6 +186,8 @@ void Board::start() {
     if (config_.with_apps && !config_.apps_dir.empty())
         a.insert(a.end(), {"--bind", fs::absolute(config_.apps_dir).string(), SANDBOX_APPS_DIR});
     if (config_.with_mem) a.insert(a.end(), {"--bind", work_ + "/mem", "/dev/mem"});
+    if (config_.with_fb) a.insert(a.end(), {"--bind", work_ + "/fb0", "/dev/fb0"});
+    if (config_.with_i2c) a.insert(a.end(), {"--bind", work_ + "/remote_i2c", "/dev/remote_i2c"});
 
     int info[2], err[2];
     if (pipe2(info, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) fail("pipe");
@@ -231,6 +250,7 @@ void Board::stop() {
     if (reader_.joinable()) reader_.join();
     if (err_fd_ >= 0) close(err_fd_), err_fd_ = -1;
     if (adc_map_) munmap(adc_map_, ADC_PAGE_BYTES), adc_map_ = nullptr, adc_ = nullptr;
+    if (fb_) munmap(fb_, config_.fb_smem_len), fb_ = nullptr;
     if (state_) munmap(state_, BOARD_STATE_BYTES), state_ = nullptr;
     if (!work_.empty()) {
         std::error_code ec;
@@ -273,6 +293,40 @@ void Board::tap(int key_code, Millis held) {
     press(key_code);
     std::this_thread::sleep_for(held);
     release();
+}
+
+void Board::set_lt8668(uint8_t b7, uint8_t ad, uint8_t ac) {
+    state_->i2c.lt8668_regs[0xB7] = b7;
+    state_->i2c.lt8668_regs[0xAD] = ad;
+    state_->i2c.lt8668_regs[0xAC] = ac;
+}
+
+void Board::set_video_mode(int mode) {
+    switch (mode) {
+    case 1:
+        set_lt8668(1, 0, 0);
+        break;
+    case 2:
+        set_lt8668(2, 0, 0);
+        break;
+    case 3:
+        set_lt8668(2, 2, 1);
+        break;
+    default:
+        set_lt8668(0, 0, 0);
+        break;
+    }
+}
+
+void Board::screenshot(const std::string& png_path) const {
+    const uint32_t row = screen_row();
+    const uint32_t stride = state_->fb.line_length.load() / 4;
+    std::vector<uint32_t> screen(VIDEO_W * VIDEO_H);
+    standin_video_frame(screen.data(), 0);
+    const uint64_t needed = (static_cast<uint64_t>(row) + VIDEO_H) * stride * 4;
+    if (stride >= VIDEO_W && needed <= config_.fb_smem_len)
+        composite_over(screen.data(), fb_ + static_cast<size_t>(row) * stride, stride);
+    write_png_rgb(png_path, screen.data(), VIDEO_W, VIDEO_H, VIDEO_W);
 }
 
 std::vector<std::string> Board::lines() const {

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -29,7 +30,19 @@ struct BoardConfig {
     std::vector<std::string> args; // the launcher's command-line arguments
     bool with_mem = true;          // bind the ADC's /dev/mem
     bool with_service = true;      // run the fpv_grd_service stand-in
-    std::optional<Target> target;  // default: from VX_TARGET, else Host
+    bool with_fb = true;           // bind /dev/fb0
+    bool with_i2c = true;          // bind /dev/remote_i2c
+    // The framebuffer as the goggles' driver sets it up: a 1920 x 1080 screen of 32-bit
+    // pixels with memory for three pages, two of them reachable until the launcher asks.
+    uint32_t fb_line_length = 7680;
+    uint32_t fb_yres_virtual = 2160;
+    uint32_t fb_smem_len = 7680 * 3240;
+    uint32_t fb_yoffset = 0;
+    int video_mode = 1; // what the LT8668's registers say at start: 0..3
+    // Runs on the fresh board state before the launcher starts: faults to inject from the
+    // first instruction on.
+    std::function<void(BoardState&)> before_launch;
+    std::optional<Target> target; // default: from VX_TARGET, else Host
 };
 
 struct SandboxProcess {
@@ -66,6 +79,16 @@ class Board {
     void set_adc_raw(uint32_t raw);
     static uint32_t raw_for_key(int key_code);
 
+    // The LT8668 status registers (page 0xE0) and the mode they stand for.
+    void set_lt8668(uint8_t b7, uint8_t ad, uint8_t ac);
+    void set_video_mode(int mode);
+
+    // The framebuffer memory, the row the display starts at, and a picture of the screen as
+    // the wearer sees it: the page on screen over a stand-in for the goggles' video.
+    const uint32_t* fb_pixels() const { return fb_; }
+    uint32_t screen_row() const { return state_->fb.yoffset.load(); }
+    void screenshot(const std::string& png_path) const;
+
     // The launcher's standard error, a line at a time.
     std::vector<std::string> lines() const;
     // Waits for a line containing `needle` at or after line `from`; its index, or nullopt.
@@ -94,6 +117,7 @@ class Board {
     BoardState* state_ = nullptr;
     volatile uint32_t* adc_ = nullptr;
     void* adc_map_ = nullptr;
+    uint32_t* fb_ = nullptr;
     pid_t bwrap_pid_ = -1;
     pid_t init_host_pid_ = -1;
     int err_fd_ = -1;

@@ -9,6 +9,8 @@
 #include <ctime>
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <linux/fb.h>
+#include <sys/ioctl.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -24,7 +26,9 @@ using vxboard::BoardState;
 constexpr const char* SYM_MMAP = "mmap64";
 constexpr const char* SYM_CLOCK_NANOSLEEP = "__clock_nanosleep_time64";
 constexpr const char* SYM_NANOSLEEP = "__nanosleep64";
+constexpr const char* SYM_IOCTL = "__ioctl_time64";
 #else
+constexpr const char* SYM_IOCTL = "ioctl";
 constexpr const char* SYM_MMAP = "mmap";
 constexpr const char* SYM_CLOCK_NANOSLEEP = "clock_nanosleep";
 constexpr const char* SYM_NANOSLEEP = "nanosleep";
@@ -104,6 +108,147 @@ uint64_t requested_us(clockid_t clock, int flags, const timespec* req) {
     return a > b ? a - b : 0;
 }
 
+int fail_with(int err) {
+    errno = err;
+    return -1;
+}
+
+// ---- /dev/fb0 -------------------------------------------------------------------------
+
+void fill_var(const vxboard::FbDevice& d, fb_var_screeninfo* v) {
+    std::memset(v, 0, sizeof *v);
+    v->xres = d.xres.load();
+    v->yres = d.yres.load();
+    v->xres_virtual = d.xres_virtual.load();
+    v->yres_virtual = d.yres_virtual.load();
+    v->xoffset = d.xoffset.load();
+    v->yoffset = d.yoffset.load();
+    v->bits_per_pixel = 32;
+    v->transp = {24, 8, 0};
+    v->red = {16, 8, 0};
+    v->green = {8, 8, 0};
+    v->blue = {0, 8, 0};
+}
+
+void fill_fix(const vxboard::FbDevice& d, fb_fix_screeninfo* f) {
+    std::memset(f, 0, sizeof *f);
+    std::strncpy(f->id, "vx-board-fb", sizeof f->id);
+    f->smem_len = d.smem_len.load();
+    f->type = FB_TYPE_PACKED_PIXELS;
+    f->visual = FB_VISUAL_TRUECOLOR;
+    f->ypanstep = 1;
+    f->line_length = d.line_length.load();
+}
+
+// The checks a framebuffer driver makes: the virtual screen must fit the memory, and a pan
+// must keep the visible area inside the virtual screen.
+int fb_ioctl(vxboard::FbDevice& d, unsigned long req, void* arg) {
+    switch (req) {
+    case FBIOGET_VSCREENINFO:
+        if (const uint32_t e = d.fail_get_var.load()) return fail_with(static_cast<int>(e));
+        fill_var(d, static_cast<fb_var_screeninfo*>(arg));
+        return 0;
+    case FBIOGET_FSCREENINFO:
+        if (const uint32_t e = d.fail_get_fix.load()) return fail_with(static_cast<int>(e));
+        fill_fix(d, static_cast<fb_fix_screeninfo*>(arg));
+        return 0;
+    case FBIOPUT_VSCREENINFO: {
+        d.put_vars.fetch_add(1);
+        if (const uint32_t e = d.fail_put_var.load()) return fail_with(static_cast<int>(e));
+        auto* v = static_cast<fb_var_screeninfo*>(arg);
+        if (v->yres_virtual < d.yres.load() ||
+            static_cast<uint64_t>(v->yres_virtual) * d.line_length.load() > d.smem_len.load())
+            return fail_with(EINVAL);
+        d.yres_virtual.store(v->yres_virtual);
+        fill_var(d, v);
+        return 0;
+    }
+    case FBIOPAN_DISPLAY: {
+        if (const uint32_t e = d.fail_pan.load()) return fail_with(static_cast<int>(e));
+        const auto* v = static_cast<const fb_var_screeninfo*>(arg);
+        if (static_cast<uint64_t>(v->yoffset) + d.yres.load() > d.yres_virtual.load() ||
+            static_cast<uint64_t>(v->xoffset) + d.xres.load() > d.xres_virtual.load())
+            return fail_with(EINVAL);
+        d.xoffset.store(v->xoffset);
+        d.yoffset.store(v->yoffset);
+        d.pans.fetch_add(1);
+        return 0;
+    }
+    default:
+        return fail_with(ENOTTY);
+    }
+}
+
+// ---- /dev/remote_i2c ------------------------------------------------------------------
+
+constexpr unsigned long REMOTE_I2C_IOCTL = 0xC00C4110;
+
+struct I2cRequest {
+    uint32_t op;
+    uint32_t len;
+    uint8_t* payload;
+};
+
+uint32_t word(const uint8_t* p) {
+    uint32_t v;
+    std::memcpy(&v, p, 4);
+    return v;
+}
+
+bool is_lt8668(uint32_t bus, uint32_t addr) {
+    return bus == 1 && addr == 0x43;
+}
+
+int lt8668_write(vxboard::I2cBus& bus, const uint8_t* bytes, uint32_t n) {
+    if (n < 2) return fail_with(EINVAL);
+    if (bytes[0] == 0xFF)
+        bus.lt8668_page.store(bytes[1]);
+    else if (bus.lt8668_page.load() == 0xE0)
+        bus.lt8668_regs[bytes[0]] = bytes[1];
+    return 0;
+}
+
+int lt8668_read(vxboard::I2cBus& bus, const uint8_t* w, uint32_t wn, uint8_t* r, uint32_t rn) {
+    if (wn != 1 || rn != 1) return fail_with(EINVAL);
+    // Only the status page is modelled; other pages read as zero.
+    r[0] = bus.lt8668_page.load() == 0xE0 ? bus.lt8668_regs[w[0]] : 0;
+    return 0;
+}
+
+// The firmware driver: checks that each payload is as long as its own counts say, then
+// hands it to the chip at the payload's bus and address. A chip that is not there does not
+// acknowledge (ENXIO).
+int i2c_transfer(vxboard::I2cBus& bus, const I2cRequest& req) {
+    const uint8_t* p = req.payload;
+    switch (req.op) {
+    case 1:
+        if (req.len != 16) return fail_with(EINVAL);
+        return is_lt8668(word(p), word(p + 8)) ? 0 : fail_with(ENXIO);
+    case 2: {
+        if (req.len < 12 || req.len != 12 + word(p + 8)) return fail_with(EINVAL);
+        if (!is_lt8668(word(p), word(p + 4))) return fail_with(ENXIO);
+        return lt8668_write(bus, p + 12, word(p + 8));
+    }
+    case 3: {
+        if (req.len < 16 || req.len != 16 + word(p + 8) + word(p + 12)) return fail_with(EINVAL);
+        if (!is_lt8668(word(p), word(p + 4))) return fail_with(ENXIO);
+        const uint32_t w = word(p + 8);
+        return lt8668_read(bus, p + 16, w, req.payload + 16 + w, word(p + 12));
+    }
+    default:
+        return fail_with(EINVAL);
+    }
+}
+
+int i2c_ioctl(vxboard::I2cBus& bus, unsigned long req, void* arg) {
+    if (req != REMOTE_I2C_IOCTL) return fail_with(ENOTTY);
+    bus.transfers.fetch_add(1);
+    const int r =
+        bus.fail_all.load() ? fail_with(EIO) : i2c_transfer(bus, *static_cast<I2cRequest*>(arg));
+    if (r != 0) bus.failed.fetch_add(1);
+    return r;
+}
+
 } // namespace
 
 extern "C" {
@@ -111,11 +256,35 @@ extern "C" {
 void* mmap(void* addr, size_t len, int prot, int flags, int fd, off_t offset) {
     using MmapFn = void* (*)(void*, size_t, int, int, int, off_t);
     static const auto real_mmap = real<MmapFn>(SYM_MMAP);
+    if (BoardState* s = state(); s != nullptr && fd_is(fd, "/dev/fb0")) {
+        if (const uint32_t e = s->fb.fail_mmap.load()) {
+            errno = static_cast<int>(e);
+            return MAP_FAILED;
+        }
+        if (offset < 0 || static_cast<uint64_t>(offset) + len > s->fb.smem_len.load()) {
+            errno = EINVAL;
+            return MAP_FAILED;
+        }
+    }
     void* p = real_mmap(addr, len, prot, flags, fd, offset);
     if (p != MAP_FAILED && static_cast<uint64_t>(offset) == vxboard::ADC_PAGE_PHYS &&
         fd_is(fd, "/dev/mem"))
         g_adc_page = static_cast<volatile uint32_t*>(p);
     return p;
+}
+
+int ioctl(int fd, unsigned long req, ...) {
+    va_list ap;
+    va_start(ap, req);
+    void* arg = va_arg(ap, void*);
+    va_end(ap);
+    if (BoardState* s = state()) {
+        if (fd_is(fd, "/dev/fb0")) return fb_ioctl(s->fb, req, arg);
+        if (fd_is(fd, "/dev/remote_i2c")) return i2c_ioctl(s->i2c, req, arg);
+    }
+    using Fn = int (*)(int, unsigned long, void*);
+    static const auto real_ioctl = real<Fn>(SYM_IOCTL);
+    return real_ioctl(fd, req, arg);
 }
 
 int clock_nanosleep(clockid_t clock, int flags, const timespec* req, timespec* rem) {

@@ -8,7 +8,9 @@
 #include "apps/catalog.h"
 #include "core/clock.h"
 #include "core/log.h"
+#include "display/fb.h"
 #include "hw/keys.h"
+#include "hw/video_mode.h"
 
 LauncherState g_launcher;
 
@@ -45,6 +47,11 @@ int launcher_main(int argc, const char* const* argv) {
     const int want_menu = menu_requested(argc, argv);
     (void)want_menu;
 
+    g_launcher.mode = video_mode_read();
+    log_line("boot mode=%d (0=? 1=NORMAL 2=HDMI 3=AV)\n", g_launcher.mode);
+    // In AV mode the menu lives on the OSD; the framebuffer is opened only when first needed.
+    if (g_launcher.mode != MODE_AV && fb_open() != 0) return 1;
+
     signal(SIGTERM, on_terminate);
     signal(SIGINT, on_terminate);
     signal(SIGCHLD, SIG_DFL);
@@ -53,7 +60,7 @@ int launcher_main(int argc, const char* const* argv) {
         log_line("keys: ADC open fail — launcher martwy na wejsciu\n");
         return 1;
     }
-    log_line(BANNER, keys_ready(), 0, 0);
+    log_line(BANNER, keys_ready(), fb_boot_yoffset(), fb_ready());
     scan_apps(g_launcher.mode);
     log_line("scan done: %d apps (mode=%d)\n", g_apps.count, g_launcher.mode);
 

@@ -14,7 +14,9 @@ namespace systest {
 using vxboard::Millis;
 
 constexpr Millis START_TIMEOUT(15000); // qemu-arm takes a while to bring up a binary
-constexpr const char* BANNER = "VornaX-Launcher v1.4.1 started (adc=1 yoff=0 fb=0)\n";
+constexpr const char* BANNER = "VornaX-Launcher v1.4.1 started (adc=1 yoff=0 fb=1)\n";
+constexpr const char* NORMAL_REGS = "mode: LT8668 B7=0x01 AD=0x00 AC=0x00\n";
+constexpr const char* BOOT_NORMAL = "boot mode=1 (0=? 1=NORMAL 2=HDMI 3=AV)\n";
 
 // A scratch app directory and a board around it.
 class BoardTest : public ::testing::Test {

@@ -9,7 +9,7 @@ namespace systest {
 namespace {
 
 std::string scan_line(int count) {
-    return "scan done: " + std::to_string(count) + " apps (mode=0)\n";
+    return "scan done: " + std::to_string(count) + " apps (mode=1)\n";
 }
 
 TEST_F(BoardTest, CatalogueCountsOnlyRealApps) {

@@ -14,7 +14,8 @@ TEST_F(BoardTest, WithoutTheAdcStartUpFailsWithStatus1) {
     ASSERT_TRUE(st) << dump();
     EXPECT_TRUE(WIFEXITED(*st));
     EXPECT_EQ(WEXITSTATUS(*st), 1);
-    const std::vector<std::string> want = {"keys: ADC open fail — launcher martwy na wejsciu\n"};
+    const std::vector<std::string> want = {NORMAL_REGS, BOOT_NORMAL,
+                                           "keys: ADC open fail — launcher martwy na wejsciu\n"};
     EXPECT_EQ(b.settle(Millis(100), Millis(2000)), want);
 }
 
@@ -38,7 +39,8 @@ INSTANTIATE_TEST_SUITE_P(Signals, Termination, ::testing::Values(SIGTERM, SIGINT
 TEST_F(BoardTest, StartUpLogsBannerThenCount) {
     app("one");
     vxboard::Board& b = start_ready();
-    const std::vector<std::string> want = {BANNER, "scan done: 1 apps (mode=0)\n"};
+    const std::vector<std::string> want = {NORMAL_REGS, BOOT_NORMAL, BANNER,
+                                           "scan done: 1 apps (mode=1)\n"};
     EXPECT_EQ(b.settle(Millis(300), Millis(2000)), want);
 }
 

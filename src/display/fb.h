@@ -1,0 +1,31 @@
+#pragma once
+#include <cstdint>
+
+#include "display/canvas.h"
+
+// The Linux framebuffer with three full-screen pages stacked in its memory: row 0 is the
+// goggles' own page, which the launcher never draws; rows 1080 and 2160 are the launcher's
+// two pages, drawn off screen and panned on screen in turn.
+
+constexpr const char* FB_DEVICE = "/dev/fb0";
+constexpr uint32_t FB_PAGE_ROWS = 1080;
+constexpr uint32_t FB_PAGES = 3;
+constexpr uint32_t FB_VIRTUAL_ROWS = FB_PAGE_ROWS * FB_PAGES;
+constexpr uint32_t FB_MIN_VIRTUAL_ROWS = FB_PAGE_ROWS * 2;
+constexpr uint32_t FB_MIN_MEM_BYTES = LINE_BYTES * FB_VIRTUAL_ROWS;
+constexpr uint32_t PAGE_Y[2] = {FB_PAGE_ROWS, FB_PAGE_ROWS * 2};
+
+int fb_open();
+void fb_begin_frame();
+void fb_present();
+void fb_restore();
+// The pan back to the goggles' page, for the termination handler: no result, no logging,
+// nothing but the one system call.
+void fb_restore_from_signal();
+
+int fb_is_open();   // descriptor held (fd >= 0)
+int fb_is_panned(); // a launcher page is on screen
+int fb_ready();
+int32_t fb_boot_yoffset();
+// The canvas being drawn: the back page after fb_begin_frame.
+Canvas fb_canvas();

@@ -1,0 +1,32 @@
+#include "hw/video_mode.h"
+
+#include "core/log.h"
+#include "hw/remote_i2c.h"
+
+int32_t video_mode_decide(uint8_t b7, uint8_t ad, uint8_t ac) {
+    if (b7 == 2 && ad == 2 && ac == 1) return MODE_AV;
+    if (b7 == 1) return MODE_NORMAL;
+    if (b7 == 2) return MODE_HDMI;
+    return MODE_UNKNOWN;
+}
+
+int32_t video_mode_detect(int fd) {
+    uint8_t b7 = 0, ad = 0, ac = 0;
+    remote_i2c_select(fd, LT8668_BUS, LT8668_ADDR);
+    lt8668_select_page(fd);
+    lt8668_reg_read(fd, LT8668_REG_B7, &b7);
+    lt8668_reg_read(fd, LT8668_REG_AD, &ad);
+    lt8668_reg_read(fd, LT8668_REG_AC, &ac);
+    log_line("mode: LT8668 B7=0x%02x AD=0x%02x AC=0x%02x\n", b7, ad, ac);
+    return video_mode_decide(b7, ad, ac);
+}
+
+int32_t video_mode_read() {
+    const int fd = remote_i2c_open();
+    if (fd < 0) return MODE_UNKNOWN;
+    int32_t mode = video_mode_detect(fd);
+    // An unknown answer may come from a transfer that went wrong; a second reading is cheap.
+    if (mode == MODE_UNKNOWN) mode = video_mode_detect(fd);
+    remote_i2c_close(fd);
+    return mode;
+}
