@@ -29,6 +29,7 @@ namespace {
 constexpr const char* SANDBOX_APPS_DIR = "/record/vorna-x/apps";
 constexpr const char* ARM_SYSROOT = "/usr/arm-linux-gnueabihf";
 constexpr const char* SANDBOX_BIN_DIR = "/opt/vx-board/";
+constexpr Millis RELEASE_SETTLE(160);
 // ADC counts at the centre of each button's band, indexed by key code (1020 counts = 1.8 V).
 constexpr uint32_t KEY_CENTRE_MV[8] = {800, 1600, 1000, 1200, 1400, 1800, 400, 600};
 
@@ -165,13 +166,26 @@ void Board::start() {
     std::ofstream(work_ + "/remote_i2c").flush();
     set_video_mode(config_.video_mode);
     if (config_.before_launch) config_.before_launch(*state_);
+    for (const auto& [rel, content] : config_.tmp_files) {
+        const fs::path p = fs::path(work_) / "tmp" / rel;
+        fs::create_directories(p.parent_path());
+        std::ofstream(p) << content;
+    }
 
     const Artefacts art = artefacts_for(target_);
-    std::vector<std::string> a = {"bwrap",         "--die-with-parent",
-                                  "--unshare-pid", "--as-pid-1",
-                                  "--unshare-ipc", "--unshare-uts",
-                                  "--clearenv",    "--setenv",
-                                  "PATH",          "/usr/bin:/bin:/usr/sbin:/sbin"};
+    std::vector<std::string> a;
+    if (config_.seconds_before_wrap > 0) {
+        // Time namespaces shift the monotonic clock by whole seconds.
+        timespec now{};
+        clock_gettime(CLOCK_MONOTONIC, &now);
+        const long long wrap_s = 2147483; // 2^31 ms, rounded down
+        const long long offset = wrap_s - config_.seconds_before_wrap - now.tv_sec;
+        clock_offset_s_ = offset;
+        a = {"unshare", "--time", "--monotonic", std::to_string(offset), "--fork", "--kill-child"};
+    }
+    a.insert(a.end(),
+             {"bwrap", "--die-with-parent", "--unshare-pid", "--as-pid-1", "--unshare-ipc",
+              "--unshare-uts", "--clearenv", "--setenv", "PATH", "/usr/bin:/bin:/usr/sbin:/sbin"});
     add_system_dirs(a);
     // The build's pieces appear at fixed places, wherever the build tree is (under /tmp,
     // which the sandbox replaces, for one).
@@ -180,9 +194,13 @@ void Board::start() {
     const std::string init = SANDBOX_BIN_DIR + std::string("board-init");
     a.insert(a.end(), {"--ro-bind", art.launcher, launcher, "--ro-bind", art.init, init});
     if (!art.preload.empty()) a.insert(a.end(), {"--ro-bind", art.preload, preload});
-    a.insert(a.end(),
-             {"--proc", "/proc", "--dev", "/dev", "--tmpfs", "/run", "--dir", "/run/vx-board",
-              "--bind", work_ + "/state", BOARD_STATE_PATH, "--bind", work_ + "/tmp", "/tmp"});
+    a.insert(a.end(), {"--proc", "/proc", "--dev", "/dev", "--tmpfs", "/run", "--dir",
+                       "/run/vx-board", "--bind", work_ + "/state", BOARD_STATE_PATH});
+    if (config_.tmp_size_kb > 0)
+        a.insert(a.end(),
+                 {"--size", std::to_string(config_.tmp_size_kb * 1024ull), "--tmpfs", "/tmp"});
+    else
+        a.insert(a.end(), {"--bind", work_ + "/tmp", "/tmp"});
     if (config_.with_apps && !config_.apps_dir.empty())
         a.insert(a.end(), {"--bind", fs::absolute(config_.apps_dir).string(), SANDBOX_APPS_DIR});
     if (config_.with_mem) a.insert(a.end(), {"--bind", work_ + "/mem", "/dev/mem"});
@@ -212,7 +230,7 @@ void Board::start() {
         dup2(null_fd, 1);
         dup2(err[1], 2);
         fcntl(info[1], F_SETFD, 0);
-        execvp("bwrap", argv.data());
+        execvp(argv[0], argv.data());
         _exit(127);
     }
     bwrap_pid_ = pid;
@@ -293,6 +311,9 @@ void Board::tap(int key_code, Millis held) {
     press(key_code);
     std::this_thread::sleep_for(held);
     release();
+    // The launcher needs three idle samples to see the release: a press that followed at
+    // once would merge with this one.
+    std::this_thread::sleep_for(RELEASE_SETTLE);
 }
 
 void Board::set_lt8668(uint8_t b7, uint8_t ad, uint8_t ac) {
@@ -383,6 +404,22 @@ std::vector<SandboxProcess> Board::processes() const {
     }
     closedir(d);
     return out;
+}
+
+char Board::service_state() const {
+    for (const SandboxProcess& p : processes())
+        if (p.comm == "fpv_grd_service") return p.state;
+    return 0;
+}
+
+int64_t Board::sandbox_monotonic_ms() const {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return (now.tv_sec + clock_offset_s_) * 1000 + now.tv_nsec / 1000000;
+}
+
+std::string Board::sandbox_path(const std::string& path) const {
+    return "/proc/" + std::to_string(init_host_pid_) + "/root" + path;
 }
 
 pid_t Board::launcher_host_pid(Millis timeout) {

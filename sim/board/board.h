@@ -39,6 +39,13 @@ struct BoardConfig {
     uint32_t fb_smem_len = 7680 * 3240;
     uint32_t fb_yoffset = 0;
     int video_mode = 1; // what the LT8668's registers say at start: 0..3
+    // Files to put in the sandbox's /tmp before the launcher starts: path below /tmp and
+    // content.
+    std::vector<std::pair<std::string, std::string>> tmp_files;
+    uint32_t tmp_size_kb = 0; // > 0: the sandbox's /tmp is a tmpfs of that size
+    // > 0: a time namespace whose monotonic clock starts this many seconds before the
+    // launcher's 32-bit millisecond count wraps (2^31 ms)
+    uint32_t seconds_before_wrap = 0;
     // Runs on the fresh board state before the launcher starts: faults to inject from the
     // first instruction on.
     std::function<void(BoardState&)> before_launch;
@@ -103,6 +110,12 @@ class Board {
     std::optional<int> wait_exit(Millis timeout);
 
     std::vector<SandboxProcess> processes() const;
+    // The state letter of the goggles' service stand-in (R, S, T for stopped...), or 0.
+    char service_state() const;
+    // The sandbox's CLOCK_MONOTONIC in ms (shifted when seconds_before_wrap is set).
+    int64_t sandbox_monotonic_ms() const;
+    // A path inside the sandbox, as the host reaches it.
+    std::string sandbox_path(const std::string& path) const;
     BoardState& state() { return *state_; }
     const std::string& workdir() const { return work_; }
     Target target() const { return target_; }
@@ -119,6 +132,7 @@ class Board {
     void* adc_map_ = nullptr;
     uint32_t* fb_ = nullptr;
     pid_t bwrap_pid_ = -1;
+    int64_t clock_offset_s_ = 0;
     pid_t init_host_pid_ = -1;
     int err_fd_ = -1;
     std::thread reader_;

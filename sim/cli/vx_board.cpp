@@ -33,7 +33,8 @@ enum : int { UP = 0, DOWN = 1, MIDDLE = 4, PLAY = 6, BACK = 7 };
 const char* HELP = "keys: u=UP d=DOWN m=MIDDLE p=PLAY b=BACK (taps of 150 ms)\n"
                    "      o=hold PLAY 1.8 s (open the menu)   c=hold PLAY 3.3 s (close it)\n"
                    "      P or space = PLAY down / up (hold it as long as you like)\n"
-                   "      s=processes on the board   ?=this help   q=quit\n";
+                   "      s=processes on the board   w=screenshot (PNG in the current directory)\n"
+                   "      ?=this help   q=quit\n";
 
 std::atomic<bool> g_quit{false};
 void on_signal(int) {
@@ -125,6 +126,7 @@ int main(int argc, char** argv) {
 
     RawTerminal term;
     bool play_down = false;
+    int shots = 0;
     auto play_since = steady_clock::now();
     while (!g_quit) {
         if (board.state().launcher.exited.load()) {
@@ -178,6 +180,13 @@ int main(int argc, char** argv) {
         case 's':
             print_processes(board);
             break;
+        case 'w': {
+            const std::string path = "vx-screen-" + std::to_string(++shots) + ".png";
+            board.screenshot(path);
+            std::printf("  [board] the screen (display at row %u) written to %s\n",
+                        board.screen_row(), path.c_str());
+            break;
+        }
         case '?':
             std::printf("%s", HELP);
             break;

@@ -6,8 +6,12 @@
 #include <unistd.h>
 
 #include "apps/catalog.h"
+#include "apps/running.h"
+#include "apps/service.h"
 #include "core/clock.h"
+#include "core/hold.h"
 #include "core/log.h"
+#include "core/menu_nav.h"
 #include "display/fb.h"
 #include "hw/keys.h"
 #include "hw/video_mode.h"
@@ -21,18 +25,29 @@ constexpr const char* BANNER = "VornaX-Launcher v1.4.1 started (adc=%d yoff=%d f
 // Runs on top of whatever the loop was doing and ends the process at once, without exit
 // handlers: nothing here may depend on state the loop was in the middle of changing.
 void on_terminate(int) {
+    if (g_launcher.ui_state == UI_MENU && fb_is_open() && fb_is_panned()) fb_restore_from_signal();
+    resume_goggle_service();
     _exit(0);
 }
 
 void handle_key_event(int32_t event, int32_t duration_ms) {
-    (void)event;
-    (void)duration_ms;
+    if (event > 0) {
+        hold_on_press(event - 1);
+        return;
+    }
+    const int32_t key = ~event;
+    hold_on_release(key, duration_ms);
+    nav_on_release(key, duration_ms);
 }
 
 void loop_pass() {
     int32_t duration_ms = 0;
     const int32_t event = keys_poll(&duration_ms);
     if (event != 0) handle_key_event(event, duration_ms);
+    if (g_launcher.hold_active) hold_advance();
+    if (g_launcher.ui_state == UI_MENU && g_launcher.notice_deadline != 0) notice_expire();
+    if (g_launcher.ui_state == UI_APP && g_running.pid >= 1 && reap_running_app())
+        return_from_app();
     sleep_us(g_launcher.ui_state == UI_IDLE ? POLL_IDLE_US : POLL_ACTIVE_US);
 }
 
@@ -45,7 +60,6 @@ int menu_requested(int argc, const char* const* argv) {
 int launcher_main(int argc, const char* const* argv) {
     setvbuf(stdout, nullptr, _IOLBF, 0);
     const int want_menu = menu_requested(argc, argv);
-    (void)want_menu;
 
     g_launcher.mode = video_mode_read();
     log_line("boot mode=%d (0=? 1=NORMAL 2=HDMI 3=AV)\n", g_launcher.mode);
@@ -63,6 +77,7 @@ int launcher_main(int argc, const char* const* argv) {
     log_line(BANNER, keys_ready(), fb_boot_yoffset(), fb_ready());
     scan_apps(g_launcher.mode);
     log_line("scan done: %d apps (mode=%d)\n", g_apps.count, g_launcher.mode);
+    if (want_menu && !any_app_running() && g_launcher.mode == MODE_NORMAL) open_menu_by_request();
 
     for (;;)
         loop_pass();

@@ -19,6 +19,7 @@ struct LauncherState {
     int32_t hold_start_ms = -1;
     uint8_t hold_active = 0;
     uint8_t keys_blocked = 0;
+    // 0 means no notice; a deadline that lands on 0 is moved to 1.
     int32_t notice_deadline = 0;
 };
 

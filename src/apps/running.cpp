@@ -1,0 +1,112 @@
+#include "apps/running.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "apps/catalog.h"
+#include "core/log.h"
+
+RunningApp g_running;
+
+namespace {
+
+constexpr int PID_TEXT_BYTES = 32;
+
+bool is_space(char c) {
+    return c == ' ' || (c >= '\t' && c <= '\r');
+}
+
+// Reads the start of a pid file. Anybody can put files in /tmp: a FIFO or device under a
+// .pid name must not block the launcher, so only regular files are read.
+bool read_pid_file(const char* path, char* text, size_t size) {
+    int fd;
+    do {
+        fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) return false;
+    struct stat st {};
+    ssize_t n = -1;
+    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+        do {
+            n = read(fd, text, size - 1);
+        } while (n < 0 && errno == EINTR);
+    }
+    close(fd);
+    if (n < 0) return false;
+    text[n] = '\0';
+    return true;
+}
+
+bool ends_with_pid(const char* name) {
+    const size_t len = std::strlen(name);
+    return len >= 5 && std::strcmp(name + len - 4, ".pid") == 0;
+}
+
+} // namespace
+
+int32_t parse_pid_text(const char* text, int32_t* pid) {
+    const char* p = text;
+    while (is_space(*p))
+        ++p;
+    bool negative = false;
+    if (*p == '+' || *p == '-') negative = *p++ == '-';
+    if (*p < '0' || *p > '9') return 0;
+    int64_t v = 0;
+    for (; *p >= '0' && *p <= '9'; ++p) {
+        v = v * 10 + (*p - '0');
+        if (v > int64_t{INT32_MAX} + 1) return 0;
+    }
+    if (negative) v = -v;
+    if (v > INT32_MAX || v < INT32_MIN) return 0;
+    *pid = static_cast<int32_t>(v);
+    return 1;
+}
+
+int32_t any_app_running_in(const char* staging_dir) {
+    DIR* d = opendir(staging_dir);
+    if (d == nullptr) return 0;
+    const pid_t self = getpid();
+    int32_t alive = 0;
+    while (const dirent* de = readdir(d)) {
+        if (!ends_with_pid(de->d_name)) continue;
+        char path[APP_PATH_BYTES];
+        std::snprintf(path, sizeof path, "%s/%s", staging_dir, de->d_name);
+        char text[PID_TEXT_BYTES];
+        int32_t pid = 0;
+        if (!read_pid_file(path, text, sizeof text) || !parse_pid_text(text, &pid)) continue;
+        if (pid < 2 || pid == self) continue;
+        if (kill(pid, 0) == 0 || errno == EPERM) {
+            alive = 1;
+            break;
+        }
+    }
+    closedir(d);
+    return alive;
+}
+
+int32_t any_app_running() {
+    return any_app_running_in(STAGING_DIR);
+}
+
+int32_t reap_running_app_in(const char* staging_dir) {
+    if (g_running.pid < 1) return 0;
+    int status = 0;
+    if (waitpid(g_running.pid, &status, WNOHANG) != g_running.pid) return 0;
+    char path[APP_PATH_BYTES];
+    std::snprintf(path, sizeof path, "%s/%s.pid", staging_dir, g_running.name);
+    unlink(path);
+    log_line("child %s exited\n", g_running.name);
+    g_running.pid = -1;
+    return 1;
+}
+
+int32_t reap_running_app() {
+    return reap_running_app_in(STAGING_DIR);
+}

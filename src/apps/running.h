@@ -1,0 +1,25 @@
+#pragma once
+#include <cstdint>
+
+// The one app the launcher started, and the pid files by which any launched app is known.
+
+constexpr const char* STAGING_DIR = "/tmp/vorna-x";
+
+struct RunningApp {
+    int32_t pid = -1;
+    char name[40] = {};
+};
+
+extern RunningApp g_running;
+
+// 1 when a pid file in the staging directory names a live process other than the launcher.
+int32_t any_app_running();
+int32_t any_app_running_in(const char* staging_dir);
+
+// 1 when the launched child has ended and was cleaned up in this call; never blocks.
+int32_t reap_running_app();
+int32_t reap_running_app_in(const char* staging_dir);
+
+// The number a pid file starts with (after optional white space, an optionally signed
+// decimal that fits 32 bits); 1 and *pid set, or 0.
+int32_t parse_pid_text(const char* text, int32_t* pid);

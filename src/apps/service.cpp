@@ -1,0 +1,95 @@
+#include "apps/service.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "core/clock.h"
+
+ServiceControl g_service;
+
+namespace {
+
+constexpr size_t COMM_MATCH_BYTES = 15; // the kernel keeps 15 bytes of a process name
+constexpr uint32_t WATCHDOG_PERIOD_US = 1000000;
+
+int32_t find_service(const char* proc_dir) {
+    DIR* d = opendir(proc_dir);
+    if (d == nullptr) return -1;
+    int32_t found = -1;
+    while (const dirent* de = readdir(d)) {
+        if (de->d_name[0] < '0' || de->d_name[0] > '9') continue;
+        char path[64];
+        std::snprintf(path, sizeof path, "%.24s/%.20s/comm", proc_dir, de->d_name);
+        int fd;
+        do {
+            fd = open(path, O_RDONLY | O_CLOEXEC);
+        } while (fd < 0 && errno == EINTR);
+        if (fd < 0) continue;
+        char comm[32];
+        ssize_t n;
+        do {
+            n = read(fd, comm, sizeof comm - 1);
+        } while (n < 0 && errno == EINTR);
+        close(fd);
+        if (n < 1) continue;
+        comm[n] = '\0';
+        if (std::strncmp(comm, SERVICE_COMM, COMM_MATCH_BYTES) == 0) {
+            found = std::atoi(de->d_name);
+            break;
+        }
+    }
+    closedir(d);
+    return found;
+}
+
+[[noreturn]] void watchdog(int32_t service_pid) {
+    setsid();
+    const int null_fd = open("/dev/null", O_RDWR);
+    if (null_fd >= 0) {
+        dup2(null_fd, 1);
+        dup2(null_fd, 2);
+    }
+    // Orphaned, the watchdog is handed to init: the launcher is gone without resuming.
+    do {
+        sleep_us(WATCHDOG_PERIOD_US);
+    } while (getppid() != 1);
+    if (service_pid > 0) kill(service_pid, SIGCONT);
+    _exit(0);
+}
+
+} // namespace
+
+void pause_goggle_service_in(const char* proc_dir) {
+    if (g_service.service_pid < 0 || kill(g_service.service_pid, 0) != 0) {
+        g_service.service_pid = -1;
+        g_service.service_pid = find_service(proc_dir);
+    }
+    if (g_service.service_pid < 0) return;
+    kill(g_service.service_pid, SIGSTOP);
+    if (g_service.watchdog_pid > 0) return;
+    const pid_t pid = fork();
+    if (pid < 0) return;
+    if (pid == 0) watchdog(g_service.service_pid);
+    g_service.watchdog_pid = pid;
+}
+
+void pause_goggle_service() {
+    pause_goggle_service_in("/proc");
+}
+
+void resume_goggle_service() {
+    if (g_service.watchdog_pid >= 1) {
+        kill(g_service.watchdog_pid, SIGKILL);
+        while (waitpid(g_service.watchdog_pid, nullptr, 0) < 0 && errno == EINTR) {
+        }
+        g_service.watchdog_pid = -1;
+    }
+    if (g_service.service_pid >= 1) kill(g_service.service_pid, SIGCONT);
+}

@@ -1,0 +1,19 @@
+#pragma once
+#include <cstdint>
+
+// The goggles' own ground-station service owns the buttons; while the launcher holds them
+// the service is stopped, with a watchdog process that continues it should the launcher die.
+
+constexpr const char* SERVICE_COMM = "fpv_grd_service";
+
+struct ServiceControl {
+    int32_t service_pid = -1;
+    int32_t watchdog_pid = -1;
+};
+
+extern ServiceControl g_service;
+
+void pause_goggle_service();
+void pause_goggle_service_in(const char* proc_dir);
+// Also called from the termination handler: only kill, waitpid and plain loads and stores.
+void resume_goggle_service();

@@ -1,0 +1,159 @@
+#include "core/hold.h"
+
+#include "apps/catalog.h"
+#include "apps/running.h"
+#include "apps/service.h"
+#include "core/clock.h"
+#include "core/launcher.h"
+#include "core/log.h"
+#include "core/menu_nav.h"
+#include "display/fb.h"
+#include "display/hold_panel.h"
+#include "hw/keys_logic.h"
+#include "hw/video_mode.h"
+
+namespace {
+
+void end_hold() {
+    g_launcher.hold_active = 0;
+    g_launcher.hold_start_ms = -1;
+}
+
+void start_hold() {
+    g_launcher.keys_blocked = 0;
+    g_launcher.hold_start_ms = now_ms();
+    g_launcher.hold_active = 1;
+}
+
+void resume_keys() {
+    resume_goggle_service();
+    log_line("keys resumed\n");
+}
+
+void abort_hold(const char* reason, int32_t ms) {
+    if (g_launcher.keys_blocked == 1) resume_keys();
+    restore_goggles_page();
+    log_line("hold aborted (%s, %d ms)\n", reason, ms);
+    end_hold();
+    g_launcher.keys_blocked = 0;
+}
+
+void open_menu_by_hold() {
+    scan_apps(g_launcher.mode);
+    g_launcher.notice_deadline = 0;
+    g_apps.selected = 0;
+    if (g_launcher.mode == MODE_AV) {
+        resume_keys();
+        log_line("osd menu open fail\n");
+        return;
+    }
+    if (!fb_is_open() && fb_open() != 0) {
+        resume_goggle_service();
+        log_line("fb0 init fail — menu refused\n");
+        return;
+    }
+    g_launcher.ui_state = UI_MENU;
+    menu_frame();
+    log_line("menu open (hold play, %d apps)\n", g_apps.count);
+}
+
+void close_menu() {
+    end_hold();
+    resume_keys();
+    restore_goggles_page();
+    g_launcher.ui_state = UI_IDLE;
+    log_line("menu closed (hold play 3 s)\n");
+}
+
+void draw_hold_overlay(int32_t elapsed_ms) {
+    fb_begin_frame();
+    draw_hold_panel(fb_canvas(), elapsed_ms);
+}
+
+void advance_opening_hold(int32_t e) {
+    if (e >= HOLD_BLOCK_MS) {
+        if (any_app_running()) {
+            // An app came up while PLAY was held: the hold ends here and the goggles get
+            // their buttons and their page back at once.
+            end_hold();
+            log_line("hold cancelled: app started mid-hold\n");
+            if (g_launcher.keys_blocked == 1) {
+                resume_keys();
+                g_launcher.keys_blocked = 0;
+            }
+            restore_goggles_page();
+            return;
+        }
+        if (g_launcher.keys_blocked == 0) {
+            pause_goggle_service();
+            g_launcher.keys_blocked = 1;
+            log_line("hold: keys blocked at %ld ms\n", static_cast<long>(e));
+        }
+    }
+    if (e >= HOLD_BLOCK_MS && e <= HOLD_PANEL_LAST_MS && g_launcher.mode == MODE_NORMAL) {
+        if (!fb_is_open() && fb_open() != 0) return;
+        draw_hold_overlay(e);
+        fb_present();
+    }
+    if (e >= HOLD_OPEN_MS) {
+        end_hold();
+        if (any_app_running()) {
+            resume_keys();
+            restore_goggles_page();
+            log_line("menu suppressed: app running\n");
+            return;
+        }
+        open_menu_by_hold();
+    }
+}
+
+} // namespace
+
+void hold_on_press(int32_t key) {
+    if (key == KEY_PLAY && g_launcher.ui_state == UI_MENU) {
+        start_hold();
+        return;
+    }
+    if (key == KEY_PLAY && g_launcher.ui_state == UI_IDLE && !any_app_running()) {
+        g_launcher.mode = video_mode_read();
+        if (g_launcher.mode == MODE_NORMAL || g_launcher.mode == MODE_AV) {
+            start_hold();
+        } else {
+            log_line("menu refused: mode=%d\n", g_launcher.mode);
+        }
+        return;
+    }
+    if (g_launcher.hold_active && g_launcher.ui_state == UI_IDLE) abort_hold("key", 0);
+}
+
+void hold_on_release(int32_t key, int32_t duration_ms) {
+    if (key != KEY_PLAY || !g_launcher.hold_active) return;
+    if (g_launcher.ui_state != UI_IDLE) {
+        log_line("hold aborted (menu release, %d ms)\n", duration_ms);
+        end_hold();
+        g_launcher.keys_blocked = 0;
+        return;
+    }
+    abort_hold("release", duration_ms);
+}
+
+void hold_advance() {
+    const int32_t e = ms_elapsed(now_ms(), g_launcher.hold_start_ms);
+    if (g_launcher.ui_state != UI_IDLE) {
+        if (e >= HOLD_CLOSE_MS && g_launcher.ui_state == UI_MENU) close_menu();
+        return;
+    }
+    advance_opening_hold(e);
+}
+
+void open_menu_by_request() {
+    if (!fb_is_open() && fb_open() != 0) return;
+    g_launcher.ui_state = UI_MENU;
+    pause_goggle_service();
+    log_line("rendering menu\n");
+    fb_begin_frame();
+    render_current_menu();
+    log_line("menu rendered, flipping\n");
+    fb_present();
+    log_line("menu open via --menu (%d apps)\n", g_apps.count);
+}

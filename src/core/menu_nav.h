@@ -1,0 +1,19 @@
+#pragma once
+#include <cstdint>
+
+// The open menu: taps move and start, a refused start shows a notice, and the menu comes
+// back when a launched app ends.
+
+constexpr int32_t TAP_MAX_MS = 450;
+constexpr int32_t NOTICE_MS = 1500;
+
+void nav_on_release(int32_t key, int32_t duration_ms);
+void notice_expire();
+void return_from_app();
+
+// Draws the menu into the back page that fb_begin_frame has prepared.
+void render_current_menu();
+// One framebuffer menu picture: clear the back page, draw, pan to it.
+void menu_frame();
+// Gives the goggles their own page back if the launcher's is on screen.
+void restore_goggles_page();

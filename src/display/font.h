@@ -1,0 +1,25 @@
+#pragma once
+#include <cstdint>
+
+// The menu's three anti-aliased glyph sets. A glyph is w x h coverage bytes (0 no ink, 255
+// full ink), row by row from the top. Every glyph sits in a cell of GLYPH_CELL_BYTES
+// whatever the set's size, so glyph c of any set is at glyphs + (c - GLYPH_FIRST) *
+// GLYPH_CELL_BYTES; the sets are consecutive runs of GLYPH_COUNT cells.
+constexpr int32_t GLYPH_FIRST = 32; // space
+constexpr int32_t GLYPH_LAST = 126; // '~'
+constexpr int32_t GLYPH_COUNT = GLYPH_LAST - GLYPH_FIRST + 1;
+constexpr int32_t GLYPH_CELL_BYTES = 1092;
+
+struct Font {
+    int32_t w, h;          // glyph size; w is also the advance (fixed pitch)
+    const uint8_t* glyphs; // GLYPH_COUNT cells
+};
+
+extern const Font FONT_SMALL;  // 7 x 12
+extern const Font FONT_MEDIUM; // 13 x 22
+extern const Font FONT_LARGE;  // 19 x 31
+
+// The cell of a printable byte (GLYPH_FIRST..GLYPH_LAST).
+inline const uint8_t* font_glyph(const Font& f, uint8_t c) {
+    return f.glyphs + static_cast<int32_t>(c - GLYPH_FIRST) * GLYPH_CELL_BYTES;
+}

@@ -1,0 +1,202 @@
+#include <csignal>
+
+#include "flow_fixture.h"
+
+namespace systest {
+namespace {
+
+TEST_F(FlowTest, HoldOpensTheMenuAndAThreeSecondHoldClosesIt) {
+    app("one");
+    app("two");
+    vxboard::Board& b = start_ready();
+    const size_t from = b.lines().size();
+    b.tap(PLAY, OPEN_HOLD);
+    const size_t blocked = line_at("hold: keys blocked at ", from);
+    const size_t open = line_at("menu open (hold play, 2 apps)\n", from);
+    EXPECT_LT(blocked, open);
+    const long at = number_after(line(blocked), "keys blocked at ");
+    EXPECT_GE(at, 500);
+    EXPECT_LT(at, 620);
+    EXPECT_EQ(b.service_state(), 'T');
+    EXPECT_TRUE(wait_until([&] { return menu_shown(); }, Millis(1000)));
+    EXPECT_EQ(highlighted_slot(), 0);
+
+    // The release long after the opening changes nothing.
+    std::this_thread::sleep_for(Millis(300));
+    EXPECT_EQ(b.lines().size(), open + 1) << dump();
+
+    b.tap(PLAY, CLOSE_HOLD);
+    const size_t resumed = line_at("keys resumed\n", open);
+    const size_t closed = line_at("menu closed (hold play 3 s)\n", open);
+    EXPECT_LT(resumed, closed);
+    EXPECT_EQ(b.screen_row(), 0u);
+    EXPECT_TRUE(wait_until([&] { return b.service_state() != 'T'; }, Millis(500)));
+}
+
+struct AbortCase {
+    const char* name;
+    Millis held;
+    bool other_key; // MIDDLE straight after PLAY, without PLAY's release
+    const char* reason;
+    bool blocked;
+    friend void PrintTo(const AbortCase& c, std::ostream* os) { *os << c.name; }
+};
+
+class HoldAbort : public FlowTest, public ::testing::WithParamInterface<AbortCase> {};
+
+TEST_P(HoldAbort, GivesEverythingBack) {
+    const AbortCase& c = GetParam();
+    app("one");
+    vxboard::Board& b = start_ready();
+    const size_t from = b.lines().size();
+    b.press(PLAY);
+    bool panel_seen = false;
+    const auto end = std::chrono::steady_clock::now() + c.held;
+    while (std::chrono::steady_clock::now() < end) {
+        panel_seen = panel_seen || progress_panel_shown();
+        std::this_thread::sleep_for(Millis(20));
+    }
+    if (c.other_key) {
+        b.press(MIDDLE);
+        std::this_thread::sleep_for(Millis(200));
+    }
+    b.release();
+    const size_t aborted = line_at(std::string("hold aborted (") + c.reason + ", ", from);
+    const long ms = number_after(line(aborted), std::string(c.reason) + ", ");
+    if (c.other_key) {
+        EXPECT_EQ(ms, 0);
+    } else {
+        EXPECT_GT(ms, c.held.count() - 80);
+        EXPECT_LT(ms, c.held.count() + 120);
+    }
+    EXPECT_EQ(logged("hold: keys blocked at "), c.blocked);
+    EXPECT_EQ(logged("keys resumed\n"), c.blocked);
+    EXPECT_EQ(panel_seen, c.blocked);
+    if (c.blocked) {
+        EXPECT_LT(line_at("keys resumed\n", from), aborted);
+    }
+    EXPECT_EQ(b.screen_row(), 0u);
+    EXPECT_NE(b.service_state(), 'T');
+    EXPECT_FALSE(logged("menu open"));
+}
+
+const AbortCase ABORTS[] = {
+    {"release_at_400ms", Millis(400), false, "release", false},
+    {"release_at_1000ms", Millis(1000), false, "release", true},
+    {"middle_at_300ms", Millis(300), true, "key", false},
+    {"middle_at_900ms", Millis(900), true, "key", true},
+};
+
+INSTANTIATE_TEST_SUITE_P(Holds, HoldAbort, ::testing::ValuesIn(ABORTS),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(FlowTest, HdmiAndUnknownModesRefuseTheMenu) {
+    for (int mode : {2, 0}) {
+        vxboard::BoardConfig cfg;
+        cfg.video_mode = mode;
+        vxboard::Board& b = start_ready(cfg);
+        const size_t from = b.lines().size();
+        b.tap(PLAY, OPEN_HOLD);
+        line_at("menu refused: mode=" + std::to_string(mode) + "\n", from);
+        std::this_thread::sleep_for(Millis(200));
+        EXPECT_FALSE(logged("keys blocked")) << mode;
+        EXPECT_NE(b.service_state(), 'T');
+        board_.reset();
+    }
+}
+
+TEST_F(FlowTest, ReleasingAClosingHoldKeepsTheMenu) {
+    app("one");
+    vxboard::Board& b = open_menu();
+    const size_t from = b.lines().size();
+    b.tap(PLAY, Millis(2000));
+    const size_t aborted = line_at("hold aborted (menu release, ", from);
+    const long ms = number_after(line(aborted), "menu release, ");
+    EXPECT_GT(ms, 1900);
+    EXPECT_LT(ms, 2150);
+    EXPECT_TRUE(menu_shown());
+    EXPECT_EQ(b.service_state(), 'T');
+    // Other buttons during a closing hold do not end it.
+    b.press(PLAY);
+    std::this_thread::sleep_for(Millis(400));
+    b.press(UP);
+    std::this_thread::sleep_for(Millis(200));
+    b.press(PLAY);
+    line_at("menu closed (hold play 3 s)\n", aborted, Millis(5000));
+    b.release();
+}
+
+TEST_F(FlowTest, MenuArgumentOpensAtStartUpInNormalModeOnly) {
+    app("one");
+    vxboard::BoardConfig cfg;
+    cfg.args = {"--menu"};
+    vxboard::Board& b = start_ready(cfg);
+    const size_t r = line_at("rendering menu\n");
+    const size_t f = line_at("menu rendered, flipping\n");
+    const size_t o = line_at("menu open via --menu (1 apps)\n");
+    EXPECT_LT(r, f);
+    EXPECT_LT(f, o);
+    EXPECT_TRUE(menu_shown());
+    EXPECT_EQ(b.service_state(), 'T');
+    board_.reset();
+
+    struct Case {
+        const char* name;
+        int mode;
+        std::vector<std::string> args;
+        bool live_pid_file;
+    } cases[] = {
+        {"av mode", 3, {"--menu"}, false},
+        {"an app alive", 1, {"--menu"}, true},
+        {"prefix only", 1, {"--menux"}, false},
+        {"other case", 1, {"--MENU"}, false},
+        {"second argument", 1, {"-v", "--menu"}, false},
+    };
+    for (const Case& c : cases) {
+        vxboard::BoardConfig cfg2;
+        cfg2.video_mode = c.mode;
+        cfg2.args = c.args;
+        // The goggles' service is the sandbox's pid 2: a live process that is not the
+        // launcher.
+        if (c.live_pid_file) cfg2.tmp_files = {{"vorna-x/other.pid", "2\n"}};
+        vxboard::Board& b2 = start_ready(cfg2);
+        std::this_thread::sleep_for(Millis(300));
+        EXPECT_FALSE(logged("menu open via --menu")) << c.name;
+        EXPECT_EQ(b2.screen_row(), 0u) << c.name;
+        EXPECT_NE(b2.service_state(), 'T') << c.name;
+        board_.reset();
+    }
+}
+
+// The millisecond count is a signed 32-bit number: 2^31 ms after boot it turns negative.
+// Holds that start before and after that moment still open and close the menu.
+TEST_F(FlowTest, HoldsAcrossTheMillisecondWrap) {
+    app("one");
+    vxboard::BoardConfig cfg;
+    cfg.seconds_before_wrap = 4;
+    vxboard::Board& b = start_ready(cfg);
+    constexpr int64_t WRAP_MS = int64_t{1} << 31;
+    auto sleep_until = [&](int64_t t) {
+        const int64_t now = b.sandbox_monotonic_ms();
+        ASSERT_LT(now, t) << "start-up took too long for this test";
+        std::this_thread::sleep_for(Millis(t - now));
+    };
+    // An opening hold that starts before the wrap and opens after it.
+    sleep_until(WRAP_MS - 1000);
+    b.tap(PLAY, Millis(2500));
+    const size_t open = line_at("menu open (hold play, 1 apps)\n");
+    // A closing hold wholly after it, when every clock reading is negative.
+    sleep_until(WRAP_MS + 2500);
+    b.tap(PLAY, CLOSE_HOLD);
+    const size_t closed = line_at("menu closed (hold play 3 s)\n", open, Millis(4000));
+    // An aborted hold measures its duration right on the negative side too.
+    b.tap(PLAY, Millis(1000));
+    const size_t aborted = line_at("hold aborted (release, ", closed);
+    const long ms = number_after(line(aborted), "release, ");
+    EXPECT_GT(ms, 900);
+    EXPECT_LT(ms, 1150);
+    EXPECT_NE(b.service_state(), 'T');
+}
+
+} // namespace
+} // namespace systest

@@ -1,0 +1,93 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "apps/manifest.h"
+#include "display/menu.h"
+#include "png/png_io.h"
+
+// Whole menus compared pixel for pixel with the pictures under tests/golden. After a change
+// that is meant to alter the picture, look at the new pictures and regenerate them with
+//   cmake --build --preset host --target update-goldens
+
+namespace {
+
+int32_t clock_at_1000() {
+    return 1000;
+}
+
+struct Scene {
+    const char* name;
+    AppTable apps;
+    int32_t notice_deadline;
+};
+
+void set(AppEntry& e, const char* name, const char* desc, const char* version, uint32_t modes,
+         int32_t mode) {
+    std::memset(&e, 0, sizeof e);
+    std::snprintf(e.name, sizeof e.name, "%s", name);
+    std::snprintf(e.desc, sizeof e.desc, "%s", desc);
+    std::snprintf(e.version, sizeof e.version, "%s", version);
+    e.modes = modes;
+    e.allowed = app_allowed_in_mode(modes, mode);
+}
+
+std::vector<Scene> scenes() {
+    std::vector<Scene> out;
+    Scene empty{"menu_empty", {}, 0};
+    out.push_back(empty);
+
+    Scene mixed{"menu_mixed", {}, 0};
+    set(mixed.apps.entries[0], "hello-world", "Says hello and counts to five", "1.0", 1, 1);
+    set(mixed.apps.entries[1], "osd-clock", "Shows the time over analogue video", "0.3", 2, 1);
+    set(mixed.apps.entries[2], "dvr-viewer", "Browse recordings", "2.1.0", 5, 1);
+    set(mixed.apps.entries[3], "battery_log", "Tab\tcut and caf\xc3\xa9 bytes", "1", 1, 1);
+    set(mixed.apps.entries[4], "hdmi-out", "Needs an HDMI source", "", 4, 1);
+    mixed.apps.count = 5;
+    mixed.apps.selected = 0;
+    out.push_back(mixed);
+
+    Scene notice{"menu_scrolled_notice", {}, 1500};
+    for (int i = 0; i < 16; ++i) {
+        char name[40], desc[96];
+        std::snprintf(name, sizeof name, "app_%02d-%s", i, i % 3 ? "tool" : "game");
+        std::snprintf(desc, sizeof desc, "entry number %d of sixteen", i + 1);
+        set(notice.apps.entries[i], name, desc, i % 4 ? "1.2" : "1", i == 12 ? 2 : 1, 1);
+    }
+    notice.apps.count = 16;
+    notice.apps.selected = 12;
+    out.push_back(notice);
+    return out;
+}
+
+TEST(MenuGolden, PicturesMatch) {
+    const bool update = std::getenv("VX_UPDATE_GOLDENS") != nullptr;
+    for (const Scene& s : scenes()) {
+        SCOPED_TRACE(s.name);
+        std::vector<uint32_t> page(LINE_PIXELS * CANVAS_H, 0);
+        render_menu(Canvas{page.data()}, s.apps, s.notice_deadline, clock_at_1000);
+        const std::string path = std::string(VX_GOLDEN_DIR) + "/" + s.name + ".png";
+        if (update) {
+            vxboard::write_png_argb(path, page.data(), CANVAS_W, CANVAS_H, LINE_PIXELS);
+            continue;
+        }
+        std::vector<uint32_t> want;
+        uint32_t w = 0, h = 0;
+        ASSERT_TRUE(vxboard::read_png_argb(path, want, w, h)) << "missing " << path;
+        ASSERT_EQ(w, CANVAS_W);
+        ASSERT_EQ(h, CANVAS_H);
+        int differing = 0, first_x = -1, first_y = -1;
+        for (uint32_t y = 0; y < CANVAS_H; ++y)
+            for (uint32_t x = 0; x < CANVAS_W; ++x)
+                if (page[y * LINE_PIXELS + x] != want[y * CANVAS_W + x]) {
+                    if (differing++ == 0)
+                        first_x = static_cast<int>(x), first_y = static_cast<int>(y);
+                }
+        EXPECT_EQ(differing, 0) << "first at (" << first_x << ", " << first_y << ")";
+    }
+}
+
+} // namespace

@@ -1,0 +1,522 @@
+// Generates the launcher's constant display tables: the three glyph sets
+// (src/display/glyph_data.cpp) and the menu logo (src/display/logo_data.cpp).
+//
+//   glyphgen FONT.ttf GLYPH_DATA.cpp LOGO_DATA.cpp
+//
+// The glyphs come from a bold fixed-pitch TrueType face rendered by FreeType with its
+// classic (v35) bytecode interpreter: the face's own hints snap stems and horizontal edges
+// to whole pixels in both directions, which is what keeps 7-pixel-wide text readable on the
+// goggles' panel. The hinted outlines are then fitted to the menu's row layout with a few
+// whole-pixel moves (so nothing the hinter aligned is blurred again) and checked; nothing is
+// written unless every set meets its row layout.
+#include <ft2build.h>
+#include FT_FREETYPE_H
+#include FT_DRIVER_H
+#include FT_MODULE_H
+#include FT_BBOX_H
+#include FT_BITMAP_H
+#include FT_OUTLINE_H
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr int FIRST = 32;
+constexpr int COUNT = 95;
+constexpr int CELL_BYTES = 1092;
+
+// One glyph set and the rows the menu layout expects of it. Rows count from the top of the
+// cell; the baseline row is the first row below the capitals.
+struct SetLayout {
+    const char* name;
+    int w, h;
+    double ppem_x, ppem_y; // FreeType character size in pixels, horizontal and vertical
+    int cap_top;           // first row of the capitals
+    int baseline;          // first row below the capitals
+    int desc_row;          // last row that descenders (g, p, q, y) reach
+};
+
+// The pixel sizes are those at which the face's hinted capitals come out exactly
+// (baseline - cap_top) rows tall; the horizontal size makes the hinted advance the cell
+// width. The face's descenders end a row short of desc_row at the two larger sizes, and
+// the accent and the dots of i and j stick out above row 0; fit_outline() corrects both.
+const SetLayout SETS[] = {
+    {"FONT_SMALL", 7, 12, 11.0, 11.0, 1, 9, 10},
+    {"FONT_MEDIUM", 13, 22, 21.0, 21.0, 1, 16, 20},
+    {"FONT_LARGE", 19, 31, 31.0, 30.0, 1, 23, 29},
+};
+
+struct Glyph {
+    std::vector<uint8_t> px; // w * h coverage bytes
+};
+
+struct RenderedSet {
+    const SetLayout* layout;
+    std::vector<Glyph> glyphs; // COUNT of them, code FIRST first
+};
+
+struct Ink {
+    int top = -1, bottom = -1, left = -1, right = -1; // inclusive; -1 when empty
+    bool empty() const { return top < 0; }
+};
+
+Ink ink_of(const uint8_t* px, int w, int h) {
+    Ink ink;
+    for (int r = 0; r < h; ++r) {
+        for (int k = 0; k < w; ++k) {
+            if (px[r * w + k] == 0) continue;
+            if (ink.top < 0) ink.top = r;
+            ink.bottom = r;
+            ink.left = ink.left < 0 ? k : std::min(ink.left, k);
+            ink.right = std::max(ink.right, k);
+        }
+    }
+    return ink;
+}
+
+FT_BBox outline_box(FT_Outline* o) {
+    FT_BBox box;
+    FT_Outline_Get_BBox(o, &box);
+    return box;
+}
+
+// Points of the outline that satisfy `pick`, moved by dy (26.6 units).
+template <typename Pick> void shift_points(FT_Outline* o, FT_Pos dy, Pick pick) {
+    for (int i = 0; i < o->n_points; ++i) {
+        if (pick(o->points[i])) o->points[i].y += dy;
+    }
+}
+
+// Whole contours that satisfy `pick` for every point, moved by dy. Returns how many moved.
+template <typename Pick> int shift_contours(FT_Outline* o, FT_Pos dy, Pick pick) {
+    int moved = 0;
+    int first = 0;
+    for (int c = 0; c < o->n_contours; ++c) {
+        const int last = o->contours[c];
+        bool all = true;
+        for (int i = first; i <= last; ++i)
+            all = all && pick(o->points[i]);
+        if (all) {
+            for (int i = first; i <= last; ++i)
+                o->points[i].y += dy;
+            ++moved;
+        }
+        first = last + 1;
+    }
+    return moved;
+}
+
+// Metrics of the hinted face at one size, in whole pixels above the baseline.
+struct HintedLines {
+    int descender; // bottom of 'p' (negative)
+    int x_height;  // top of 'x'
+};
+
+// Fits one hinted outline (origin on the baseline, 26.6 pixels) to the set's rows, moving
+// only by whole pixels so that edges the hinter put on the pixel grid stay there.
+bool fit_outline(FT_Outline* o, const SetLayout& s, const HintedLines& lines, std::string& why) {
+    const FT_Pos px = 64;
+    const int desc_target = -(s.desc_row + 1 - s.baseline); // bottom edge of desc_row
+    const int top_limit = s.baseline;                       // top edge of row 0
+    const int bottom_limit = -(s.h - 1 - s.baseline);       // top edge of the blank last row
+
+    FT_BBox box = outline_box(o);
+    // Descenders: glyphs that reach the face's descender line are pulled down to the set's
+    // descender row. Only points more than a pixel below the baseline move, so the bowls
+    // of g, p and q keep their shape and only the tails and stems grow.
+    const int deepen = lines.descender - desc_target;
+    if (deepen > 0 && box.yMin <= lines.descender * px + px / 8) {
+        const int room = static_cast<int>(std::floor(box.yMin / double(px))) - desc_target;
+        const int d = std::min(deepen, room);
+        if (d > 0) shift_points(o, -d * px, [&](const FT_Vector& p) { return p.y < -px; });
+    }
+    box = outline_box(o);
+    // Above row 0: the marks that sit over the x-height (dots, the grave accent) come down.
+    if (box.yMax > top_limit * px) {
+        const FT_Pos over = (box.yMax - top_limit * px + px - 1) / px * px;
+        const int moved = shift_contours(
+            o, -over, [&](const FT_Vector& p) { return p.y >= lines.x_height * px; });
+        if (moved == 0) {
+            why = "rises above row 0 and has no mark to lower";
+            return false;
+        }
+    }
+    box = outline_box(o);
+    // Into the blank last row: parts lying wholly under the baseline (the underscore) go up.
+    if (box.yMin < bottom_limit * px) {
+        const FT_Pos over = (bottom_limit * px - box.yMin + px - 1) / px * px;
+        const int moved = shift_contours(o, over, [&](const FT_Vector& p) { return p.y <= 0; });
+        if (moved == 0) {
+            why = "reaches the last row and cannot be raised";
+            return false;
+        }
+    }
+    return true;
+}
+
+// Renders one set. The glyph is rasterised into a work area with a margin all round, so
+// that nothing is lost before it is placed in its cell by a whole-pixel horizontal shift.
+bool render_set(FT_Library lib, FT_Face face, const SetLayout& s, RenderedSet& out) {
+    constexpr int M = 12;
+    const int ww = s.w + 2 * M, wh = s.h + 2 * M;
+    if (FT_Set_Char_Size(face, static_cast<FT_F26Dot6>(s.ppem_x * 64),
+                         static_cast<FT_F26Dot6>(s.ppem_y * 64), 72, 72) != 0) {
+        std::fprintf(stderr, "glyphgen: %s: cannot set the size\n", s.name);
+        return false;
+    }
+    const FT_Int32 load = FT_LOAD_DEFAULT | FT_LOAD_NO_BITMAP;
+    auto hinted_box = [&](char c) {
+        FT_Load_Char(face, static_cast<FT_ULong>(c), load);
+        return outline_box(&face->glyph->outline);
+    };
+    HintedLines lines;
+    lines.descender = static_cast<int>(std::lround(hinted_box('p').yMin / 64.0));
+    lines.x_height = static_cast<int>(std::lround(hinted_box('x').yMax / 64.0));
+
+    out.layout = &s;
+    out.glyphs.assign(COUNT, Glyph{std::vector<uint8_t>(static_cast<size_t>(s.w * s.h), 0)});
+    std::vector<uint8_t> work(static_cast<size_t>(ww * wh));
+    bool ok = true;
+    for (int code = FIRST + 1; code < FIRST + COUNT; ++code) {
+        // The design's own horizontal placement, unhinted: where in the advance the ink sits.
+        if (FT_Load_Char(face, static_cast<FT_ULong>(code), FT_LOAD_NO_SCALE) != 0) return false;
+        const FT_Glyph_Metrics& m = face->glyph->metrics;
+        const double design_mid =
+            (m.horiBearingX + m.width / 2.0 - m.horiAdvance / 2.0) * s.ppem_x / face->units_per_EM;
+
+        if (FT_Load_Char(face, static_cast<FT_ULong>(code), load) != 0) return false;
+        FT_Outline* o = &face->glyph->outline;
+        std::string why;
+        if (!fit_outline(o, s, lines, why)) {
+            std::fprintf(stderr, "glyphgen: %s '%c': %s\n", s.name, code, why.c_str());
+            ok = false;
+            continue;
+        }
+        // Baseline at the top edge of row `baseline` of the cell, the cell M pixels in.
+        FT_Outline_Translate(o, M * 64, (wh - M - s.baseline) * 64);
+        std::fill(work.begin(), work.end(), 0);
+        FT_Bitmap bm;
+        FT_Bitmap_Init(&bm);
+        bm.rows = static_cast<unsigned>(wh);
+        bm.width = static_cast<unsigned>(ww);
+        bm.pitch = ww;
+        bm.buffer = work.data();
+        bm.num_grays = 256;
+        bm.pixel_mode = FT_PIXEL_MODE_GRAY;
+        if (FT_Outline_Get_Bitmap(lib, o, &bm) != 0) return false;
+
+        const Ink ink = ink_of(work.data(), ww, wh);
+        if (ink.empty()) {
+            std::fprintf(stderr, "glyphgen: %s '%c': no ink\n", s.name, code);
+            ok = false;
+            continue;
+        }
+        // Horizontal place: the hinted ink centred where the design centres it, by whole
+        // pixels, then kept inside the cell (hinting can widen a glyph to the full width).
+        // When that lands near half a pixel, as it does for every centred glyph whose slack
+        // in the cell is odd, the glyph goes left: one rule for all, so that neighbours do
+        // not touch on one side and stand two pixels apart on the other. Glyphs the design
+        // sets right of centre ('[', 'r') go right instead, mirroring their partners.
+        const double mid = (ink.left + ink.right + 1) / 2.0 - M;
+        const double want = s.w / 2.0 + design_mid - mid;
+        const double frac = want - std::floor(want);
+        const bool tie = std::fabs(frac - 0.5) < 0.25;
+        int dx = static_cast<int>(!tie                ? std::floor(want + 0.5)
+                                  : design_mid > 0.25 ? std::ceil(want)
+                                                      : std::floor(want));
+        dx = std::max(dx, M - ink.left);
+        dx = std::min(dx, M + s.w - 1 - ink.right);
+        Glyph& g = out.glyphs[static_cast<size_t>(code - FIRST)];
+        for (int r = 0; r < wh; ++r) {
+            for (int k = 0; k < ww; ++k) {
+                const uint8_t a = work[static_cast<size_t>(r * ww + k)];
+                if (a == 0) continue;
+                const int cr = r - M, ck = k - M + dx;
+                if (cr < 0 || cr >= s.h || ck < 0 || ck >= s.w) {
+                    std::fprintf(stderr, "glyphgen: %s '%c': ink outside the %dx%d cell\n", s.name,
+                                 code, s.w, s.h);
+                    ok = false;
+                    r = wh;
+                    break;
+                }
+                g.px[static_cast<size_t>(cr * s.w + ck)] = a;
+            }
+        }
+    }
+    return ok;
+}
+
+// The row layout the menu is drawn with; any miss fails the run.
+bool check_set(const RenderedSet& set, bool report) {
+    const SetLayout& s = *set.layout;
+    bool ok = true;
+    auto fail = [&](int code, const char* what, int got) {
+        std::fprintf(stderr, "glyphgen: %s '%c': %s (row %d)\n", s.name, code, what, got);
+        ok = false;
+    };
+    auto ink = [&](int code) {
+        return ink_of(set.glyphs[static_cast<size_t>(code - FIRST)].px.data(), s.w, s.h);
+    };
+    for (int code = FIRST; code < FIRST + COUNT; ++code) {
+        const Ink i = ink(code);
+        if (code == ' ') {
+            if (!i.empty()) fail(code, "space has ink", i.top);
+            continue;
+        }
+        if (i.empty()) {
+            fail(code, "no ink", -1);
+            continue;
+        }
+        if (i.bottom >= s.h - 1) fail(code, "ink in the last row", i.bottom);
+    }
+    for (int code = 'A'; code <= 'Z'; ++code) {
+        const Ink i = ink(code);
+        if (i.top != s.cap_top) fail(code, "capital does not start on the cap row", i.top);
+        if (code == 'Q') continue; // its tail crosses the baseline
+        if (i.bottom != s.baseline - 1)
+            fail(code, "capital does not sit on the baseline", i.bottom);
+    }
+    for (int code : {'g', 'p', 'q', 'y'}) {
+        const Ink i = ink(code);
+        if (i.bottom != s.desc_row) fail(code, "descender misses its row", i.bottom);
+    }
+    if (ink('|').top != 0) fail('|', "bar does not reach row 0", ink('|').top);
+    if (report) {
+        const Ink x = ink('x'), bar = ink('|');
+        std::printf("%-11s %2dx%-2d capitals rows %d..%d, baseline row %d, descenders to row "
+                    "%d, x-height from row %d, bar rows %d..%d, last row %d blank\n",
+                    s.name, s.w, s.h, ink('H').top, ink('H').bottom, s.baseline, ink('g').bottom,
+                    x.top, bar.top, bar.bottom, s.h - 1);
+    }
+    return ok;
+}
+
+// ---------------------------------------------------------------------------------------
+// The logo: a line drawing of a pair of FPV goggles (visor with a nose cut-out, two
+// lenses, strap ends) with an antenna on top, as a coverage mask. It is built from
+// signed distance fields so that strokes of even width meet cleanly, and anti-aliased by
+// 8 x 8 supersampling.
+
+constexpr int LOGO_W = 103;
+constexpr int LOGO_H = 100;
+
+struct V2 {
+    double x, y;
+};
+
+double len(double x, double y) {
+    return std::sqrt(x * x + y * y);
+}
+
+double sd_round_box(V2 p, V2 c, double hw, double hh, double r) {
+    const double qx = std::fabs(p.x - c.x) - hw + r, qy = std::fabs(p.y - c.y) - hh + r;
+    return len(std::max(qx, 0.0), std::max(qy, 0.0)) + std::min(std::max(qx, qy), 0.0) - r;
+}
+
+double sd_circle(V2 p, V2 c, double r) {
+    return len(p.x - c.x, p.y - c.y) - r;
+}
+
+double sd_segment(V2 p, V2 a, V2 b) {
+    const double px = p.x - a.x, py = p.y - a.y, bx = b.x - a.x, by = b.y - a.y;
+    const double t = std::clamp((px * bx + py * by) / (bx * bx + by * by), 0.0, 1.0);
+    return len(px - bx * t, py - by * t);
+}
+
+// Distance to a circular arc of radius r around c spanning +-half_angle about direction dir.
+double sd_arc(V2 p, V2 c, double r, double dir, double half_angle) {
+    const double a = std::atan2(p.y - c.y, p.x - c.x);
+    double d = std::remainder(a - dir, 2 * M_PI);
+    if (std::fabs(d) <= half_angle) return std::fabs(sd_circle(p, c, r));
+    const double e1 = dir + half_angle, e2 = dir - half_angle;
+    return std::min(len(p.x - c.x - r * std::cos(e1), p.y - c.y - r * std::sin(e1)),
+                    len(p.x - c.x - r * std::cos(e2), p.y - c.y - r * std::sin(e2)));
+}
+
+// Ink at one point of the logo, in logo pixels (y down). The drawing keeps to the upper
+// part of the image and clear of its lower right: in the menu the rule under the title runs
+// across row 66 of the logo and the position counter sits at rows 44 to 55, x 67 onwards.
+bool logo_ink(V2 p) {
+    // Visor: a wide rounded box with the nose arch cut out of its lower edge.
+    const double body = sd_round_box(p, {51.5, 26.75}, 36, 14.5, 11);
+    const double nose = sd_circle(p, {51.5, 46}, 8);
+    if (std::fabs(std::max(body, -nose)) <= 2.3) return true;
+    // Lenses, with a glint in the upper left of each.
+    for (double cx : {34.5, 68.5}) {
+        if (std::fabs(sd_circle(p, {cx, 27}, 8.3)) <= 2.3) return true;
+        if (sd_arc(p, {cx, 27}, 4.3, -2.3, 0.55) <= 1.1) return true;
+    }
+    // Strap ends leaving the sides of the visor.
+    for (double sign : {-1.0, 1.0}) {
+        const double x0 = 51.5 + sign * 37.5, x1 = 51.5 + sign * 49;
+        if (sd_segment(p, {x0, 20}, {x1, 18}) <= 1.6) return true;
+        if (sd_segment(p, {x0, 34}, {x1, 36}) <= 1.6) return true;
+        if (sd_segment(p, {x1, 18}, {x1, 36}) <= 1.6) return true;
+    }
+    // Antenna on top: a short mast with a ball, sending radio waves both ways.
+    const V2 head{51.5, 5};
+    if (sd_segment(p, {51.5, 12}, {51.5, 6}) <= 1.4) return true;
+    if (sd_circle(p, head, 2.8) <= 0) return true;
+    for (double r : {6.5, 11.0}) {
+        if (sd_arc(p, head, r, 0, 0.55) <= 1.35) return true;
+        if (sd_arc(p, head, r, M_PI, 0.55) <= 1.35) return true;
+    }
+    return false;
+}
+
+std::vector<uint8_t> render_logo() {
+    constexpr int SS = 8;
+    std::vector<uint8_t> alpha(LOGO_W * LOGO_H);
+    for (int y = 0; y < LOGO_H; ++y) {
+        for (int x = 0; x < LOGO_W; ++x) {
+            int hits = 0;
+            for (int sy = 0; sy < SS; ++sy) {
+                for (int sx = 0; sx < SS; ++sx) {
+                    hits += logo_ink({x + (sx + 0.5) / SS, y + (sy + 0.5) / SS});
+                }
+            }
+            alpha[static_cast<size_t>(y * LOGO_W + x)] =
+                static_cast<uint8_t>((hits * 255 + SS * SS / 2) / (SS * SS));
+        }
+    }
+    return alpha;
+}
+
+// ---------------------------------------------------------------------------------------
+// Output.
+
+const char* const LICENCE =
+    "// The glyphs are rendered from DejaVu Sans Mono Bold. Font licence (Bitstream Vera\n"
+    "// licence, DejaVu changes in the public domain): Copyright (c) 2003 by Bitstream, Inc.\n"
+    "// All Rights Reserved. Bitstream Vera is a trademark of Bitstream, Inc. The licence\n"
+    "// allows the font to be used, embedded, copied and redistributed free of charge,\n"
+    "// provided this notice is kept; modified versions must not carry the names\n"
+    "// \"Bitstream\" or \"Vera\". The font software is provided \"as is\", without\n"
+    "// warranty of any kind. Full text: /usr/share/doc/fonts-dejavu-core/copyright.\n";
+
+bool write_file(const char* path, const std::string& text) {
+    FILE* f = std::fopen(path, "w");
+    if (f == nullptr) {
+        std::perror(path);
+        return false;
+    }
+    const bool ok = std::fwrite(text.data(), 1, text.size(), f) == text.size();
+    return std::fclose(f) == 0 && ok;
+}
+
+void append(std::string& s, const char* fmt, int v) {
+    char buf[64];
+    std::snprintf(buf, sizeof buf, fmt, v);
+    s += buf;
+}
+
+std::string glyph_source(const std::vector<RenderedSet>& sets) {
+    std::string s;
+    s += "// generated by tools/glyphgen; do not edit.\n//\n";
+    s += LICENCE;
+    s += "//\n// Each glyph is W x H coverage bytes, row by row from the top; its cell is\n"
+         "// GLYPH_CELL_BYTES long and the bytes after the glyph are zero.\n"
+         "// clang-format off\n"
+         "#include \"display/font.h\"\n\n"
+         "namespace {\n\n"
+         "const uint8_t GLYPH_CELLS[3][GLYPH_COUNT][GLYPH_CELL_BYTES] = {\n";
+    for (const RenderedSet& set : sets) {
+        const SetLayout& sp = *set.layout;
+        s += "{ // " + std::string(sp.name);
+        append(s, ", %d", sp.w);
+        append(s, " x %d\n", sp.h);
+        for (int code = FIRST; code < FIRST + COUNT; ++code) {
+            append(s, "{ // %d", code);
+            s += code == '\\' ? std::string(" backslash") : std::string(" '") + char(code) + "'";
+            s += "\n";
+            const Glyph& g = set.glyphs[static_cast<size_t>(code - FIRST)];
+            for (int r = 0; r < sp.h; ++r) {
+                for (int k = 0; k < sp.w; ++k) {
+                    append(s, "%3d,", g.px[static_cast<size_t>(r * sp.w + k)]);
+                }
+                s += "\n";
+            }
+            s += "},\n";
+        }
+        s += "},\n";
+    }
+    s += "};\n\n} // namespace\n\n";
+    for (size_t i = 0; i < sets.size(); ++i) {
+        const SetLayout& sp = *sets[i].layout;
+        s += "const Font " + std::string(sp.name) + " = {";
+        append(s, "%d, ", sp.w);
+        append(s, "%d, ", sp.h);
+        append(s, "GLYPH_CELLS[%d][0]};\n", static_cast<int>(i));
+    }
+    s += "// clang-format on\n";
+    return s;
+}
+
+std::string logo_source(const std::vector<uint8_t>& alpha, int opaque) {
+    std::string s;
+    s += "// generated by tools/glyphgen; do not edit.\n//\n"
+         "// The menu logo: FPV goggles with an antenna on top, a black line drawing whose\n"
+         "// shape is all in the alpha bytes. Pixels are red, green, blue, alpha, rows from the\n";
+    append(s, "// top; %d pixels have alpha above 128.\n", opaque);
+    s += "// clang-format off\n"
+         "#include \"display/logo.h\"\n\n"
+         "#define PX(a) 0, 0, 0, a\n\n"
+         "const uint8_t LOGO[LOGO_BYTES] = {\n";
+    for (int y = 0; y < LOGO_H; ++y) {
+        append(s, "// row %d\n", y);
+        for (int x = 0; x < LOGO_W; ++x) {
+            append(s, "PX(%d),", alpha[static_cast<size_t>(y * LOGO_W + x)]);
+            if (x % 16 == 15 || x == LOGO_W - 1) s += "\n";
+        }
+    }
+    s += "};\n\n#undef PX\n// clang-format on\n";
+    return s;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 4) {
+        std::fprintf(stderr, "usage: glyphgen FONT.ttf GLYPH_DATA.cpp LOGO_DATA.cpp\n");
+        return 2;
+    }
+    FT_Library lib;
+    if (FT_Init_FreeType(&lib) != 0) return 1;
+    // The classic interpreter hints in both directions; the newer default leaves stems
+    // where the outline puts them, which blurs them at these sizes.
+    FT_UInt interpreter = TT_INTERPRETER_VERSION_35;
+    FT_Property_Set(lib, "truetype", "interpreter-version", &interpreter);
+    FT_Face face;
+    if (FT_New_Face(lib, argv[1], 0, &face) != 0) {
+        std::fprintf(stderr, "glyphgen: cannot open %s\n", argv[1]);
+        return 1;
+    }
+    std::vector<RenderedSet> sets;
+    bool ok = true;
+    for (const SetLayout& s : SETS) {
+        if (s.w * s.h > CELL_BYTES) return 1;
+        RenderedSet set;
+        ok = render_set(lib, face, s, set) && ok;
+        ok = check_set(set, true) && ok;
+        sets.push_back(set);
+    }
+    FT_Done_Face(face);
+    FT_Done_FreeType(lib);
+    if (!ok) {
+        std::fprintf(stderr, "glyphgen: glyph sets do not meet the row layout; nothing written\n");
+        return 1;
+    }
+    const std::vector<uint8_t> alpha = render_logo();
+    const int opaque = static_cast<int>(
+        std::count_if(alpha.begin(), alpha.end(), [](uint8_t a) { return a > 128; }));
+    std::printf("LOGO        %dx%d, %d pixels with alpha above 128\n", LOGO_W, LOGO_H, opaque);
+    if (!write_file(argv[2], glyph_source(sets)) ||
+        !write_file(argv[3], logo_source(alpha, opaque)))
+        return 1;
+    return 0;
+}
