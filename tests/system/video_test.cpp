@@ -144,3 +144,25 @@ TEST_F(BoardTest, RefusedVirtualHeightStillOpens) {
 
 } // namespace
 } // namespace systest
+
+namespace systest {
+namespace {
+
+// Without the transport the mode is unknown, and an unknown mode needs the framebuffer.
+// Needs no device ioctl, so the static product binary runs it too.
+TEST_F(BoardTest, NoTransportAndNoFramebufferEndStartUp) {
+    vxboard::BoardConfig cfg;
+    cfg.with_i2c = false;
+    cfg.with_fb = false;
+    vxboard::Board& b = start(cfg);
+    const auto st = b.wait_exit(START_TIMEOUT);
+    ASSERT_TRUE(st) << dump();
+    ASSERT_TRUE(WIFEXITED(*st));
+    EXPECT_EQ(WEXITSTATUS(*st), 1);
+    EXPECT_EQ(b.settle(Millis(100), Millis(2000)),
+              (std::vector<std::string>{"boot mode=0 (0=? 1=NORMAL 2=HDMI 3=AV)\n",
+                                        "fb0: No such file or directory\n"}));
+}
+
+} // namespace
+} // namespace systest
