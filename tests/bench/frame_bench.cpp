@@ -69,8 +69,8 @@ class RatioReporter : public benchmark::ConsoleReporter {
     void ReportRuns(const std::vector<Run>& runs) override {
         ConsoleReporter::ReportRuns(runs);
         for (const Run& r : runs) {
-            if (r.benchmark_name() == "BM_Clear") clear_ = r.GetAdjustedRealTime();
-            if (r.benchmark_name() == "BM_MenuFrame") frame_ = r.GetAdjustedRealTime();
+            if (r.benchmark_name().rfind("BM_Clear", 0) == 0) clear_ = r.GetAdjustedRealTime();
+            if (r.benchmark_name().rfind("BM_MenuFrame", 0) == 0) frame_ = r.GetAdjustedRealTime();
         }
     }
     void Finalize() override {
