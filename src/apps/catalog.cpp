@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include "apps/manifest.h"
+#include "apps/regular_file.h"
 
 AppTable g_apps;
 
@@ -19,19 +20,9 @@ bool name_byte_ok(unsigned char c) {
            c == '-';
 }
 
-// Opens a manifest only if it is a regular file: a FIFO or device named `manifest` would
-// otherwise block the scan, and with it the whole launcher, on open or read.
 FILE* open_manifest(const char* path) {
-    int fd;
-    do {
-        fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    } while (fd < 0 && errno == EINTR);
+    const int fd = open_regular_file(path);
     if (fd < 0) return nullptr;
-    struct stat st {};
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        close(fd);
-        return nullptr;
-    }
     FILE* f = fdopen(fd, "r");
     if (f == nullptr) close(fd);
     return f;

@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "apps/regular_file.h"
 #include "core/log.h"
 
 namespace {
@@ -56,19 +57,6 @@ int open_private_dir(int parent, const char* name) {
     return fd;
 }
 
-// Opens the app's executable for the copy. Only a regular file will do: a FIFO or device
-// named `app` would block the launcher or feed it endlessly.
-int open_source(const char* path) {
-    const int fd = open_retry(AT_FDCWD, path, O_RDONLY | O_NONBLOCK);
-    if (fd < 0) return -1;
-    struct stat st {};
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        close(fd);
-        return -1;
-    }
-    return fd;
-}
-
 // Copies src to dst; false on a read error or a short write.
 bool copy_all(int src, int dst) {
     static char buf[LAUNCH_COPY_BYTES];
@@ -82,7 +70,7 @@ bool copy_all(int src, int dst) {
 // Stages the executable as app_dir/app through app.tmp and a rename, so that an earlier
 // copy is replaced whole or not at all; no app.tmp is left behind on failure.
 bool stage_executable(const char* source, int app_dir) {
-    const int src = open_source(source);
+    const int src = open_regular_file(source);
     if (src < 0) return false;
     unlinkat(app_dir, "app.tmp", 0);
     const int tmp =

@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include "apps/catalog.h"
+#include "apps/regular_file.h"
 #include "core/log.h"
 
 RunningApp g_running;
@@ -23,21 +24,13 @@ bool is_space(char c) {
     return c == ' ' || (c >= '\t' && c <= '\r');
 }
 
-// Reads the start of a pid file. Anybody can put files in /tmp: a FIFO or device under a
-// .pid name must not block the launcher, so only regular files are read.
 bool read_pid_file(const char* path, char* text, size_t size) {
-    int fd;
-    do {
-        fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    } while (fd < 0 && errno == EINTR);
+    const int fd = open_regular_file(path);
     if (fd < 0) return false;
-    struct stat st {};
-    ssize_t n = -1;
-    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
-        do {
-            n = read(fd, text, size - 1);
-        } while (n < 0 && errno == EINTR);
-    }
+    ssize_t n;
+    do {
+        n = read(fd, text, size - 1);
+    } while (n < 0 && errno == EINTR);
     close(fd);
     if (n < 0) return false;
     text[n] = '\0';
