@@ -4,5 +4,6 @@
 set -eu
 cd "$(dirname "$0")/.."
 cmake --preset bench >/dev/null
-cmake --build --preset bench --target frame_bench >/dev/null
+cmake --build --preset bench --target frame_bench launch_bench >/dev/null
 build/bench/tests/bench/frame_bench
+build/bench/tests/bench/launch_bench
