@@ -33,6 +33,14 @@ struct AdcFaults {
     U32 ctrl0_lost; // how many times it was cleared
 };
 
+// The launcher's monotonic clock as the preload reports it: when frozen, every reading is
+// frozen_ms, so a test can place events to the millisecond; sleeps still take real time.
+struct LauncherClock {
+    U32 frozen;
+    U32 pad;
+    U64 frozen_ms;
+};
+
 struct SleepStats {
     U64 calls;
     U64 total_us;
@@ -76,6 +84,7 @@ struct BoardState {
     FbDevice fb;
     I2cBus i2c;
     LauncherProcess launcher;
+    LauncherClock clock;
 };
 
 static_assert(std::atomic<uint32_t>::is_always_lock_free &&
@@ -86,6 +95,7 @@ static_assert(offsetof(BoardState, sleeps) == 16 && alignof(SleepStats) == 8);
 static_assert(offsetof(BoardState, fb) == 40);
 static_assert(offsetof(BoardState, i2c) == 40 + 16 * 4);
 static_assert(offsetof(BoardState, launcher) == 104 + 16 + 256);
+static_assert(offsetof(BoardState, clock) == 376 + 16);
 static_assert(sizeof(BoardState) <= BOARD_STATE_BYTES);
 
 } // namespace vxboard

@@ -418,6 +418,19 @@ int64_t Board::sandbox_monotonic_ms() const {
     return (now.tv_sec + clock_offset_s_) * 1000 + now.tv_nsec / 1000000;
 }
 
+void Board::freeze_clock() {
+    state_->clock.frozen_ms.store(static_cast<uint64_t>(sandbox_monotonic_ms()));
+    state_->clock.frozen.store(1);
+}
+
+void Board::advance_clock(Millis ms) {
+    state_->clock.frozen_ms.fetch_add(static_cast<uint64_t>(ms.count()));
+}
+
+void Board::thaw_clock() {
+    state_->clock.frozen.store(0);
+}
+
 std::string Board::sandbox_path(const std::string& path) const {
     return "/proc/" + std::to_string(init_host_pid_) + "/root" + path;
 }

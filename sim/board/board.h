@@ -96,6 +96,12 @@ class Board {
     uint32_t screen_row() const { return state_->fb.yoffset.load(); }
     void screenshot(const std::string& png_path) const;
 
+    // Stops the launcher's monotonic clock where it is, moves it on by whole milliseconds,
+    // or lets it run again (it then reads the real time once more).
+    void freeze_clock();
+    void advance_clock(Millis ms);
+    void thaw_clock();
+
     // The launcher's standard error, a line at a time.
     std::vector<std::string> lines() const;
     // Waits for a line containing `needle` at or after line `from`; its index, or nullopt.

@@ -27,7 +27,9 @@ constexpr const char* SYM_MMAP = "mmap64";
 constexpr const char* SYM_CLOCK_NANOSLEEP = "__clock_nanosleep_time64";
 constexpr const char* SYM_NANOSLEEP = "__nanosleep64";
 constexpr const char* SYM_IOCTL = "__ioctl_time64";
+constexpr const char* SYM_CLOCK_GETTIME = "__clock_gettime64";
 #else
+constexpr const char* SYM_CLOCK_GETTIME = "clock_gettime";
 constexpr const char* SYM_IOCTL = "ioctl";
 constexpr const char* SYM_MMAP = "mmap";
 constexpr const char* SYM_CLOCK_NANOSLEEP = "clock_nanosleep";
@@ -100,10 +102,32 @@ void after_sleep(uint64_t us) {
 }
 
 // Relative span of an absolute or relative monotonic sleep request.
+int real_clock_gettime(clockid_t clock, timespec* ts) {
+    using Fn = int (*)(clockid_t, timespec*);
+    static const auto real_get = real<Fn>(SYM_CLOCK_GETTIME);
+    return real_get(clock, ts);
+}
+
+bool clock_frozen(clockid_t clock) {
+    BoardState* s = state();
+    return s != nullptr && clock == CLOCK_MONOTONIC && s->clock.frozen.load() != 0;
+}
+
+// The launcher's reading of the monotonic clock: the real one, or the frozen value.
+void launcher_now(clockid_t clock, timespec* ts) {
+    if (clock_frozen(clock)) {
+        const uint64_t ms = state()->clock.frozen_ms.load();
+        ts->tv_sec = static_cast<time_t>(ms / 1000);
+        ts->tv_nsec = static_cast<long>(ms % 1000) * 1000000L;
+        return;
+    }
+    real_clock_gettime(clock, ts);
+}
+
 uint64_t requested_us(clockid_t clock, int flags, const timespec* req) {
     if ((flags & TIMER_ABSTIME) == 0) return timespec_us(req);
     timespec now{};
-    clock_gettime(clock, &now);
+    launcher_now(clock, &now);
     const uint64_t a = timespec_us(req), b = timespec_us(&now);
     return a > b ? a - b : 0;
 }
@@ -287,12 +311,28 @@ int ioctl(int fd, unsigned long req, ...) {
     return real_ioctl(fd, req, arg);
 }
 
+int clock_gettime(clockid_t clock, timespec* ts) {
+    if (clock_frozen(clock)) {
+        launcher_now(clock, ts);
+        return 0;
+    }
+    return real_clock_gettime(clock, ts);
+}
+
 int clock_nanosleep(clockid_t clock, int flags, const timespec* req, timespec* rem) {
     using Fn = int (*)(clockid_t, int, const timespec*, timespec*);
     static const auto real_sleep = real<Fn>(SYM_CLOCK_NANOSLEEP);
     const uint64_t us = requested_us(clock, flags, req);
     note_sleep(us);
-    const int r = real_sleep(clock, flags, req, rem);
+    int r;
+    if (clock_frozen(clock) && (flags & TIMER_ABSTIME)) {
+        // A deadline on the frozen clock: sleep its distance on the real one.
+        const timespec span{static_cast<time_t>(us / 1000000),
+                            static_cast<long>(us % 1000000) * 1000};
+        r = real_sleep(clock, 0, &span, nullptr);
+    } else {
+        r = real_sleep(clock, flags, req, rem);
+    }
     after_sleep(us);
     return r;
 }

@@ -31,6 +31,27 @@ TEST_F(FlowTest, TapsMoveTheSelectionWithWrapAround) {
     }
 }
 
+// A tap is a press of at most 450 ms by the launcher's clock: with that clock stopped, the
+// board places the release exactly.
+TEST_F(FlowTest, TapLimitIs450Ms) {
+    for (const char* n : {"a", "b", "c"})
+        app(n);
+    vxboard::Board& b = open_menu();
+    b.freeze_clock();
+    struct Step {
+        Millis held;
+        int slot;
+    } steps[] = {{Millis(450), 1}, {Millis(451), 1}, {Millis(0), 2}, {Millis(1000), 2}};
+    for (const Step& s : steps) {
+        b.press(DOWN);
+        std::this_thread::sleep_for(Millis(250)); // three samples: the press is seen
+        b.advance_clock(s.held);
+        b.release();
+        std::this_thread::sleep_for(Millis(250));
+        EXPECT_EQ(highlighted_slot(), s.slot) << s.held.count() << " ms";
+    }
+}
+
 TEST_F(FlowTest, RefusedStartShowsTheNoticeForOneAndAHalfSeconds) {
     app("fine");
     app("needs_hdmi", "modes=hdmi\n");
