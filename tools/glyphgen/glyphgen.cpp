@@ -1,5 +1,5 @@
 // Generates the launcher's constant display tables: the three glyph sets
-// (src/display/glyph_data.cpp) and the menu logo (src/display/logo_data.cpp).
+// (src/display/generated/glyph_data.cpp) and the menu logo (src/display/generated/logo_data.cpp).
 //
 //   glyphgen FONT.ttf GLYPH_DATA.cpp LOGO_DATA.cpp
 //
