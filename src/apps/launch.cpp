@@ -17,11 +17,23 @@ constexpr mode_t STAGING_DIR_MODE = 0755;
 constexpr mode_t STAGED_MODE = 0755;
 constexpr mode_t LOG_MODE = 0644;
 constexpr mode_t PID_MODE = 0644;
+constexpr const char* STAGED_NAME = "app";
+constexpr const char* STAGED_TMP_NAME = "app.tmp";
+// Nothing of the launcher's environment reaches an app.
+const char* const CHILD_ENV[] = {LAUNCH_PATH_ENV, nullptr};
 
-int open_retry(int dirfd, const char* path, int flags, mode_t mode = 0) {
+// Closes a descriptor on every way out of the launch.
+struct FdGuard {
+    int fd;
+    ~FdGuard() {
+        if (fd >= 0) close(fd);
+    }
+};
+
+int openat_retry(int dir, const char* name, int flags, mode_t mode = 0) {
     int fd;
     do {
-        fd = openat(dirfd, path, flags | O_CLOEXEC, mode);
+        fd = openat(dir, name, flags | O_CLOEXEC, mode);
     } while (fd < 0 && errno == EINTR);
     return fd;
 }
@@ -42,24 +54,35 @@ ssize_t write_retry(int fd, const void* buf, size_t n) {
     return r;
 }
 
-// /tmp is writable by everybody: a directory of ours there is only trusted if it is a real
-// directory (not a link planted in its place), owned by us and writable by nobody else.
-// Everything inside is then reached relative to its descriptor.
-int open_private_dir(int parent, const char* name) {
+bool fits(int n, size_t size) {
+    return n > 0 && static_cast<size_t>(n) < size;
+}
+
+// An existing directory is as good as a new one, provided it passes the same checks.
+int make_private_dir(int parent, const char* name) {
     mkdirat(parent, name, STAGING_DIR_MODE);
-    const int fd = open_retry(parent, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW);
+    return open_private_dir(parent, name);
+}
+
+// A file of the staging area that the launcher writes, created or emptied. The directory is
+// private, but an app run earlier could have left a link, a FIFO or a device under the
+// name: no link is followed, a FIFO cannot hold up the open, only a regular file is taken.
+int open_staging_file(int dir, const char* name, mode_t mode) {
+    const int fd =
+        openat_retry(dir, name, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_NONBLOCK, mode);
     if (fd < 0) return -1;
     struct stat st {};
-    if (fstat(fd, &st) != 0 || st.st_uid != geteuid() || (st.st_mode & (S_IWGRP | S_IWOTH))) {
+    // Blocking again, as the app expects of its standard output.
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || fcntl(fd, F_SETFL, 0) != 0) {
         close(fd);
         return -1;
     }
     return fd;
 }
 
-// Copies src to dst; false on a read error or a short write.
+// False on a read error or a short write; a full /tmp shows up as the latter.
 bool copy_all(int src, int dst) {
-    static char buf[LAUNCH_COPY_BYTES];
+    char buf[LAUNCH_COPY_BYTES];
     for (;;) {
         const ssize_t n = read_retry(src, buf, sizeof buf);
         if (n == 0) return true;
@@ -68,66 +91,83 @@ bool copy_all(int src, int dst) {
 }
 
 // Stages the executable as app_dir/app through app.tmp and a rename, so that an earlier
-// copy is replaced whole or not at all; no app.tmp is left behind on failure.
+// copy is replaced whole or not at all (and a copy still running keeps its own file). The
+// source must be a regular file: a FIFO or a device named `app` would block the launcher or
+// feed it without end. No app.tmp is left behind on failure.
 bool stage_executable(const char* source, int app_dir) {
-    const int src = open_regular_file(source);
-    if (src < 0) return false;
-    unlinkat(app_dir, "app.tmp", 0);
-    const int tmp =
-        open_retry(app_dir, "app.tmp", O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, STAGED_MODE);
-    if (tmp < 0) {
-        close(src);
-        return false;
-    }
-    const bool copied = copy_all(src, tmp);
-    close(src);
+    const FdGuard src{open_regular_file(source)};
+    if (src.fd < 0) return false;
+    // Exclusive creation below refuses whatever is in the way, a planted link included;
+    // a copy left by a launcher that died mid-copy is ours to remove.
+    unlinkat(app_dir, STAGED_TMP_NAME, 0);
+    const int tmp = openat_retry(app_dir, STAGED_TMP_NAME, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW,
+                                 STAGED_MODE);
+    if (tmp < 0) return false;
+    const bool copied = copy_all(src.fd, tmp);
     close(tmp);
-    if (!copied || renameat(app_dir, "app.tmp", app_dir, "app") != 0) {
-        unlinkat(app_dir, "app.tmp", 0);
+    if (!copied || renameat(app_dir, STAGED_TMP_NAME, app_dir, STAGED_NAME) != 0) {
+        unlinkat(app_dir, STAGED_TMP_NAME, 0);
         return false;
     }
     return true;
 }
 
+// Without a pid file the app still runs; only a later launcher would not know of it.
 void write_pid_file(int staging, const char* name, pid_t pid) {
     char file[APP_PATH_BYTES];
-    std::snprintf(file, sizeof file, "%s.pid", name);
-    const int fd = open_retry(staging, file, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW, PID_MODE);
-    if (fd < 0) return;
+    if (!fits(std::snprintf(file, sizeof file, "%s.pid", name), sizeof file)) return;
+    const FdGuard fd{open_staging_file(staging, file, PID_MODE)};
+    if (fd.fd < 0) return;
     char text[16];
     const int n = std::snprintf(text, sizeof text, "%d\n", pid);
-    write_retry(fd, text, static_cast<size_t>(n));
-    close(fd);
+    write_retry(fd.fd, text, static_cast<size_t>(n));
 }
 
-// Between fork and exec: only async-signal-safe calls.
-[[noreturn]] void exec_child(int log_fd, const char* cwd, char* const argv[]) {
+void redirect(int fd, int target) {
+    // dup2 onto itself would leave close-on-exec set and the log would vanish at the exec.
+    if (fd == target) {
+        fcntl(fd, F_SETFD, 0);
+        return;
+    }
+    while (dup2(fd, target) < 0 && errno == EINTR) {
+    }
+}
+
+// Between fork and exec: only async-signal-safe calls, on data prepared by the parent.
+[[noreturn]] void exec_child(int log_fd, int app_dir, char* const argv[]) {
+    // Until the exec this is a copy of the launcher; its termination handler (framebuffer,
+    // goggle service) must not run here if the new pid is signalled early.
+    signal(SIGTERM, SIG_DFL);
+    signal(SIGINT, SIG_DFL);
     setsid();
+    // The app outlives the launcher; a hang-up of the session must not take it along.
     signal(SIGHUP, SIG_IGN);
     signal(SIGCHLD, SIG_DFL);
-    dup2(log_fd, 1);
-    dup2(log_fd, 2);
-    for (int fd = 3; fd <= LAUNCH_MAX_FD; ++fd)
-        close(fd);
-    if (chdir(cwd) != 0) {
+    // Before the redirection, which may reuse the directory's descriptor number.
+    if (fchdir(app_dir) != 0) {
         // The app still runs, from wherever the launcher was.
     }
-    static const char* const ENV[] = {LAUNCH_PATH_ENV, nullptr};
-    execve(argv[0], argv, const_cast<char* const*>(ENV));
+    redirect(log_fd, 1);
+    redirect(log_fd, 2);
+    for (int fd = 3; fd <= LAUNCH_MAX_FD; ++fd)
+        close(fd);
+    execve(argv[0], argv, const_cast<char* const*>(CHILD_ENV));
     _exit(127);
 }
 
-int32_t fail(const AppEntry& e) {
-    log_line("launch failed: %s\n", e.name);
+int32_t fail(const char* name) {
+    log_line("launch failed: %s\n", name);
     return -1;
 }
 
 } // namespace
 
-int launch_split_args(char* args, char* argv[LAUNCH_ARGV_SLOTS]) {
+int launch_split_args(char* args, char* argv[], int slots) {
+    if (slots < 2) return 0;
+    const int max_words = slots - 2 < LAUNCH_MAX_WORDS ? slots - 2 : LAUNCH_MAX_WORDS;
     int n = 0;
     char* save = nullptr;
-    for (char* w = strtok_r(args, " ", &save); w != nullptr && n < LAUNCH_MAX_WORDS;
+    for (char* w = strtok_r(args, " ", &save); w != nullptr && n < max_words;
          w = strtok_r(nullptr, " ", &save))
         argv[1 + n++] = w;
     argv[1 + n] = nullptr;
@@ -136,51 +176,52 @@ int launch_split_args(char* args, char* argv[LAUNCH_ARGV_SLOTS]) {
 
 int32_t launch_app(const AppEntry& e, const char* apps_dir, const char* staging_dir,
                    RunningApp* running) {
-    char source[APP_PATH_BYTES], app_dir_path[APP_PATH_BYTES], staged[APP_PATH_BYTES];
-    std::snprintf(source, sizeof source, "%s/%s/app", apps_dir, e.name);
-    std::snprintf(app_dir_path, sizeof app_dir_path, "%s/%s", staging_dir, e.name);
-    std::snprintf(staged, sizeof staged, "%s/%s/app", staging_dir, e.name);
+    char name[sizeof e.name];
+    std::memcpy(name, e.name, sizeof name);
+    const bool terminated = std::memchr(name, '\0', sizeof name) != nullptr;
+    name[sizeof name - 1] = '\0';
+    // The name becomes a path component under /tmp: a slash or a dot-dot in it would reach
+    // out of the staging area.
+    if (!terminated || !app_name_acceptable(name)) return fail(name);
 
-    const int staging = open_private_dir(AT_FDCWD, staging_dir);
-    if (staging < 0) return fail(e);
-    const int app_dir = open_private_dir(staging, e.name);
-    if (app_dir < 0 || !stage_executable(source, app_dir)) {
-        if (app_dir >= 0) close(app_dir);
-        close(staging);
-        return fail(e);
-    }
-    close(app_dir);
+    char source[APP_PATH_BYTES], staged[APP_PATH_BYTES], log_name[APP_PATH_BYTES];
+    if (!fits(std::snprintf(source, sizeof source, "%s/%s/%s", apps_dir, name, STAGED_NAME),
+              sizeof source) ||
+        !fits(std::snprintf(staged, sizeof staged, "%s/%s/%s", staging_dir, name, STAGED_NAME),
+              sizeof staged) ||
+        !fits(std::snprintf(log_name, sizeof log_name, "%s.log", name), sizeof log_name))
+        return fail(name);
 
-    char log_name[APP_PATH_BYTES];
-    std::snprintf(log_name, sizeof log_name, "%s.log", e.name);
-    const int log_fd =
-        open_retry(staging, log_name, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW, LOG_MODE);
-    if (log_fd < 0) {
-        close(staging);
-        return fail(e);
-    }
-    char args[sizeof e.args];
-    std::memcpy(args, e.args, sizeof args);
-    args[sizeof args - 1] = '\0';
-    char* argv[LAUNCH_ARGV_SLOTS];
-    argv[0] = staged;
-    launch_split_args(args, argv);
+    const FdGuard staging{make_private_dir(AT_FDCWD, staging_dir)};
+    if (staging.fd < 0) return fail(name);
+    const FdGuard app_dir{make_private_dir(staging.fd, name)};
+    if (app_dir.fd < 0 || !stage_executable(source, app_dir.fd)) return fail(name);
 
-    const pid_t pid = fork();
-    if (pid == 0) exec_child(log_fd, app_dir_path, argv);
-    close(log_fd);
-    if (pid < 0) {
-        close(staging);
-        return fail(e);
+    pid_t pid;
+    {
+        const FdGuard log_fd{open_staging_file(staging.fd, log_name, LOG_MODE)};
+        if (log_fd.fd < 0) return fail(name);
+        // Split before the fork: the child then only has to exec.
+        char args[sizeof e.args];
+        std::memcpy(args, e.args, sizeof args);
+        args[sizeof args - 1] = '\0';
+        char* argv[LAUNCH_ARGV_SLOTS];
+        argv[0] = staged;
+        launch_split_args(args, argv, LAUNCH_ARGV_SLOTS);
+
+        pid = fork();
+        if (pid == 0) exec_child(log_fd.fd, app_dir.fd, argv);
     }
-    write_pid_file(staging, e.name, pid);
-    close(staging);
+    if (pid < 0) return fail(name);
+    write_pid_file(staging.fd, name, pid);
     running->pid = pid;
-    std::memcpy(running->name, e.name, sizeof running->name);
-    log_line("launched %s pid=%d\n", e.name, pid);
+    std::memcpy(running->name, name, sizeof running->name);
+    log_line("launched %s pid=%d\n", name, pid);
     return pid;
 }
 
 int32_t launch_selected_app() {
+    if (g_apps.selected < 0 || g_apps.selected >= g_apps.count || g_apps.selected >= MAX_APPS)
+        return -1;
     return launch_app(g_apps.entries[g_apps.selected], APPS_DIR, STAGING_DIR, &g_running);
 }

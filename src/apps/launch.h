@@ -9,18 +9,19 @@
 
 constexpr const char* LAUNCH_PATH_ENV = "PATH=/bin:/usr/bin:/local/usr/bin";
 constexpr int LAUNCH_MAX_WORDS = 8;
-constexpr int LAUNCH_ARGV_SLOTS = LAUNCH_MAX_WORDS + 2;
+constexpr int LAUNCH_ARGV_SLOTS = LAUNCH_MAX_WORDS + 2; // the program, the words, the end
 constexpr int LAUNCH_COPY_BYTES = 65536;
 constexpr int LAUNCH_MAX_FD = 1023;
 
-// Splits `args` in place at spaces (runs of them count as one) into at most 8 words, put
-// after argv[0]; returns how many, with a null pointer after the last.
-int launch_split_args(char* args, char* argv[LAUNCH_ARGV_SLOTS]);
+// Splits `args` in place at spaces (runs of them count as one, no quoting) into at most 8
+// words, put after argv[0] in an array of `slots` pointers; returns how many, with a null
+// pointer after the last. With fewer than 2 slots nothing is written and 0 is returned.
+int launch_split_args(char* args, char* argv[], int slots);
 
 // Launches `entry` from `apps_dir`, staging under `staging_dir`: the child's pid, recorded
-// in *running, or -1 after "launch failed: %s\n".
+// in *running, or -1 after "launch failed: %s\n" with *running untouched.
 int32_t launch_app(const AppEntry& entry, const char* apps_dir, const char* staging_dir,
                    RunningApp* running);
 
-// The selected entry of the catalogue, from the launcher's fixed directories.
+// The selected entry of the catalogue, from the launcher's fixed directories; the pid or -1.
 int32_t launch_selected_app();

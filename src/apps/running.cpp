@@ -11,7 +11,6 @@
 #include <unistd.h>
 
 #include "apps/catalog.h"
-#include "apps/regular_file.h"
 #include "core/log.h"
 
 RunningApp g_running;
@@ -24,13 +23,22 @@ bool is_space(char c) {
     return c == ' ' || (c >= '\t' && c <= '\r');
 }
 
-bool read_pid_file(const char* path, char* text, size_t size) {
-    const int fd = open_regular_file(path);
-    if (fd < 0) return false;
-    ssize_t n;
+// Whoever can write the staging directory can name anything ".pid": the open neither
+// follows a link (a device behind it could react to being opened) nor waits for a FIFO's
+// writer, and only a regular file is read.
+bool read_pid_file(int dir, const char* name, char* text, size_t size) {
+    int fd;
     do {
-        n = read(fd, text, size - 1);
-    } while (n < 0 && errno == EINTR);
+        fd = openat(dir, name, O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) return false;
+    struct stat st {};
+    ssize_t n = -1;
+    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+        do {
+            n = read(fd, text, size - 1);
+        } while (n < 0 && errno == EINTR);
+    }
     close(fd);
     if (n < 0) return false;
     text[n] = '\0';
@@ -44,6 +52,20 @@ bool ends_with_pid(const char* name) {
 
 } // namespace
 
+int open_private_dir(int parent_fd, const char* name) {
+    int fd;
+    do {
+        fd = openat(parent_fd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) return -1;
+    struct stat st {};
+    if (fstat(fd, &st) != 0 || st.st_uid != geteuid() || (st.st_mode & (S_IWGRP | S_IWOTH))) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
 int32_t parse_pid_text(const char* text, int32_t* pid) {
     const char* p = text;
     while (is_space(*p))
@@ -51,6 +73,8 @@ int32_t parse_pid_text(const char* text, int32_t* pid) {
     bool negative = false;
     if (*p == '+' || *p == '-') negative = *p++ == '-';
     if (*p < '0' || *p > '9') return 0;
+    // 64 bits hold every value up to one past the 32-bit range, so stopping there keeps
+    // the arithmetic defined however many digits follow.
     int64_t v = 0;
     for (; *p >= '0' && *p <= '9'; ++p) {
         v = v * 10 + (*p - '0');
@@ -63,17 +87,24 @@ int32_t parse_pid_text(const char* text, int32_t* pid) {
 }
 
 int32_t any_app_running_in(const char* staging_dir) {
-    DIR* d = opendir(staging_dir);
-    if (d == nullptr) return 0;
+    // A staging directory the launcher would not launch into cannot hold its pid files;
+    // trusting one made by somebody else would let them hide the menu for good.
+    const int dir = open_private_dir(AT_FDCWD, staging_dir);
+    if (dir < 0) return 0;
+    DIR* d = fdopendir(dir);
+    if (d == nullptr) {
+        close(dir);
+        return 0;
+    }
     const pid_t self = getpid();
     int32_t alive = 0;
     while (const dirent* de = readdir(d)) {
         if (!ends_with_pid(de->d_name)) continue;
-        char path[APP_PATH_BYTES];
-        std::snprintf(path, sizeof path, "%s/%s", staging_dir, de->d_name);
         char text[PID_TEXT_BYTES];
         int32_t pid = 0;
-        if (!read_pid_file(path, text, sizeof text) || !parse_pid_text(text, &pid)) continue;
+        if (!read_pid_file(dir, de->d_name, text, sizeof text) || !parse_pid_text(text, &pid))
+            continue;
+        // 0, 1 and negative numbers would probe process groups or init, not an app.
         if (pid < 2 || pid == self) continue;
         if (kill(pid, 0) == 0 || errno == EPERM) {
             alive = 1;
@@ -89,12 +120,13 @@ int32_t any_app_running() {
 }
 
 int32_t reap_running_app_in(const char* staging_dir) {
+    // Waiting for pid 0 or -1 would take any child, the service watchdog included.
     if (g_running.pid < 1) return 0;
     int status = 0;
     if (waitpid(g_running.pid, &status, WNOHANG) != g_running.pid) return 0;
     char path[APP_PATH_BYTES];
-    std::snprintf(path, sizeof path, "%s/%s.pid", staging_dir, g_running.name);
-    unlink(path);
+    const int n = std::snprintf(path, sizeof path, "%s/%s.pid", staging_dir, g_running.name);
+    if (n > 0 && static_cast<size_t>(n) < sizeof path) unlink(path);
     log_line("child %s exited\n", g_running.name);
     g_running.pid = -1;
     return 1;

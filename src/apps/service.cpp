@@ -3,13 +3,13 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "apps/running.h"
 #include "core/clock.h"
 
 ServiceControl g_service;
@@ -17,6 +17,8 @@ ServiceControl g_service;
 namespace {
 
 constexpr size_t COMM_MATCH_BYTES = 15; // the kernel keeps 15 bytes of a process name
+constexpr size_t COMM_PATH_BYTES = 64;
+constexpr size_t COMM_READ_BYTES = 32;
 constexpr uint32_t WATCHDOG_PERIOD_US = 1000000;
 
 int32_t find_service(const char* proc_dir) {
@@ -25,14 +27,15 @@ int32_t find_service(const char* proc_dir) {
     int32_t found = -1;
     while (const dirent* de = readdir(d)) {
         if (de->d_name[0] < '0' || de->d_name[0] > '9') continue;
-        char path[64];
-        std::snprintf(path, sizeof path, "%.24s/%.20s/comm", proc_dir, de->d_name);
+        char path[COMM_PATH_BYTES];
+        const int len = std::snprintf(path, sizeof path, "%s/%s/comm", proc_dir, de->d_name);
+        if (len < 0 || static_cast<size_t>(len) >= sizeof path) continue;
         int fd;
         do {
             fd = open(path, O_RDONLY | O_CLOEXEC);
         } while (fd < 0 && errno == EINTR);
         if (fd < 0) continue;
-        char comm[32];
+        char comm[COMM_READ_BYTES];
         ssize_t n;
         do {
             n = read(fd, comm, sizeof comm - 1);
@@ -40,8 +43,11 @@ int32_t find_service(const char* proc_dir) {
         close(fd);
         if (n < 1) continue;
         comm[n] = '\0';
-        if (std::strncmp(comm, SERVICE_COMM, COMM_MATCH_BYTES) == 0) {
-            found = std::atoi(de->d_name);
+        if (std::strncmp(comm, SERVICE_COMM, COMM_MATCH_BYTES) != 0) continue;
+        // Stopping pid 0 would stop the launcher's own process group.
+        int32_t pid = 0;
+        if (parse_pid_text(de->d_name, &pid) && pid >= 1) {
+            found = pid;
             break;
         }
     }
@@ -50,11 +56,17 @@ int32_t find_service(const char* proc_dir) {
 }
 
 [[noreturn]] void watchdog(int32_t service_pid) {
+    // Its own session: a hang-up or a signal to the launcher's group does not end it.
     setsid();
-    const int null_fd = open("/dev/null", O_RDWR);
+    int null_fd;
+    do {
+        null_fd = open("/dev/null", O_RDWR);
+    } while (null_fd < 0 && errno == EINTR);
     if (null_fd >= 0) {
-        dup2(null_fd, 1);
-        dup2(null_fd, 2);
+        while (dup2(null_fd, 1) < 0 && errno == EINTR) {
+        }
+        while (dup2(null_fd, 2) < 0 && errno == EINTR) {
+        }
     }
     // Orphaned, the watchdog is handed to init: the launcher is gone without resuming.
     do {
@@ -67,7 +79,9 @@ int32_t find_service(const char* proc_dir) {
 } // namespace
 
 void pause_goggle_service_in(const char* proc_dir) {
-    if (g_service.service_pid < 0 || kill(g_service.service_pid, 0) != 0) {
+    // The cached pid saves the /proc walk on every menu opening; once it no longer answers
+    // the service has died or restarted under another pid.
+    if (g_service.service_pid < 1 || kill(g_service.service_pid, 0) != 0) {
         g_service.service_pid = -1;
         g_service.service_pid = find_service(proc_dir);
     }

@@ -13,7 +13,11 @@ struct ServiceControl {
 
 extern ServiceControl g_service;
 
+// Finds the service (the cached pid while it answers, else by name in /proc), stops it and,
+// the first time, forks the watchdog. Does nothing when no such process exists.
 void pause_goggle_service();
+// The same on a directory laid out like /proc.
 void pause_goggle_service_in(const char* proc_dir);
+// Ends the watchdog, then continues the service; harmless without an earlier pause.
 // Also called from the termination handler: only kill, waitpid and plain loads and stores.
 void resume_goggle_service();
