@@ -20,6 +20,7 @@
 
 #include "apps/launch.h"
 #include "apps/running.h"
+#include "process_support.h"
 
 namespace fs = std::filesystem;
 using Words = std::vector<std::string>;
@@ -68,22 +69,8 @@ TEST(SplitArgs, WordsAtSpacesWithinTheSlotsGiven) {
     }
 }
 
-std::string slurp(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
-
 std::string proc(pid_t pid, const std::string& what) {
     return "/proc/" + std::to_string(pid) + "/" + what;
-}
-
-bool wait_until(const std::function<bool()>& done, int timeout_ms = 5000) {
-    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
-    for (; !done(); std::this_thread::sleep_for(std::chrono::milliseconds(5)))
-        if (std::chrono::steady_clock::now() > until) return false;
-    return true;
 }
 
 mode_t mode_of(const fs::path& p) {
@@ -133,17 +120,8 @@ class Launch : public ::testing::Test {
                           running != nullptr ? running : &scratch);
     }
 
-    // Standard error while `body` runs: the launcher's log lines.
     std::string stderr_of(const std::function<void()>& body) {
-        const fs::path file = root_ / "stderr";
-        const int saved = dup(2);
-        const int fd = open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        dup2(fd, 2);
-        close(fd);
-        body();
-        dup2(saved, 2);
-        close(saved);
-        return slurp(file);
+        return ::stderr_of(root_ / "stderr", body);
     }
 
     static int exit_status(pid_t pid) {

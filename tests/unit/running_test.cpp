@@ -18,6 +18,7 @@
 
 #include "apps/running.h"
 #include "apps/service.h"
+#include "process_support.h"
 
 namespace fs = std::filesystem;
 
@@ -54,20 +55,6 @@ TEST(PidText, ReadsTheLeadingNumberWithoutOverflow) {
         EXPECT_EQ(parse_pid_text(c.text, &pid), c.ok) << "[" << c.text << "]";
         EXPECT_EQ(pid, c.ok ? c.pid : 12345) << "[" << c.text << "]";
     }
-}
-
-std::string slurp(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
-
-bool wait_until(const std::function<bool()>& done, int timeout_ms = 3000) {
-    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
-    for (; !done(); std::this_thread::sleep_for(std::chrono::milliseconds(5)))
-        if (std::chrono::steady_clock::now() > until) return false;
-    return true;
 }
 
 // The state letter ('T' stopped, 'Z' ended) and parent of a process, from /proc/PID/stat.
@@ -141,17 +128,8 @@ class TempDir : public ::testing::Test {
         children_.push_back(spawn_sleeper(name));
         return children_.back();
     }
-    // Standard error while `body` runs: the launcher's log lines.
     std::string stderr_of(const std::function<void()>& body) {
-        const fs::path file = dir_ / "stderr";
-        const int saved = dup(2);
-        const int fd = open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        dup2(fd, 2);
-        close(fd);
-        body();
-        dup2(saved, 2);
-        close(saved);
-        return slurp(file);
+        return ::stderr_of(dir_ / "stderr", body);
     }
     fs::path dir_;
     std::vector<pid_t> children_;
