@@ -10,7 +10,7 @@
 namespace vxboard {
 
 constexpr uint32_t BOARD_MAGIC = 0x44425856; // "VXBD"
-constexpr uint32_t BOARD_VERSION = 1;
+constexpr uint32_t BOARD_VERSION = 2;
 // Where the sandbox sees the state file; the preload library opens it there.
 constexpr const char* BOARD_STATE_PATH = "/run/vx-board/state";
 constexpr uint32_t BOARD_STATE_BYTES = 64 * 1024;
@@ -69,6 +69,62 @@ struct I2cBus {
     uint8_t lt8668_regs[256];
 };
 
+// The AV path's OSD controller, on bus 2 at 0x5B behind the same transport: a grid of
+// character cells, each written through a command, a column and a data register.
+constexpr uint32_t OSD_ROWS = 8;
+constexpr uint32_t OSD_COLS = 32;
+constexpr uint32_t OSD_FOREVER = 0xFFFFFFFFu;
+
+struct OsdController {
+    U32 missing;          // the controller does not acknowledge (ENXIO)
+    U32 busy_polls;       // status reads that report busy after each character write
+    U32 busy_stuck;       // the busy bit never clears
+    U32 bad_row, bad_col; // a cell whose character writes do not take...
+    U32 bad_count;        // ...for this many more writes (OSD_FOREVER: never)
+    U32 transfers;        // requests addressed to the controller
+    U32 char_writes;      // character writes (command low nibble 11)
+    U32 raw_clears;       // raw cell clears (command low nibble 8)
+    U32 readbacks;        // reads of the cell data register
+    U32 status_reads;
+    U32 commits;
+    U32 busy_left;                     // busy status reads still to report for the last write
+    U32 cmd, col;                      // the command and column registers
+    U32 control;                       // bit 0: overlay enabled
+    uint8_t window[8];                 // registers 0x0A04..0x0A0B
+    uint8_t cells[OSD_ROWS][OSD_COLS]; // what each cell shows: 0x80 | code; 0 never written
+};
+
+// The PWM controller's sysfs directory /sys/class/pwm/pwmchip0 with the buzzer on channel 7.
+// Every open and write of its files is kept, with the launcher's clock, in a ring.
+constexpr uint32_t PWM_BUZZER_CHANNEL = 7;
+constexpr uint32_t PWM_NPWM = 8;
+constexpr uint32_t PWM_HISTORY = 1024;
+enum PwmFile : uint32_t {
+    PWM_FILE_EXPORT = 1,
+    PWM_FILE_PERIOD,
+    PWM_FILE_DUTY,
+    PWM_FILE_ENABLE,
+    PWM_FILE_OTHER
+};
+
+struct PwmAccess {
+    U64 at_ms;    // the launcher's monotonic clock
+    U32 file;     // PwmFile
+    U32 is_write; // 0: an open, 1: a write
+    U32 value;    // the number written
+    I32 error;    // errno of a failed open or write, 0 on success
+};
+
+struct PwmChip {
+    U32 missing;      // there is no pwmchip0
+    U32 export_errno; // the export write fails with this errno (0: the kernel's own rules)
+    U32 exported;     // channel 7 is exported
+    U32 period_ns, duty_ns, enabled;
+    U32 accesses; // recorded so far; entry i is history[i % PWM_HISTORY]
+    U32 pad;
+    PwmAccess history[PWM_HISTORY];
+};
+
 struct LauncherProcess {
     I32 ns_pid;      // the launcher's pid inside the sandbox, 0 before it started
     I32 exited;      // 1 once init has collected it
@@ -85,6 +141,8 @@ struct BoardState {
     I2cBus i2c;
     LauncherProcess launcher;
     LauncherClock clock;
+    OsdController osd;
+    PwmChip pwm;
 };
 
 static_assert(std::atomic<uint32_t>::is_always_lock_free &&
@@ -96,6 +154,11 @@ static_assert(offsetof(BoardState, fb) == 40);
 static_assert(offsetof(BoardState, i2c) == 40 + 16 * 4);
 static_assert(offsetof(BoardState, launcher) == 104 + 16 + 256);
 static_assert(offsetof(BoardState, clock) == 376 + 16);
+static_assert(offsetof(BoardState, osd) == 392 + 16);
+static_assert(sizeof(OsdController) == 16 * 4 + 8 + OSD_ROWS * OSD_COLS);
+static_assert(sizeof(PwmAccess) == 24 && alignof(PwmChip) == 8);
+static_assert(offsetof(BoardState, pwm) == 736);
+static_assert(offsetof(PwmChip, history) == 32);
 static_assert(sizeof(BoardState) <= BOARD_STATE_BYTES);
 
 } // namespace vxboard

@@ -418,6 +418,28 @@ int64_t Board::sandbox_monotonic_ms() const {
     return (now.tv_sec + clock_offset_s_) * 1000 + now.tv_nsec / 1000000;
 }
 
+namespace {
+
+// The controller's 42-character set, by code.
+constexpr char OSD_CHARSET[] = " %./0123456789:@ABCDEFGHIJKLMNOPQRSTUVWXYZ";
+static_assert(sizeof OSD_CHARSET == 42 + 1);
+
+} // namespace
+
+std::vector<std::string> Board::osd_text() const {
+    std::vector<std::string> rows;
+    for (uint32_t r = 0; r < OSD_ROWS; ++r) {
+        std::string row;
+        for (uint32_t c = 0; c < OSD_COLS; ++c) {
+            const uint8_t v = state_->osd.cells[r][c];
+            const uint32_t code = v & 0x7F;
+            row += v == 0 ? ' ' : code < 42 ? OSD_CHARSET[code] : '#';
+        }
+        rows.push_back(row);
+    }
+    return rows;
+}
+
 void Board::freeze_clock() {
     state_->clock.frozen_ms.store(static_cast<uint64_t>(sandbox_monotonic_ms()));
     state_->clock.frozen.store(1);

@@ -96,6 +96,10 @@ class Board {
     uint32_t screen_row() const { return state_->fb.yoffset.load(); }
     void screenshot(const std::string& png_path) const;
 
+    // The OSD controller's grid as text, one 32-character string per row: a blank or
+    // never-written cell is ' ', a code outside the controller's set '#'.
+    std::vector<std::string> osd_text() const;
+
     // Stops the launcher's monotonic clock where it is, moves it on by whole milliseconds,
     // or lets it run again (it then reads the real time once more).
     void freeze_clock();

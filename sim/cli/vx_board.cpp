@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <csignal>
+#include <cstdlib>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -34,6 +35,7 @@ const char* HELP = "keys: u=UP d=DOWN m=MIDDLE p=PLAY b=BACK (taps of 150 ms)\n"
                    "      o=hold PLAY 1.8 s (open the menu)   c=hold PLAY 3.3 s (close it)\n"
                    "      P or space = PLAY down / up (hold it as long as you like)\n"
                    "      s=processes on the board   w=screenshot (PNG in the current directory)\n"
+                   "      t=the OSD overlay's text   1/2/3/0=video mode NORMAL/HDMI/AV/unknown\n"
                    "      ?=this help   q=quit\n";
 
 std::atomic<bool> g_quit{false};
@@ -59,7 +61,7 @@ struct RawTerminal {
 
 void usage() {
     std::fprintf(stderr, "usage: vx-board [--apps DIR] [--target host|armhf|armhf-static] "
-                         "[--no-mem] [--no-service] [-- LAUNCHER-ARGS...]\n");
+                         "[--mode 0..3] [--no-mem] [--no-service] [--no-buzzer] [-- LAUNCHER-ARGS...]\n");
 }
 
 void print_processes(const Board& board) {
@@ -92,6 +94,10 @@ int main(int argc, char** argv) {
             cfg.with_mem = false;
         else if (a == "--no-service")
             cfg.with_service = false;
+        else if (a == "--mode" && i + 1 < argc)
+            cfg.video_mode = std::atoi(argv[++i]);
+        else if (a == "--no-buzzer")
+            cfg.before_launch = [](vxboard::BoardState& s) { s.pwm.missing = 1; };
         else if (a == "--") {
             cfg.args.assign(argv + i + 1, argv + argc);
             break;
@@ -187,6 +193,18 @@ int main(int argc, char** argv) {
                         board.screen_row(), path.c_str());
             break;
         }
+        case 't':
+            std::printf("  [board] OSD overlay (%s):\n",
+                        board.state().osd.control.load() & 1u ? "enabled" : "disabled");
+            for (const std::string& row : board.osd_text()) std::printf("  |%s|\n", row.c_str());
+            break;
+        case '0':
+        case '1':
+        case '2':
+        case '3':
+            board.set_video_mode(c - '0');
+            std::printf("  [board] video mode %c\n", c);
+            break;
         case '?':
             std::printf("%s", HELP);
             break;

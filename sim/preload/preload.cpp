@@ -239,36 +239,118 @@ int lt8668_read(vxboard::I2cBus& bus, const uint8_t* w, uint32_t wn, uint8_t* r,
     return 0;
 }
 
+bool is_osd(uint32_t bus, uint32_t addr) {
+    return bus == 2 && addr == 0x5B;
+}
+
+// The OSD controller's registers. A character write takes effect at once but keeps the busy
+// bit up for `busy_polls` status reads; a faulty cell drops its writes.
+int osd_write(vxboard::OsdController& osd, const uint8_t* bytes, uint32_t n) {
+    if (n != 3) return fail_with(EINVAL);
+    const uint32_t reg = bytes[0] | (bytes[1] << 8);
+    const uint8_t v = bytes[2];
+    if (reg >= 0x0A04 && reg <= 0x0A0B) {
+        osd.window[reg - 0x0A04] = v;
+    } else if (reg == 0x0A00) {
+        if (v == 1) osd.commits.fetch_add(1);
+    } else if (reg == 0x0A01) {
+        osd.control.store(v);
+    } else if (reg == 0x0A1C) {
+        osd.cmd.store(v);
+    } else if (reg == 0x0A1D) {
+        osd.col.store(v);
+    } else if (reg == 0x0A1E) {
+        const uint32_t row = osd.cmd.load() >> 4, op = osd.cmd.load() & 0x0F, col = osd.col.load();
+        if (row >= vxboard::OSD_ROWS || col >= vxboard::OSD_COLS) return 0;
+        if (op == 8) {
+            osd.raw_clears.fetch_add(1);
+            osd.cells[row][col] = v;
+        } else if (op == 11) {
+            osd.char_writes.fetch_add(1);
+            osd.busy_left.store(osd.busy_polls.load());
+            uint32_t bad = osd.bad_count.load();
+            if (bad > 0 && row == osd.bad_row.load() && col == osd.bad_col.load()) {
+                if (bad != vxboard::OSD_FOREVER) osd.bad_count.store(bad - 1);
+                return 0;
+            }
+            osd.cells[row][col] = v;
+        }
+    }
+    return 0;
+}
+
+int osd_read(vxboard::OsdController& osd, const uint8_t* w, uint32_t wn, uint8_t* r, uint32_t rn) {
+    if (wn != 2 || rn != 1) return fail_with(EINVAL);
+    const uint32_t reg = w[0] | (w[1] << 8);
+    switch (reg) {
+    case 0x0A22: {
+        osd.status_reads.fetch_add(1);
+        uint32_t left = osd.busy_left.load();
+        const bool busy = osd.busy_stuck.load() != 0 || left > 0;
+        if (left > 0) osd.busy_left.store(left - 1);
+        r[0] = busy ? 1 : 0;
+        return 0;
+    }
+    case 0x0A1E: {
+        osd.readbacks.fetch_add(1);
+        const uint32_t row = osd.cmd.load() >> 4, col = osd.col.load();
+        r[0] = row < vxboard::OSD_ROWS && col < vxboard::OSD_COLS ? osd.cells[row][col] : 0;
+        return 0;
+    }
+    case 0x0A01:
+        r[0] = static_cast<uint8_t>(osd.control.load());
+        return 0;
+    default:
+        r[0] = 0;
+        return 0;
+    }
+}
+
+enum class Chip { None, Lt8668, Osd };
+
+Chip chip_at(const BoardState& s, uint32_t bus, uint32_t addr) {
+    if (is_lt8668(bus, addr)) return Chip::Lt8668;
+    if (is_osd(bus, addr) && s.osd.missing.load() == 0) return Chip::Osd;
+    return Chip::None;
+}
+
 // The firmware driver: checks that each payload is as long as its own counts say, then
 // hands it to the chip at the payload's bus and address. A chip that is not there does not
 // acknowledge (ENXIO).
-int i2c_transfer(vxboard::I2cBus& bus, const I2cRequest& req) {
+int i2c_transfer(BoardState& s, const I2cRequest& req) {
+    vxboard::I2cBus& bus = s.i2c;
     const uint8_t* p = req.payload;
+    if (req.len < 12) return fail_with(EINVAL);
+    const Chip chip = chip_at(s, word(p), word(p + (req.op == 1 ? 8 : 4)));
+    if (chip == Chip::Osd) s.osd.transfers.fetch_add(1);
     switch (req.op) {
     case 1:
         if (req.len != 16) return fail_with(EINVAL);
-        return is_lt8668(word(p), word(p + 8)) ? 0 : fail_with(ENXIO);
+        return chip != Chip::None ? 0 : fail_with(ENXIO);
     case 2: {
-        if (req.len < 12 || req.len != 12 + word(p + 8)) return fail_with(EINVAL);
-        if (!is_lt8668(word(p), word(p + 4))) return fail_with(ENXIO);
-        return lt8668_write(bus, p + 12, word(p + 8));
+        if (req.len != 12 + word(p + 8)) return fail_with(EINVAL);
+        if (chip == Chip::None) return fail_with(ENXIO);
+        return chip == Chip::Osd ? osd_write(s.osd, p + 12, word(p + 8))
+                                 : lt8668_write(bus, p + 12, word(p + 8));
     }
     case 3: {
         if (req.len < 16 || req.len != 16 + word(p + 8) + word(p + 12)) return fail_with(EINVAL);
-        if (!is_lt8668(word(p), word(p + 4))) return fail_with(ENXIO);
+        if (chip == Chip::None) return fail_with(ENXIO);
         const uint32_t w = word(p + 8);
-        return lt8668_read(bus, p + 16, w, req.payload + 16 + w, word(p + 12));
+        return chip == Chip::Osd ? osd_read(s.osd, p + 16, w, req.payload + 16 + w, word(p + 12))
+                                 : lt8668_read(bus, p + 16, w, req.payload + 16 + w, word(p + 12));
     }
     default:
         return fail_with(EINVAL);
     }
 }
 
-int i2c_ioctl(vxboard::I2cBus& bus, unsigned long req, void* arg) {
+int i2c_ioctl(BoardState& s, unsigned long req, void* arg) {
+    vxboard::I2cBus& bus = s.i2c;
     if (req != REMOTE_I2C_IOCTL) return fail_with(ENOTTY);
     bus.transfers.fetch_add(1);
     const int r =
-        bus.fail_all.load() ? fail_with(EIO) : i2c_transfer(bus, *static_cast<I2cRequest*>(arg));
+        bus.fail_all.load() ? fail_with(EIO) : i2c_transfer(s, *static_cast<I2cRequest*>(arg));
     if (r != 0) bus.failed.fetch_add(1);
     return r;
 }
@@ -304,7 +386,7 @@ int ioctl(int fd, unsigned long req, ...) {
     va_end(ap);
     if (BoardState* s = state()) {
         if (fd_is(fd, "/dev/fb0")) return fb_ioctl(s->fb, req, arg);
-        if (fd_is(fd, "/dev/remote_i2c")) return i2c_ioctl(s->i2c, req, arg);
+        if (fd_is(fd, "/dev/remote_i2c")) return i2c_ioctl(*s, req, arg);
     }
     using Fn = int (*)(int, unsigned long, void*);
     static const auto real_ioctl = real<Fn>(SYM_IOCTL);

@@ -219,9 +219,3 @@ int32_t launch_app(const AppEntry& e, const char* apps_dir, const char* staging_
     log_line("launched %s pid=%d\n", name, pid);
     return pid;
 }
-
-int32_t launch_selected_app() {
-    if (g_apps.selected < 0 || g_apps.selected >= g_apps.count || g_apps.selected >= MAX_APPS)
-        return -1;
-    return launch_app(g_apps.entries[g_apps.selected], APPS_DIR, STAGING_DIR, &g_running);
-}

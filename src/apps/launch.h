@@ -22,6 +22,3 @@ int launch_split_args(char* args, char* argv[], int slots);
 // in *running, or -1 after "launch failed: %s\n" with *running untouched.
 int32_t launch_app(const AppEntry& entry, const char* apps_dir, const char* staging_dir,
                    RunningApp* running);
-
-// The selected entry of the catalogue, from the launcher's fixed directories; the pid or -1.
-int32_t launch_selected_app();

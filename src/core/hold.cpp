@@ -9,8 +9,12 @@
 #include "core/menu_nav.h"
 #include "display/fb.h"
 #include "display/hold_panel.h"
+#include "hw/buzzer.h"
 #include "hw/keys_logic.h"
+#include "hw/osd.h"
 #include "hw/video_mode.h"
+
+HoldTone g_hold_tone;
 
 namespace {
 
@@ -23,6 +27,7 @@ void start_hold() {
     g_launcher.keys_blocked = 0;
     g_launcher.hold_start_ms = now_ms();
     g_launcher.hold_active = 1;
+    hold_tone_start(&g_hold_tone, g_launcher.ui_state != UI_IDLE ? 1 : 0);
 }
 
 void resume_keys() {
@@ -31,6 +36,7 @@ void resume_keys() {
 }
 
 void abort_hold(const char* reason, int32_t ms) {
+    buzzer_stop();
     if (g_launcher.keys_blocked == 1) resume_keys();
     restore_goggles_page();
     log_line("hold aborted (%s, %d ms)\n", reason, ms);
@@ -43,22 +49,34 @@ void open_menu_by_hold() {
     g_launcher.notice_deadline = 0;
     g_apps.selected = 0;
     if (g_launcher.mode == MODE_AV) {
-        resume_keys();
-        log_line("osd menu open fail\n");
+        select_next_allowed();
+        if (osd_menu_open() != 0) {
+            buzzer_stop();
+            resume_keys();
+            log_line("osd menu open fail\n");
+            return;
+        }
+        g_launcher.ui_state = UI_MENU;
+        hold_tone_confirm(&g_hold_tone);
+        log_line("menu OSD open (av, %d apps)\n", g_apps.count);
         return;
     }
     if (!fb_is_open() && fb_open() != 0) {
+        buzzer_stop();
         resume_goggle_service();
         log_line("fb0 init fail — menu refused\n");
         return;
     }
     g_launcher.ui_state = UI_MENU;
     menu_frame();
+    hold_tone_confirm(&g_hold_tone);
     log_line("menu open (hold play, %d apps)\n", g_apps.count);
 }
 
 void close_menu() {
     end_hold();
+    hold_tone_confirm(&g_hold_tone);
+    if (g_osd.active == 1) osd_menu_close();
     resume_keys();
     restore_goggles_page();
     g_launcher.ui_state = UI_IDLE;
@@ -75,6 +93,7 @@ void advance_opening_hold(int32_t e) {
         if (any_app_running()) {
             // An app came up while PLAY was held: the hold ends here and the goggles get
             // their buttons and their page back at once.
+            buzzer_stop();
             end_hold();
             log_line("hold cancelled: app started mid-hold\n");
             if (g_launcher.keys_blocked == 1) {
@@ -98,6 +117,7 @@ void advance_opening_hold(int32_t e) {
     if (e >= HOLD_OPEN_MS) {
         end_hold();
         if (any_app_running()) {
+            buzzer_stop();
             resume_keys();
             restore_goggles_page();
             log_line("menu suppressed: app running\n");
@@ -129,6 +149,7 @@ void hold_on_press(int32_t key) {
 void hold_on_release(int32_t key, int32_t duration_ms) {
     if (key != KEY_PLAY || !g_launcher.hold_active) return;
     if (g_launcher.ui_state != UI_IDLE) {
+        buzzer_stop();
         log_line("hold aborted (menu release, %d ms)\n", duration_ms);
         end_hold();
         g_launcher.keys_blocked = 0;
@@ -139,6 +160,7 @@ void hold_on_release(int32_t key, int32_t duration_ms) {
 
 void hold_advance() {
     const int32_t e = ms_elapsed(now_ms(), g_launcher.hold_start_ms);
+    hold_tone_update(&g_hold_tone, static_cast<uint32_t>(e));
     if (g_launcher.ui_state != UI_IDLE) {
         if (e >= HOLD_CLOSE_MS && g_launcher.ui_state == UI_MENU) close_menu();
         return;

@@ -13,7 +13,9 @@
 #include "core/log.h"
 #include "core/menu_nav.h"
 #include "display/fb.h"
+#include "hw/buzzer.h"
 #include "hw/keys.h"
+#include "hw/osd.h"
 #include "hw/video_mode.h"
 
 LauncherState g_launcher;
@@ -25,6 +27,8 @@ constexpr const char* BANNER = "VornaX-Launcher v1.4.1 started (adc=%d yoff=%d f
 // Runs on top of whatever the loop was doing and ends the process at once, without exit
 // handlers: nothing here may depend on state the loop was in the middle of changing.
 void on_terminate(int) {
+    buzzer_off();
+    if (g_osd.fd >= 0) close(g_osd.fd);
     if (g_launcher.ui_state == UI_MENU && fb_is_open() && fb_is_panned()) fb_restore_from_signal();
     resume_goggle_service();
     _exit(0);
@@ -45,7 +49,8 @@ void loop_pass() {
     const int32_t event = keys_poll(&duration_ms);
     if (event != 0) handle_key_event(event, duration_ms);
     if (g_launcher.hold_active) hold_advance();
-    if (g_launcher.ui_state == UI_MENU && g_launcher.notice_deadline != 0) notice_expire();
+    if (g_launcher.ui_state == UI_MENU && g_osd.active == 0 && g_launcher.notice_deadline != 0)
+        notice_expire();
     if (g_launcher.ui_state == UI_APP && g_running.pid >= 1 && reap_running_app())
         return_from_app();
     sleep_us(g_launcher.ui_state == UI_IDLE ? POLL_IDLE_US : POLL_ACTIVE_US);
@@ -74,6 +79,7 @@ int launcher_main(int argc, const char* const* argv) {
         log_line("keys: ADC open fail — launcher martwy na wejsciu\n");
         return 1;
     }
+    if (buzzer_open() < 0) log_line("beep: brak buzzera — audio-feedback wyciszony\n");
     log_line(BANNER, keys_ready(), fb_boot_yoffset(), fb_ready());
     scan_apps(g_launcher.mode);
     log_line("scan done: %d apps (mode=%d)\n", g_apps.count, g_launcher.mode);

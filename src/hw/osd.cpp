@@ -1,0 +1,175 @@
+#include "hw/osd.h"
+
+#include <cstring>
+
+#include "core/clock.h"
+#include "core/log.h"
+#include "hw/remote_i2c.h"
+
+OsdState g_osd;
+
+namespace {
+
+constexpr char BLANK_ROW[] = "                                ";
+static_assert(sizeof BLANK_ROW == OSD_GRID_COLS + 1);
+
+uint8_t low_byte(uint32_t v) {
+    return static_cast<uint8_t>(v & 0xFF);
+}
+
+uint8_t high_byte(uint32_t v) {
+    return static_cast<uint8_t>((v >> 8) & 0xFF);
+}
+
+uint8_t cell_cmd(int row, uint8_t op) {
+    return static_cast<uint8_t>(row * 16 + op);
+}
+
+void select_controller() {
+    remote_i2c_select(g_osd.fd, OSD_BUS, OSD_ADDR);
+}
+
+// The controller raises busy while it takes a character; a read that fails counts as busy.
+// After the last poll the write is checked whatever the status says.
+void wait_not_busy() {
+    for (int i = 0; i < OSD_BUSY_POLLS; ++i) {
+        uint8_t status = OSD_STATUS_BUSY;
+        osd_reg_read(g_osd.fd, OSD_REG_STATUS, &status);
+        if ((status & OSD_STATUS_BUSY) == 0) return;
+        sleep_us(OSD_BUSY_POLL_US);
+    }
+}
+
+} // namespace
+
+void osd_reset(int fd) {
+    g_osd.fd = fd;
+    std::memset(g_osd.grid, 0, sizeof g_osd.grid);
+    g_osd.writes = 0;
+    g_osd.fails = 0;
+}
+
+void osd_set_window(uint32_t a, uint32_t b, uint32_t c, uint32_t d) {
+    osd_reg_write(g_osd.fd, OSD_REG_WINDOW_A, low_byte(a));
+    osd_reg_write(g_osd.fd, OSD_REG_WINDOW_A + 1, high_byte(a));
+    osd_reg_write(g_osd.fd, OSD_REG_WINDOW_C, low_byte(c));
+    osd_reg_write(g_osd.fd, OSD_REG_WINDOW_C + 1, high_byte(c));
+    osd_reg_write(g_osd.fd, OSD_REG_WINDOW_B, low_byte(b));
+    osd_reg_write(g_osd.fd, OSD_REG_WINDOW_B + 1, high_byte(b));
+    osd_reg_write(g_osd.fd, OSD_REG_WINDOW_D, low_byte(d));
+    osd_reg_write(g_osd.fd, OSD_REG_WINDOW_D + 1, high_byte(d));
+}
+
+void osd_enable(int on) {
+    uint8_t control = 0;
+    osd_reg_read(g_osd.fd, OSD_REG_CONTROL, &control);
+    control = static_cast<uint8_t>((control & ~OSD_CONTROL_ENABLE) | (on ? OSD_CONTROL_ENABLE : 0));
+    osd_reg_write(g_osd.fd, OSD_REG_CONTROL, control);
+}
+
+void osd_commit() {
+    osd_reg_write(g_osd.fd, OSD_REG_COMMIT, 1);
+}
+
+int osd_put_char(int row, int col, char c) {
+    int code = osd_char_code(c);
+    char recorded = c;
+    if (code < 0) {
+        code = 0;
+        recorded = ' ';
+    }
+    if (row < 0 || row >= OSD_GRID_ROWS || col < 0 || col >= OSD_GRID_COLS) return -1;
+    const uint8_t cmd = cell_cmd(row, OSD_CMD_CHAR);
+    const uint8_t data = static_cast<uint8_t>(OSD_DATA_BIT | code);
+    for (int attempt = 0; attempt < OSD_WRITE_ATTEMPTS; ++attempt) {
+        uint8_t readback = 0;
+        select_controller();
+        osd_reg_write(g_osd.fd, OSD_REG_CELL_CMD, cmd);
+        osd_reg_write(g_osd.fd, OSD_REG_CELL_COL, static_cast<uint8_t>(col));
+        osd_reg_write(g_osd.fd, OSD_REG_CELL_DATA, data);
+        wait_not_busy();
+        select_controller();
+        osd_reg_read(g_osd.fd, OSD_REG_CELL_DATA, &readback);
+        if (readback == data) {
+            g_osd.grid[row][col] = recorded;
+            ++g_osd.writes;
+            return 0;
+        }
+        sleep_us(OSD_RETRY_US);
+    }
+    ++g_osd.fails;
+    return -1;
+}
+
+void osd_put_text(int row, int col, const char* text) {
+    if (row < 0 || row >= OSD_GRID_ROWS) return;
+    for (int c = col; c >= 0 && c < OSD_GRID_COLS && *text != '\0'; ++c, ++text)
+        if (g_osd.grid[row][c] != *text) osd_put_char(row, c, *text);
+}
+
+void osd_clear() {
+    for (int row = 0; row < OSD_GRID_ROWS; ++row) {
+        for (int col = 0; col < OSD_GRID_COLS; ++col) {
+            select_controller();
+            osd_reg_write(g_osd.fd, OSD_REG_CELL_CMD, cell_cmd(row, OSD_CMD_CLEAR));
+            osd_reg_write(g_osd.fd, OSD_REG_CELL_COL, static_cast<uint8_t>(col));
+            osd_reg_write(g_osd.fd, OSD_REG_CELL_DATA, OSD_DATA_BIT);
+            if (col % 8 == 0) {
+                uint8_t status = 0;
+                osd_reg_read(g_osd.fd, OSD_REG_STATUS, &status);
+            }
+        }
+    }
+    std::memset(g_osd.grid, OSD_GRID_UNKNOWN, sizeof g_osd.grid);
+    for (int row = 0; row < OSD_GRID_ROWS; ++row)
+        for (int col = 0; col < OSD_GRID_COLS; ++col)
+            if (g_osd.grid[row][col] != ' ') osd_put_char(row, col, ' ');
+}
+
+void osd_menu_draw(int full) {
+    if (full) {
+        osd_put_text(OSD_TITLE_ROW, 0, BLANK_ROW);
+        osd_put_text(1, 0, BLANK_ROW);
+        osd_put_text(OSD_FOOTER_ROW, 0, BLANK_ROW);
+        osd_put_text(OSD_TITLE_ROW, OSD_TITLE_COL, OSD_TITLE);
+        osd_put_text(OSD_FOOTER_ROW, OSD_FOOTER_COL, OSD_FOOTER);
+    }
+    if (g_apps.count == 0) {
+        for (int r = 0; r < OSD_LIST_ROWS; ++r)
+            osd_put_text(OSD_LIST_FIRST_ROW + r, 0, BLANK_ROW);
+        osd_put_text(OSD_EMPTY_ROW, OSD_EMPTY_COL, OSD_EMPTY_TEXT);
+    } else {
+        const OsdListWindow w = osd_list_window(g_apps);
+        for (int r = 0; r < OSD_LIST_ROWS; ++r) {
+            char text[OSD_GRID_COLS + 1];
+            const int row = OSD_LIST_FIRST_ROW + r;
+            osd_list_row(g_apps, w.entry[r], row == w.marker_row, text);
+            osd_put_text(row, 0, text);
+        }
+    }
+    osd_commit();
+}
+
+int osd_menu_open() {
+    g_osd.fd = remote_i2c_open();
+    if (g_osd.fd < 0) return -1;
+    osd_reset(g_osd.fd);
+    osd_set_window(OSD_WINDOW_A, OSD_WINDOW_B, OSD_WINDOW_C, OSD_WINDOW_D);
+    osd_clear();
+    osd_menu_draw(1);
+    osd_enable(1);
+    g_osd.active = 1;
+    log_line("osd menu open (writes=%ld fail=%ld)\n", static_cast<long>(g_osd.writes),
+             static_cast<long>(g_osd.fails));
+    return 0;
+}
+
+void osd_menu_close() {
+    if (g_osd.fd < 0) return;
+    for (int row = 0; row < OSD_GRID_ROWS; ++row)
+        osd_put_text(row, 0, BLANK_ROW);
+    osd_commit();
+    remote_i2c_close(g_osd.fd);
+    g_osd.active = 0;
+    g_osd.fd = -1;
+}

@@ -1,0 +1,57 @@
+#pragma once
+#include <cstdint>
+
+#include "hw/osd_page.h"
+
+// The menu on the AV path's OSD controller (bus 2, 0x5B, behind the remote I2C transport).
+// Every character is written with a read-back check; the shadow grid keeps cells that
+// already show the right character from being written again.
+
+constexpr uint16_t OSD_REG_COMMIT = 0x0A00;
+constexpr uint16_t OSD_REG_CONTROL = 0x0A01;
+constexpr uint16_t OSD_REG_WINDOW_B = 0x0A04;
+constexpr uint16_t OSD_REG_WINDOW_D = 0x0A06;
+constexpr uint16_t OSD_REG_WINDOW_A = 0x0A08;
+constexpr uint16_t OSD_REG_WINDOW_C = 0x0A0A;
+constexpr uint16_t OSD_REG_CELL_CMD = 0x0A1C;
+constexpr uint16_t OSD_REG_CELL_COL = 0x0A1D;
+constexpr uint16_t OSD_REG_CELL_DATA = 0x0A1E;
+constexpr uint16_t OSD_REG_STATUS = 0x0A22;
+
+constexpr uint8_t OSD_CMD_CHAR = 11; // low nibble of the cell command: a character write
+constexpr uint8_t OSD_CMD_CLEAR = 8; // low nibble: the raw clear of a cell
+constexpr uint8_t OSD_DATA_BIT = 0x80;
+constexpr uint8_t OSD_STATUS_BUSY = 0x01;
+constexpr uint8_t OSD_CONTROL_ENABLE = 0x01;
+
+constexpr uint32_t OSD_WINDOW_A = 401;
+constexpr uint32_t OSD_WINDOW_B = 657;
+constexpr uint32_t OSD_WINDOW_C = 690;
+constexpr uint32_t OSD_WINDOW_D = 1202;
+
+constexpr int OSD_WRITE_ATTEMPTS = 4;
+constexpr int OSD_BUSY_POLLS = 50;
+constexpr uint32_t OSD_BUSY_POLL_US = 2000;
+constexpr uint32_t OSD_RETRY_US = 20000;
+constexpr char OSD_GRID_UNKNOWN = '?'; // no page contains it: every cell counts as changed
+
+struct OsdState {
+    int fd = -1;
+    uint8_t active = 0;
+    char grid[OSD_GRID_ROWS][OSD_GRID_COLS] = {};
+    int32_t writes = 0; // characters confirmed by read-back since the last open
+    int32_t fails = 0;  // characters given up since the last open
+};
+extern OsdState g_osd;
+
+int osd_menu_open();
+void osd_menu_draw(int full);
+void osd_menu_close();
+
+void osd_reset(int fd);
+void osd_set_window(uint32_t a, uint32_t b, uint32_t c, uint32_t d);
+void osd_enable(int on);
+void osd_commit();
+int osd_put_char(int row, int col, char c);
+void osd_put_text(int row, int col, const char* text);
+void osd_clear();
