@@ -10,8 +10,8 @@
 
 #include <atomic>
 #include <csignal>
-#include <cstdlib>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <thread>
@@ -60,8 +60,9 @@ struct RawTerminal {
 };
 
 void usage() {
-    std::fprintf(stderr, "usage: vx-board [--apps DIR] [--target host|armhf|armhf-static] "
-                         "[--mode 0..3] [--no-mem] [--no-service] [--no-buzzer] [-- LAUNCHER-ARGS...]\n");
+    std::fprintf(stderr,
+                 "usage: vx-board [--apps DIR] [--target host|armhf|armhf-static] "
+                 "[--mode 0..3] [--no-mem] [--no-service] [--no-buzzer] [-- LAUNCHER-ARGS...]\n");
 }
 
 void print_processes(const Board& board) {
@@ -196,7 +197,8 @@ int main(int argc, char** argv) {
         case 't':
             std::printf("  [board] OSD overlay (%s):\n",
                         board.state().osd.control.load() & 1u ? "enabled" : "disabled");
-            for (const std::string& row : board.osd_text()) std::printf("  |%s|\n", row.c_str());
+            for (const std::string& row : board.osd_text())
+                std::printf("  |%s|\n", row.c_str());
             break;
         case '0':
         case '1':

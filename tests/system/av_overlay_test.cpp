@@ -1,5 +1,6 @@
 // The menu on the AV path's OSD controller, as the wearer reads it off the overlay.
 #include <algorithm>
+#include <csignal>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -270,6 +271,23 @@ TEST_F(AvTest, ThreeSecondHoldClosesTheOverlay) {
     EXPECT_LT(resumed, closed);
     for (const std::string& r : b.osd_text())
         EXPECT_EQ(r, BLANK);
+    EXPECT_TRUE(wait_until([&] { return b.service_state() != 'T'; }, Millis(1000)));
+}
+
+// The termination handler only drops the transport: the overlay keeps its text, the
+// goggles get their service back, and the process ends with status 0.
+TEST_F(AvTest, TerminationLeavesTheOverlayAsItWas) {
+    app("one", "modes=av\n");
+    vxboard::Board& b = open_overlay();
+    wait_quiet();
+    const std::vector<std::string> shown = b.osd_text();
+    const uint32_t commits = b.state().osd.commits.load();
+    b.signal_launcher(SIGTERM);
+    const auto status = b.wait_exit(Millis(3000));
+    ASSERT_TRUE(status);
+    EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0);
+    EXPECT_EQ(b.osd_text(), shown);
+    EXPECT_EQ(b.state().osd.commits.load(), commits);
     EXPECT_TRUE(wait_until([&] { return b.service_state() != 'T'; }, Millis(1000)));
 }
 
