@@ -8,22 +8,28 @@ uint32_t* pixel(Canvas c, int32_t x, int32_t y) {
     return canvas_row(c, static_cast<uint32_t>(y)) + x;
 }
 
+// A plain loop the compiler turns into wide stores (or a memset for 0), so that the
+// write-combined framebuffer sees whole bursts.
+void fill_line(uint32_t* p, int32_t n, uint32_t px) {
+    for (int32_t k = 0; k < n; ++k)
+        p[k] = px;
+}
+
 } // namespace
 
 void fill_rect(Canvas c, int32_t x, int32_t y, int32_t w, int32_t h, uint32_t px) {
+    for (int32_t r = 0; r < h; ++r)
+        fill_line(pixel(c, x, y + r), w, px);
+}
+
+void fill_runs(Canvas c, int32_t x, int32_t y, int32_t h, const Run* runs, int32_t n) {
     for (int32_t r = 0; r < h; ++r) {
-        uint32_t* p = pixel(c, x, y + r);
-        int32_t n = w;
-        // Four pixels a step: one 16-byte store (or store-multiple) per step into the
-        // write-combined framebuffer, then the odd pixels at the end.
-        for (; n >= 4; n -= 4, p += 4) {
-            p[0] = px;
-            p[1] = px;
-            p[2] = px;
-            p[3] = px;
+        uint32_t* line = canvas_row(c, static_cast<uint32_t>(y + r));
+        int32_t from = x;
+        for (int32_t i = 0; i < n; ++i) {
+            fill_line(line + from, runs[i].end - from, runs[i].px);
+            from = runs[i].end;
         }
-        for (; n > 0; --n)
-            *p++ = px;
     }
 }
 

@@ -76,8 +76,12 @@ int fb_open() {
     return 0;
 }
 
-void fb_begin_frame() {
+void fb_begin_frame_no_clear() {
     g_fb.draw = g_fb.mem + static_cast<size_t>(g_fb.fix.line_length) * fb_back_page_row(g_fb.page);
+}
+
+void fb_begin_frame() {
+    fb_begin_frame_no_clear();
     // Only the canvas: the rest of the page is never drawn.
     for (uint32_t y = 0; y < CANVAS_H; ++y)
         std::memset(canvas_row(fb_canvas(), y), 0, CANVAS_W * 4);

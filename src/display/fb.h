@@ -16,7 +16,11 @@ constexpr uint32_t FB_MIN_MEM_BYTES = LINE_BYTES * FB_VIRTUAL_ROWS;
 constexpr uint32_t PAGE_Y[2] = {FB_PAGE_ROWS, FB_PAGE_ROWS * 2};
 
 int fb_open();
+// Makes the back page the canvas and clears the canvas.
 void fb_begin_frame();
+// Makes the back page the canvas and leaves it as it was: for a picture that stores every
+// canvas pixel itself, as render_menu does, so that no pixel is written twice.
+void fb_begin_frame_no_clear();
 void fb_present();
 void fb_restore();
 // The pan back to the goggles' page, for the termination handler: no result, no logging,
