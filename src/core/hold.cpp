@@ -173,7 +173,8 @@ void open_menu_by_request() {
     g_launcher.ui_state = UI_MENU;
     pause_goggle_service();
     log_line("rendering menu\n");
-    fb_begin_frame();
+    // The menu paints every pixel of the canvas: the page need not be cleared first.
+    fb_begin_frame_no_clear();
     render_current_menu();
     log_line("menu rendered, flipping\n");
     fb_present();

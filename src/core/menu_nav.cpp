@@ -89,7 +89,8 @@ void menu_frame() {
     // A menu shown without a usable framebuffer is not drawn at all: never through a page
     // that is not mapped.
     if (!fb_is_open() && fb_open() != 0) return;
-    fb_begin_frame();
+    // The menu paints every pixel of the canvas: the page need not be cleared first.
+    fb_begin_frame_no_clear();
     render_current_menu();
     fb_present();
 }

@@ -26,14 +26,14 @@ constexpr uint32_t RGB_WARN = 0xFFB347;
 void fill_rect(Canvas c, int32_t x, int32_t y, int32_t w, int32_t h, uint32_t px);
 
 // One colour of a line, from where the previous run ended up to `end` (exclusive).
-struct Run {
+struct PixelRun {
     int32_t end;
     uint32_t px;
 };
 
 // Writes the n consecutive runs into each of the h lines from y, the first run starting at
 // x. Each line is stored once from left to right, whatever its colours.
-void fill_runs(Canvas c, int32_t x, int32_t y, int32_t h, const Run* runs, int32_t n);
+void fill_runs(Canvas c, int32_t x, int32_t y, int32_t h, const PixelRun* runs, int32_t n);
 
 // Draws a NUL-terminated string on one line from (x, y), the top-left corner of its first
 // glyph. Ink replaces the pixel with coverage << 24 | rgb, no blending; pixels without ink

@@ -10,9 +10,18 @@ constexpr int32_t GLYPH_LAST = 126; // '~'
 constexpr int32_t GLYPH_COUNT = GLYPH_LAST - GLYPH_FIRST + 1;
 constexpr int32_t GLYPH_CELL_BYTES = 1092;
 
+// Consecutive inked bytes of one glyph row: len of them from column col. The runs of a
+// glyph cover exactly its bytes with coverage above 0, row after row.
+struct InkRun {
+    uint8_t row, col, len;
+};
+
 struct Font {
     int32_t w, h;          // glyph size; w is also the advance (fixed pitch)
     const uint8_t* glyphs; // GLYPH_COUNT cells
+    // Glyph c's runs are runs[run_starts[c - GLYPH_FIRST]] up to the next glyph's start.
+    const InkRun* runs;
+    const uint16_t* run_starts; // GLYPH_COUNT + 1 entries
 };
 
 extern const Font FONT_SMALL;  // 7 x 12
@@ -22,4 +31,12 @@ extern const Font FONT_LARGE;  // 19 x 31
 // The cell of a printable byte (GLYPH_FIRST..GLYPH_LAST).
 inline const uint8_t* font_glyph(const Font& f, uint8_t c) {
     return f.glyphs + static_cast<int32_t>(c - GLYPH_FIRST) * GLYPH_CELL_BYTES;
+}
+
+// The ink runs of a printable byte, first and one past the last.
+inline const InkRun* font_runs_begin(const Font& f, uint8_t c) {
+    return f.runs + f.run_starts[c - GLYPH_FIRST];
+}
+inline const InkRun* font_runs_end(const Font& f, uint8_t c) {
+    return f.runs + f.run_starts[c - GLYPH_FIRST + 1];
 }

@@ -27,13 +27,16 @@ constexpr const char* SUBTITLE = "LAUNCHER  v1.4.1";
 constexpr const char* EMPTY_TEXT = "no apps installed";
 constexpr const char* FOOTER = "MIDDLE = start   ^ v = select   PLAY 3 s = exit";
 
-// The background is painted in horizontal bands, top to bottom: the highlight has to lie
-// between the rules and cover the logo's columns for the cut in draw_logo_part to hold.
+// The background is painted in horizontal bands, top to bottom, a strip of them per list
+// slot: the highlight lies between the rules, a slot's texts inside its strip, and the
+// logo, cut at the rule and at a highlight over it, ends beside the first slot.
 static_assert(PANEL_Y < UPPER_RULE_Y && UPPER_RULE_Y < ROW_Y &&
               ROW_Y + (MENU_VISIBLE_ROWS - 1) * MENU_ROW_PITCH + ROW_H <= LOWER_RULE_Y &&
               LOWER_RULE_Y < PANEL_Y + PANEL_H - 1 && PANEL_Y + PANEL_H <= int(CANVAS_H));
+static_assert(ROW_Y <= NAME_DY && NAME_DY < SECOND_DY && SECOND_DY < ROW_Y + MENU_ROW_PITCH);
 static_assert(ROW_X <= LOGO_X && LOGO_X + LOGO_W <= ROW_X + ROW_W);
-static_assert(LOGO_Y < UPPER_RULE_Y && UPPER_RULE_Y < LOGO_Y + LOGO_H);
+static_assert(LOGO_Y < UPPER_RULE_Y && ROW_Y < LOGO_Y + LOGO_H &&
+              LOGO_Y + LOGO_H <= ROW_Y + MENU_ROW_PITCH);
 
 static_assert(std::string_view(MENU_UPLOAD_HINT).size() == 47,
               "the hint is centred on the canvas at 47 characters");
@@ -48,52 +51,69 @@ int right_aligned(size_t len) {
 // No list slot is highlighted.
 constexpr int NO_SLOT = -1;
 
-// Every pixel of the canvas once: black around the panel, the panel with its frame, the two
-// rules and the selected row's background and bar. The frame start does not clear the
-// page, and nothing here is stored twice.
-void paint_background(Canvas c, int slot, uint32_t bar) {
+// What the background depends on: the highlighted slot (or NO_SLOT) and its bar colour.
+struct Background {
+    int slot;
+    uint32_t bar;
+};
+
+// Lines of the background up to `end` (exclusive) from where the band above ended, all alike.
+struct Band {
+    int end;
+    const PixelRun* runs;
+    int n;
+};
+
+template <size_t N> constexpr Band band(int end, const PixelRun (&runs)[N]) {
+    return Band{end, runs, static_cast<int>(N)};
+}
+
+// Lines top..bottom - 1 of the background, every pixel once: black around the panel, the
+// panel with its frame, the two rules and the selected row's background and bar. The frame
+// start does not clear the page, and nothing here is stored twice. The menu paints it a
+// strip at a time and draws over each strip while its lines are still in the cache.
+void paint_background(Canvas c, Background bg, int top, int bottom) {
+    const int slot = bg.slot;
+    const uint32_t bar = bg.bar;
     constexpr int PANEL_END = PANEL_X + PANEL_W;
     constexpr int W = static_cast<int>(CANVAS_W);
-    constexpr Run OUTSIDE[] = {{W, 0}};
-    constexpr Run EDGE[] = {{PANEL_X, 0}, {PANEL_END, COL_FRAME}, {W, 0}};
-    constexpr Run RULE[] = {{PANEL_X, 0}, {PANEL_END, COL_RULE}, {W, 0}};
-    constexpr Run BODY[] = {{PANEL_X, 0},
+    constexpr PixelRun OUTSIDE[] = {{W, 0}};
+    constexpr PixelRun EDGE[] = {{PANEL_X, 0}, {PANEL_END, COL_FRAME}, {W, 0}};
+    constexpr PixelRun RULE[] = {{PANEL_X, 0}, {PANEL_END, COL_RULE}, {W, 0}};
+    constexpr PixelRun BODY[] = {{PANEL_X, 0},
+                                 {PANEL_X + 1, COL_FRAME},
+                                 {PANEL_END - 1, COL_PANEL},
+                                 {PANEL_END, COL_FRAME},
+                                 {W, 0}};
+    const PixelRun lit[] = {{PANEL_X, 0},
                             {PANEL_X + 1, COL_FRAME},
+                            {ROW_X, COL_PANEL},
+                            {ROW_X + BAR_W, bar},
+                            {ROW_X + ROW_W, COL_ROW_HIGHLIGHT},
                             {PANEL_END - 1, COL_PANEL},
                             {PANEL_END, COL_FRAME},
                             {W, 0}};
-    const Run lit[] = {{PANEL_X, 0},
-                       {PANEL_X + 1, COL_FRAME},
-                       {ROW_X, COL_PANEL},
-                       {ROW_X + BAR_W, bar},
-                       {ROW_X + ROW_W, COL_ROW_HIGHLIGHT},
-                       {PANEL_END - 1, COL_PANEL},
-                       {PANEL_END, COL_FRAME},
-                       {W, 0}};
     // Without a highlight its band is empty, just below the upper rule.
     const int lit_y = slot == NO_SLOT ? UPPER_RULE_Y + 1 : ROW_Y + MENU_ROW_PITCH * slot;
     const int lit_end = slot == NO_SLOT ? lit_y : lit_y + ROW_H;
-    struct Band {
-        int end; // one past the band's last line
-        const Run* runs;
-        int n;
-    };
     const Band bands[] = {
-        {PANEL_Y, OUTSIDE, 1},
-        {PANEL_Y + 1, EDGE, 3},
-        {UPPER_RULE_Y, BODY, 5},
-        {UPPER_RULE_Y + 1, RULE, 3},
-        {lit_y, BODY, 5},
-        {lit_end, lit, 8},
-        {LOWER_RULE_Y, BODY, 5},
-        {LOWER_RULE_Y + 1, RULE, 3},
-        {PANEL_Y + PANEL_H - 1, BODY, 5},
-        {PANEL_Y + PANEL_H, EDGE, 3},
-        {static_cast<int>(CANVAS_H), OUTSIDE, 1},
+        band(PANEL_Y, OUTSIDE),
+        band(PANEL_Y + 1, EDGE),
+        band(UPPER_RULE_Y, BODY),
+        band(UPPER_RULE_Y + 1, RULE),
+        band(lit_y, BODY),
+        band(lit_end, lit),
+        band(LOWER_RULE_Y, BODY),
+        band(LOWER_RULE_Y + 1, RULE),
+        band(PANEL_Y + PANEL_H - 1, BODY),
+        band(PANEL_Y + PANEL_H, EDGE),
+        band(static_cast<int>(CANVAS_H), OUTSIDE),
     };
     int y = 0;
     for (const Band& b : bands) {
-        fill_runs(c, 0, y, b.end - y, b.runs, b.n);
+        const int from = y > top ? y : top;
+        const int to = b.end < bottom ? b.end : bottom;
+        if (to > from) fill_runs(c, 0, from, to - from, b.runs, b.n);
         y = b.end;
     }
 }
@@ -103,15 +123,18 @@ void draw_logo_part(Canvas c, int first, int end) {
     draw_image(c, LOGO_X, LOGO_Y + first, LOGO + first * LOGO_W * 4, LOGO_W, end - first);
 }
 
-void draw_header(Canvas c, int slot) {
+// The title and the logo down to the list's first line; the rule lies over one line of the
+// logo and is painted before it, so the logo leaves that line out.
+void draw_header(Canvas c) {
     draw_text(c, FONT_LARGE, TEXT_X, 96, RGB_WHITE, TITLE, false);
     draw_text(c, FONT_SMALL, TEXT_X, 134, RGB_LABEL, SUBTITLE, false);
-    // The rule and a highlighted first slot lie over the logo's lower lines: the logo
-    // leaves out what they cover, as they are painted before it.
-    const int rule = UPPER_RULE_Y - LOGO_Y;
-    const int hidden = slot == 0 ? ROW_Y - LOGO_Y : LOGO_H;
-    draw_logo_part(c, 0, rule);
-    draw_logo_part(c, rule + 1, hidden < LOGO_H ? hidden : LOGO_H);
+    draw_logo_part(c, 0, UPPER_RULE_Y - LOGO_Y);
+    draw_logo_part(c, UPPER_RULE_Y - LOGO_Y + 1, ROW_Y - LOGO_Y);
+}
+
+// The logo's lines beside the first list slot, unless its highlight covers them.
+void draw_logo_tail(Canvas c, int slot) {
+    if (slot != 0) draw_logo_part(c, ROW_Y - LOGO_Y, LOGO_H);
 }
 
 void draw_tag(Canvas c, const AppEntry& e, int y) {
@@ -176,16 +199,24 @@ void render_menu(Canvas c, const AppTable& apps, int32_t notice_deadline, int32_
                              ? first + MENU_VISIBLE_ROWS - 1
                              : apps.count - 1;
     const bool shown = apps.selected >= first && apps.selected <= last;
-    const int slot = shown ? apps.selected - first : NO_SLOT;
-    paint_background(c, slot, shown && apps.entries[apps.selected].allowed ? COL_ACCENT : COL_RULE);
-    draw_header(c, slot);
+    const Background bg{shown ? apps.selected - first : NO_SLOT,
+                        shown && apps.entries[apps.selected].allowed ? COL_ACCENT : COL_RULE};
+    paint_background(c, bg, 0, ROW_Y);
+    draw_header(c);
+    // One strip of background per list slot, then what is drawn over it.
+    int y = ROW_Y;
+    for (int32_t i = first; i <= last; ++i, y += MENU_ROW_PITCH) {
+        paint_background(c, bg, y, y + MENU_ROW_PITCH);
+        if (i == first) draw_logo_tail(c, bg.slot);
+        draw_row(c, apps.entries[i], i - first, i == apps.selected, notice_deadline, clock);
+    }
+    paint_background(c, bg, y, static_cast<int>(CANVAS_H));
     if (apps.count == 0) {
+        draw_logo_tail(c, bg.slot);
         draw_text(c, FONT_LARGE, EMPTY_X, EMPTY_Y, RGB_WARN, EMPTY_TEXT, false);
         draw_text(c, FONT_MEDIUM, HINT_X, HINT_Y, RGB_LABEL, MENU_UPLOAD_HINT, false);
-    } else {
-        for (int32_t i = first; i <= last; ++i)
-            draw_row(c, apps.entries[i], i - first, i == apps.selected, notice_deadline, clock);
-        if (apps.count > MENU_VISIBLE_ROWS) draw_scroll(c, apps, first);
+    } else if (apps.count > MENU_VISIBLE_ROWS) {
+        draw_scroll(c, apps, first);
     }
     draw_footer(c);
 }

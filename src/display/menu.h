@@ -20,6 +20,6 @@ constexpr int32_t menu_first_visible(int32_t selected) {
            (MENU_VISIBLE_ROWS - 1);
 }
 
-// Draws the menu into a cleared canvas. `clock` is read only when the selected entry may
-// show the notice.
+// Paints every pixel of the canvas with the menu, so it needs no clear first. `clock` is read only
+// when the selected entry may show the notice.
 void render_menu(Canvas c, const AppTable& apps, int32_t notice_deadline, int32_t (*clock)());

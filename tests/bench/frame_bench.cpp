@@ -1,6 +1,7 @@
-// One menu frame (fb_begin_frame + render_menu) against the canvas clear alone, on a
-// page-sized buffer in place of the device memory. The ratio is what counts: both run on
-// the same memory in the same process.
+// One menu frame (fb_begin_frame_no_clear + render_menu, as the launcher draws the menu)
+// against the whole-canvas clear of fb_begin_frame alone, on a page-sized buffer in place of
+// the device memory. The ratio is what counts: both run on the same memory in the same
+// process.
 #include <benchmark/benchmark.h>
 
 #include <cstdio>

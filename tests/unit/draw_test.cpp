@@ -152,6 +152,67 @@ TEST(FillRect, FillsExactlyTheRectangleAtAnyWidthAndAlignment) {
     EXPECT_EQ(t.at(static_cast<int>(CANVAS_W) - 1, 1), COL_PANEL);
 }
 
+TEST(FillRuns, EachLineGetsItsRunsEndToEndAndNothingOutside) {
+    struct Case {
+        const char* name;
+        int x, y, h;
+        std::vector<PixelRun> runs;
+    } cases[] = {
+        {"one run", 3, 2, 1, {{9, COL_ACCENT}}},
+        {"black between colours", 0, 1, 3, {{2, COL_FRAME}, {7, 0}, {8, COL_PANEL}}},
+        {"empty run in the middle", 5, 4, 2, {{6, COL_RULE}, {6, COL_ACCENT}, {11, COL_TRACK}}},
+        {"whole canvas line", 0, 0, 2, {{250, 0}, {1030, COL_PANEL}, {1280, 0}}},
+        {"no lines", 0, 3, 0, {{40, COL_ACCENT}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TestCanvas t;
+        fill_runs(t.c, c.x, c.y, c.h, c.runs.data(), static_cast<int32_t>(c.runs.size()));
+        int written = 0;
+        for (int r = 0; r < c.h; ++r) {
+            int from = c.x;
+            for (const PixelRun& run : c.runs) {
+                for (int k = from; k < run.end; ++k)
+                    ASSERT_EQ(t.at(k, c.y + r), run.px) << k << "," << c.y + r;
+                written += run.end > from ? run.end - from : 0;
+                from = run.end;
+            }
+        }
+        // Black counts as written: the guard value is not 0.
+        EXPECT_EQ(t.changed(), written);
+    }
+}
+
+TEST(GlyphSets, InkRunsCoverExactlyTheInkedBytesRowByRow) {
+    for (const NamedFont& nf : FONTS) {
+        const Font& f = *nf.f;
+        for (int c = GLYPH_FIRST; c <= GLYPH_LAST; ++c) {
+            SCOPED_TRACE(std::string(nf.name) + " '" + char(c) + "'");
+            const auto ch = static_cast<uint8_t>(c);
+            std::vector<uint8_t> covered(static_cast<size_t>(f.w * f.h), 0);
+            int last_row = 0;
+            for (const InkRun* r = font_runs_begin(f, ch); r != font_runs_end(f, ch); ++r) {
+                ASSERT_LT(r->row, f.h);
+                ASSERT_GT(r->len, 0);
+                ASSERT_LE(r->col + r->len, f.w);
+                ASSERT_GE(r->row, last_row) << "runs out of row order";
+                last_row = r->row;
+                const uint8_t* g = font_glyph(f, ch) + r->row * f.w;
+                // Maximal: the bytes just before and after a run are blank or off the row.
+                const int before = r->col > 0 ? g[r->col - 1] : 0;
+                const int after = r->col + r->len < f.w ? g[r->col + r->len] : 0;
+                EXPECT_EQ(before, 0) << "row " << int(r->row);
+                EXPECT_EQ(after, 0) << "row " << int(r->row);
+                for (int k = r->col; k < r->col + r->len; ++k)
+                    covered[static_cast<size_t>(r->row * f.w + k)] += 1;
+            }
+            for (int i = 0; i < f.w * f.h; ++i)
+                ASSERT_EQ(covered[static_cast<size_t>(i)], font_glyph(f, ch)[i] != 0 ? 1 : 0)
+                    << "column " << i % f.w << " row " << i / f.w;
+        }
+    }
+}
+
 TEST(DrawImage, OnlyAlphaAbove128IsDrawnAndAlwaysOpaque) {
     // 3 x 2 pixels: red, green, blue, alpha.
     const uint8_t img[] = {

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdarg>
+#include <cstddef>
 #include <vector>
 
 #include "display/fb_device.h"
@@ -90,6 +92,19 @@ TEST_F(Pages, RestoreGoesToRowZeroAndKeepsThePage) {
     EXPECT_EQ(g_pans, (std::vector<uint32_t>{1080, 0, 0}));
     fb_begin_frame();
     EXPECT_EQ(draw_row(), 2160u);
+}
+
+TEST_F(Pages, FrameWithoutClearTakesTheSamePagesAndLeavesThemAsTheyWere) {
+    std::vector<uint32_t> drawn;
+    for (int i = 0; i < 3; ++i) {
+        fb_begin_frame_no_clear();
+        drawn.push_back(draw_row());
+        EXPECT_EQ(fb_canvas().base, reinterpret_cast<uint32_t*>(g_fb.draw));
+        fb_present();
+    }
+    EXPECT_EQ(drawn, (std::vector<uint32_t>{1080, 2160, 1080}));
+    EXPECT_EQ(std::count(mem_.begin(), mem_.end(), 0xDEADBEEFu),
+              static_cast<std::ptrdiff_t>(mem_.size()));
 }
 
 TEST_F(Pages, BeginFrameClearsOnlyTheCanvas) {

@@ -201,3 +201,39 @@ TEST(Menu, NoticeReplacesTheDescriptionWhileItLasts) {
 }
 
 } // namespace
+
+namespace {
+
+// The launcher draws the menu over whatever the back page held: every pixel of the canvas
+// must come from the menu, and nothing right of the canvas may change.
+TEST(Menu, PaintsTheWholeCanvasWhateverThePageHeld) {
+    struct Case {
+        int count, selected;
+        int32_t deadline;
+    } cases[] = {{0, 0, 0}, {1, 0, 0},   {3, 2, 0},  {6, 5, 0},
+                 {7, 6, 0}, {16, 15, 0}, {16, 0, 0}, {3, 1, 500}};
+    for (const Case& c : cases) {
+        AppTable t = catalogue(c.count, c.selected);
+        if (c.count > 1) t.entries[1].allowed = 0;
+        g_now = 0;
+        const Page clean = render(t, c.deadline);
+        Page dirty;
+        for (size_t i = 0; i < dirty.px.size(); ++i)
+            dirty.px[i] = 0x9E3779B9u * static_cast<uint32_t>(i + 1);
+        const std::vector<uint32_t> before = dirty.px;
+        render_menu(dirty.canvas(), t, c.deadline, fake_clock);
+        int differing = 0, outside_changed = 0;
+        for (uint32_t y = 0; y < CANVAS_H; ++y)
+            for (uint32_t x = 0; x < LINE_PIXELS; ++x) {
+                const size_t i = static_cast<size_t>(y) * LINE_PIXELS + x;
+                if (x < CANVAS_W)
+                    differing += dirty.px[i] != clean.px[i];
+                else
+                    outside_changed += dirty.px[i] != before[i];
+            }
+        EXPECT_EQ(differing, 0) << c.count << " apps, selected " << c.selected;
+        EXPECT_EQ(outside_changed, 0) << c.count << " apps, selected " << c.selected;
+    }
+}
+
+} // namespace

@@ -445,13 +445,51 @@ std::string glyph_source(const std::vector<RenderedSet>& sets) {
         }
         s += "},\n";
     }
-    s += "};\n\n} // namespace\n\n";
+    s += "};\n\n";
+    // The same ink once more as runs of consecutive inked bytes along each row, so that
+    // text is drawn without testing every byte of the cell; runs of a glyph are in row order.
+    std::string runs, starts;
+    int total = 0;
+    for (const RenderedSet& set : sets) {
+        const SetLayout& sp = *set.layout;
+        starts += "{";
+        for (int code = FIRST; code < FIRST + COUNT; ++code) {
+            append(starts, "%d,", total);
+            const Glyph& g = set.glyphs[static_cast<size_t>(code - FIRST)];
+            for (int r = 0; r < sp.h; ++r) {
+                for (int k = 0; k < sp.w;) {
+                    if (g.px[static_cast<size_t>(r * sp.w + k)] == 0) {
+                        ++k;
+                        continue;
+                    }
+                    int end = k;
+                    while (end < sp.w && g.px[static_cast<size_t>(r * sp.w + end)] != 0)
+                        ++end;
+                    append(runs, "{%d,", r);
+                    append(runs, "%d,", k);
+                    append(runs, "%d},", end - k);
+                    if (++total % 8 == 0) runs += "\n";
+                    k = end;
+                }
+            }
+        }
+        append(starts, "%d},\n", total);
+    }
+    if (total > 65535) {
+        std::fprintf(stderr, "glyphgen: %d ink runs do not fit a 16-bit index\n", total);
+        return std::string();
+    }
+    append(s, "const InkRun GLYPH_RUNS[%d] = {\n", total);
+    s += runs + "\n};\n\n";
+    s += "const uint16_t GLYPH_RUN_STARTS[3][GLYPH_COUNT + 1] = {\n" + starts + "};\n\n";
+    s += "} // namespace\n\n";
     for (size_t i = 0; i < sets.size(); ++i) {
         const SetLayout& sp = *sets[i].layout;
         s += "const Font " + std::string(sp.name) + " = {";
         append(s, "%d, ", sp.w);
         append(s, "%d, ", sp.h);
-        append(s, "GLYPH_CELLS[%d][0]};\n", static_cast<int>(i));
+        append(s, "GLYPH_CELLS[%d][0], GLYPH_RUNS, ", static_cast<int>(i));
+        append(s, "GLYPH_RUN_STARTS[%d]};\n", static_cast<int>(i));
     }
     s += "// clang-format on\n";
     return s;
@@ -515,8 +553,8 @@ int main(int argc, char** argv) {
     const int opaque = static_cast<int>(
         std::count_if(alpha.begin(), alpha.end(), [](uint8_t a) { return a > 128; }));
     std::printf("LOGO        %dx%d, %d pixels with alpha above 128\n", LOGO_W, LOGO_H, opaque);
-    if (!write_file(argv[2], glyph_source(sets)) ||
-        !write_file(argv[3], logo_source(alpha, opaque)))
-        return 1;
+    const std::string glyphs = glyph_source(sets);
+    if (glyphs.empty()) return 1;
+    if (!write_file(argv[2], glyphs) || !write_file(argv[3], logo_source(alpha, opaque))) return 1;
     return 0;
 }
