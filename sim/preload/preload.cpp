@@ -14,6 +14,7 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include "board_map.h"
 #include "board_state.h"
 
 namespace {
@@ -44,25 +45,10 @@ template <typename F> F real(const char* name) {
     return reinterpret_cast<F>(dlsym(RTLD_NEXT, name));
 }
 
-BoardState* g_state = nullptr;
-bool g_state_tried = false;
 volatile uint32_t* g_adc_page = nullptr;
 
 BoardState* state() {
-    if (!g_state_tried) {
-        g_state_tried = true;
-        const int fd = open(vxboard::BOARD_STATE_PATH, O_RDWR | O_CLOEXEC);
-        if (fd >= 0) {
-            using MmapFn = void* (*)(void*, size_t, int, int, int, off_t);
-            static const auto real_mmap = real<MmapFn>(SYM_MMAP);
-            void* p = real_mmap(nullptr, vxboard::BOARD_STATE_BYTES, PROT_READ | PROT_WRITE,
-                                MAP_SHARED, fd, 0);
-            close(fd);
-            if (p != MAP_FAILED && static_cast<BoardState*>(p)->magic == vxboard::BOARD_MAGIC)
-                g_state = static_cast<BoardState*>(p);
-        }
-    }
-    return g_state;
+    return preload_board_state();
 }
 
 // The path an open descriptor was opened under, as the sandbox names it.

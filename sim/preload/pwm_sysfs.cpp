@@ -16,6 +16,7 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include "board_map.h"
 #include "board_state.h"
 
 using vxboard::BoardState;
@@ -121,8 +122,9 @@ __attribute__((constructor)) void resolve_real_calls() {
 std::atomic<BoardState*> g_board{nullptr};
 std::atomic<bool> g_board_tried{false};
 
-// The board state, mapped on the first sysfs access (outside the sandbox there is none).
-BoardState* board() {
+} // namespace
+
+BoardState* preload_board_state() {
     if (BoardState* s = g_board.load(std::memory_order_acquire)) return s;
     if (g_board_tried.exchange(true)) return g_board.load(std::memory_order_acquire);
     const int fd = real_open()(vxboard::BOARD_STATE_PATH, O_RDWR | O_CLOEXEC);
@@ -134,6 +136,12 @@ BoardState* board() {
         return nullptr;
     g_board.store(static_cast<BoardState*>(p), std::memory_order_release);
     return static_cast<BoardState*>(p);
+}
+
+namespace {
+
+BoardState* board() {
+    return preload_board_state();
 }
 
 // The launcher's own reading of its monotonic clock: through the public symbol, so that a

@@ -1,0 +1,7 @@
+#pragma once
+// The board state as the preload library's hooks see it: mapped once, on first use, for every
+// hook of the library; nullptr outside the sandbox. Safe from a signal handler: it opens
+// and maps through the real calls, looked up before main.
+#include "board_state.h"
+
+vxboard::BoardState* preload_board_state();
