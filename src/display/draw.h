@@ -46,5 +46,9 @@ void draw_text(Canvas c, const Font& f, int32_t x, int32_t y, uint32_t rgb, cons
 // pixels with alpha above 128 are written opaque in their colour, the rest are skipped.
 void draw_image(Canvas c, int32_t x, int32_t y, const uint8_t* rgba, int32_t w, int32_t h);
 
+// draw_image of LOGO, its rows first..end - 1 only; the drawn pixels come from the logo's
+// runs rather than a test of every alpha byte.
+void draw_logo_rows(Canvas c, int32_t x, int32_t y, int32_t first, int32_t end);
+
 // draw_image of LOGO.
 void draw_logo(Canvas c, int32_t x, int32_t y);

@@ -248,6 +248,20 @@ TEST(DrawLogo, SolidPixelsComeOutOpaqueBlackAndNothingElseIsTouched) {
     EXPECT_LT(solid, 2200);
 }
 
+TEST(DrawLogo, RowRangesDrawExactlyTheirRowsOfTheImage) {
+    // The menu draws the logo in pieces around a rule and a highlight.
+    const int ranges[][2] = {{0, 66}, {66, 67}, {67, 76}, {76, LOGO_H}, {40, 40}};
+    for (const auto& rg : ranges) {
+        TestCanvas part, whole;
+        draw_logo_rows(part.c, 7, 2, rg[0], rg[1]);
+        draw_image(whole.c, 7, 2 + rg[0], LOGO + rg[0] * LOGO_W * 4, LOGO_W, rg[1] - rg[0]);
+        EXPECT_EQ(part.changed(), whole.changed()) << rg[0] << ".." << rg[1];
+        for (int r = 0; r < LOGO_H; ++r)
+            for (int k = 0; k < LOGO_W; ++k)
+                ASSERT_EQ(part.at(7 + k, 2 + r), whole.at(7 + k, 2 + r)) << k << "," << r;
+    }
+}
+
 // Rows and columns of a glyph that carry any ink.
 struct Ink {
     int top = -1, bottom = -1, left = -1, right = -1;

@@ -512,7 +512,33 @@ std::string logo_source(const std::vector<uint8_t>& alpha, int opaque) {
             if (x % 16 == 15 || x == LOGO_W - 1) s += "\n";
         }
     }
-    s += "};\n\n#undef PX\n// clang-format on\n";
+    s += "};\n\n#undef PX\n\n";
+    // The drawn pixels once more as runs along each row, so that the logo is drawn without
+    // testing the alpha of every pixel.
+    std::string runs, starts;
+    int total = 0;
+    for (int y = 0; y < LOGO_H; ++y) {
+        append(starts, "%d,", total);
+        for (int x = 0; x < LOGO_W;) {
+            if (alpha[static_cast<size_t>(y * LOGO_W + x)] <= 128) {
+                ++x;
+                continue;
+            }
+            int end = x;
+            while (end < LOGO_W && alpha[static_cast<size_t>(y * LOGO_W + end)] > 128)
+                ++end;
+            append(runs, "{%d,", x);
+            append(runs, "%d},", end - x);
+            if (++total % 12 == 0) runs += "\n";
+            x = end;
+        }
+        if (y % 16 == 15) starts += "\n";
+    }
+    append(starts, "%d", total);
+    append(s, "const LogoRun LOGO_RUNS[%d] = {\n", total);
+    s += runs + "\n};\n\n";
+    s += "const uint16_t LOGO_ROW_STARTS[LOGO_H + 1] = {\n" + starts + "\n};\n";
+    s += "// clang-format on\n";
     return s;
 }
 
