@@ -1,14 +1,38 @@
 #!/bin/sh
 # Runs the launcher on the virtual goggles board with the sample apps (or the app directory
-# given with --apps DIR); the keys move the buttons. Arguments go to vx-board.
+# given with --apps DIR) and serves the goggles as a web page on http://127.0.0.1:8088/
+# (--port N for another). --cli runs the terminal front end instead, whose keys move the
+# buttons. Other arguments go to vx-web or vx-board (--target armhf, --mode N, -- ARGS...).
 set -eu
 cd "$(dirname "$0")/.."
+front=web
+case "${1:-}" in
+--cli)
+    front=cli
+    shift
+    ;;
+esac
 cmake --preset host >/dev/null
-cmake --build --preset host >/dev/null
+if [ "$front" = web ]; then
+    out=$(mktemp)
+    if ! cmake --build --preset host --target vx-web >"$out" 2>&1; then
+        cat "$out" >&2
+        rm -f "$out"
+        echo "run-board: vx-web did not build (it needs civetweb: apt-get install libcivetweb-dev);" \
+            "the terminal front end is tools/run-board.sh --cli" >&2
+        exit 1
+    fi
+    rm -f "$out"
+else
+    cmake --build --preset host >/dev/null
+fi
 case " $* " in
 *" --target armhf"*)
     cmake --preset armhf >/dev/null
     cmake --build --preset armhf >/dev/null
     ;;
 esac
+if [ "$front" = web ]; then
+    exec build/host/sim/vx-web "$@"
+fi
 exec build/host/sim/vx-board "$@"

@@ -1,0 +1,268 @@
+// The virtual goggles' page in Debian's chromium: a person's session with the real launcher
+// on the virtual board, from the first PLAY hold to the AV overlay, through the page only.
+//
+//   VX_WEB=path/to/vx-web  (default build/host/sim/vx-web)
+//   VX_SHOTS=DIR           also write screenshots of the menu and the overlay there
+import { test, before, after } from "node:test";
+import assert from "node:assert/strict";
+import { spawn } from "node:child_process";
+import fs from "node:fs";
+import os from "node:os";
+import path from "node:path";
+import { fileURLToPath } from "node:url";
+import { chromium } from "playwright-core";
+
+const ROOT = path.resolve(path.dirname(fileURLToPath(import.meta.url)), "../..");
+const VX_WEB = process.env.VX_WEB || path.join(ROOT, "build/host/sim/vx-web");
+const CHROMIUM = process.env.CHROMIUM || "/usr/bin/chromium";
+const SHOTS = process.env.VX_SHOTS || "";
+
+// The menu's palette, read from the launcher's own source so a change of colour there does
+// not leave these checks looking at the wrong thing.
+function colour(name) {
+  const src = fs.readFileSync(path.join(ROOT, "src/display/draw.h"), "utf8");
+  const m = src.match(new RegExp(`${name}\\s*=\\s*0x([0-9A-Fa-f]{8})`));
+  assert.ok(m, `${name} in draw.h`);
+  const v = parseInt(m[1], 16);
+  return [(v >>> 16) & 255, (v >>> 8) & 255, v & 255, v >>> 24];
+}
+const COL_PANEL = colour("COL_PANEL");
+const COL_ROW_HIGHLIGHT = colour("COL_ROW_HIGHLIGHT");
+
+// Two apps that write to their logs and end by themselves, allowed on both video paths.
+const APP_SCRIPT = (name) => `#!/bin/sh
+for i in 1 2 3; do
+    echo "${name}: line $i"
+    sleep 0.8
+done
+echo "${name} done"
+`;
+const APPS = ["chatter", "ticker"];
+
+let apps, server, serverOut = "", url, browser, page;
+
+function near(px, want, tol = 3) {
+  return px.every((v, i) => Math.abs(v - want[i]) <= tol);
+}
+
+async function waitFor(what, fn, timeout = 5000) {
+  const end = Date.now() + timeout;
+  let last;
+  while (Date.now() < end) {
+    last = await fn();
+    if (last) return last;
+    await new Promise((r) => setTimeout(r, 50));
+  }
+  assert.fail(`timed out waiting for ${what} (last: ${JSON.stringify(last)})\n` +
+              `--- launcher log ---\n${await text("#launcher-log").catch(() => "?")}`);
+}
+
+const text = (sel) => page.locator(sel).textContent();
+const pagePixel = (x, y) => page.evaluate(([x, y]) => window.vxGoggles.pagePixel(x, y), [x, y]);
+const boardState = () => page.evaluate(() => window.vxGoggles.state);
+const menuShown = async () => near(await pagePixel(255, 100), COL_PANEL);
+const logHas = async (needle) => (await text("#launcher-log")).includes(needle);
+
+// A button held on the page's keyboard for `ms`, as a finger holds it.
+async function holdKey(key, ms) {
+  await page.keyboard.down(key);
+  await page.waitForTimeout(ms);
+  await page.keyboard.up(key);
+}
+
+// The same with the mouse on the page's button.
+async function holdButton(id, ms) {
+  const box = await page.locator(id).boundingBox();
+  await page.mouse.move(box.x + box.width / 2, box.y + box.height / 2);
+  await page.mouse.down();
+  await page.waitForTimeout(ms);
+  await page.mouse.up();
+}
+
+before(async () => {
+  assert.ok(fs.existsSync(VX_WEB), `${VX_WEB} (build the vx-web target first)`);
+  apps = fs.mkdtempSync(path.join(os.tmpdir(), "vx-web-apps-"));
+  for (const name of APPS) {
+    fs.mkdirSync(path.join(apps, name));
+    fs.writeFileSync(path.join(apps, name, "app"), APP_SCRIPT(name), { mode: 0o755 });
+    fs.writeFileSync(path.join(apps, name, "manifest"), `desc=Talks, then ends\nmodes=normal,av\n`);
+  }
+  server = spawn(VX_WEB, ["--port", "0", "--apps", apps], { stdio: ["ignore", "pipe", "pipe"] });
+  server.stdout.on("data", (d) => (serverOut += d));
+  server.stderr.on("data", (d) => (serverOut += d));
+  const port = await new Promise((resolve, reject) => {
+    const timer = setTimeout(() => reject(new Error(`vx-web did not start:\n${serverOut}`)), 20000);
+    const look = () => {
+      const m = serverOut.match(/http:\/\/127\.0\.0\.1:(\d+)\//);
+      if (m) { clearTimeout(timer); resolve(Number(m[1])); }
+    };
+    server.stdout.on("data", look);
+    server.on("exit", (code) => reject(new Error(`vx-web exited ${code}:\n${serverOut}`)));
+  });
+  url = `http://127.0.0.1:${port}/`;
+  browser = await chromium.launch({ executablePath: CHROMIUM, args: ["--no-sandbox"] });
+  page = await browser.newPage({ viewport: { width: 1500, height: 1000 } });
+  page.on("pageerror", (e) => console.error("page error:", e.message));
+});
+
+after(async () => {
+  if (browser) await browser.close();
+  if (server && server.exitCode === null) server.kill("SIGKILL");
+  if (apps) fs.rmSync(apps, { recursive: true, force: true });
+});
+
+test("the goggles on the page", async (t) => {
+  await page.goto(url);
+  await waitFor("the launcher's scan in the log", () => logHas("scan done: 2 apps"), 15000);
+  await waitFor("the service shown running", async () => /^running/.test(await text("#service")));
+  const picture = () => page.evaluate(() => document.getElementById("screen").toDataURL());
+  const first = await picture();
+  await page.waitForTimeout(300);
+  assert.notEqual(await picture(), first, "the stand-in video moves");
+
+  await t.test("holding PLAY shows the progress panel, then opens the menu at 1.5 s", async () => {
+    await page.keyboard.down("Space");
+    await page.waitForTimeout(1000);
+    const midway = await boardState();
+    const panel = await pagePixel(455, 690);
+    const menuEarly = await menuShown();
+    const heldLabel = await page.evaluate(() => window.vxGoggles.held);
+    await page.waitForTimeout(1000);
+    await page.keyboard.up("Space");
+    assert.equal(heldLabel, "PLAY");
+    assert.equal(midway.button, 6, "the ADC holds PLAY's sample while the key is down");
+    assert.ok(near(panel, COL_PANEL), `progress panel at 1 s: ${panel}`);
+    assert.ok(!menuEarly, "no menu after 1 s of PLAY");
+    await waitFor("the menu's log line", () => logHas("menu open (hold play, 2 apps)"));
+    await waitFor("the menu panel on the screen image", menuShown);
+    assert.equal(await text("#service"), "stopped");
+    if (SHOTS) await page.screenshot({ path: path.join(SHOTS, "normal-menu.png") });
+  });
+
+  await t.test("DOWN moves the selection, MIDDLE starts the app and shows its log", async () => {
+    const slot1 = () => pagePixel(700, 174 + 66);
+    assert.ok(!near(await slot1(), COL_ROW_HIGHLIGHT), "the second row starts unselected");
+    await holdButton("#key-down", 150);
+    await waitFor("the second row highlighted", async () => near(await slot1(), COL_ROW_HIGHLIGHT));
+    assert.ok(!near(await pagePixel(700, 174), COL_ROW_HIGHLIGHT), "first row let go");
+
+    await holdKey("Enter", 150);
+    const launched = await waitFor("the launch in the log", async () =>
+      (await text("#launcher-log")).match(/launched (\w+) pid=(\d+)/));
+    const [, name, pid] = launched;
+    assert.ok(APPS.includes(name), name);
+    await waitFor("the app shown running", async () =>
+      (await text("#app-name")) === `${name} running (pid ${pid})`);
+    await waitFor("its log tail", async () => (await text("#app-log")).includes(`${name}: line 2`));
+    assert.equal(await text("#service"), "stopped", "the service stays stopped under an app");
+    const procs = await text("#processes");
+    assert.match(procs, new RegExp(`^\\s*${pid}\\s`, "m"), procs);
+
+    await waitFor("the app's end", () => logHas(`child ${name} exited`), 8000);
+    await waitFor("the app shown ended", async () => (await text("#app-name")) === `${name} (ended)`);
+    assert.ok((await text("#app-log")).includes(`${name} done`));
+    await waitFor("the menu back on the screen image", menuShown);
+  });
+
+  await t.test("a 3 s hold on the PLAY button closes the menu and the service runs again",
+    async () => {
+      await holdButton("#key-play", 3300);
+      await waitFor("the close in the log", () => logHas("menu closed (hold play 3 s)"));
+      await waitFor("the goggles' own page back (transparent)", async () =>
+        (await pagePixel(255, 100))[3] === 0);
+      await waitFor("the service running", async () => /^running/.test(await text("#service")));
+    });
+
+  await t.test("in AV mode a hold opens the overlay with the app list", async () => {
+    await page.click("#mode-av");
+    await waitFor("the registers saying AV", async () => (await text("#registers")) === "AV");
+    await holdKey("KeyP", 2000);
+    await waitFor("the overlay's log line", () => logHas("menu OSD open (av, 2 apps)"));
+    const s = await waitFor("the overlay enabled with both apps", async () => {
+      const st = await boardState();
+      const cells = st.osd.rows.join("\n");
+      return st.osd.enabled && cells.includes("CHATTER") && cells.includes("TICKER") && st;
+    });
+    const shown = await text("#osd-text");
+    assert.ok(shown.includes("CHATTER") && shown.includes("TICKER"), shown);
+    // The grid is drawn on the picture: the C of CHATTER is white ink, a blank cell is not.
+    const row = s.osd.rows.findIndex((r) => r.includes("CHATTER"));
+    const col = s.osd.rows[row].indexOf("CHATTER");
+    await page.waitForTimeout(100);
+    const ink = await page.evaluate(([r, c]) => window.vxGoggles.osdCellInk(r, c), [row, col]);
+    const blankRow = s.osd.rows.findIndex((r) => r.trim() === "");
+    const bg = await page.evaluate(([r]) => window.vxGoggles.osdCellInk(r, 16), [blankRow]);
+    assert.ok(ink >= 240 && bg < 220, `ink ${ink}, background ${bg}`);
+    if (SHOTS) await page.screenshot({ path: path.join(SHOTS, "av-overlay.png") });
+    await holdKey("Space", 3300);
+    await waitFor("the overlay closed", () => logHas("menu closed (hold play 3 s)"));
+  });
+
+  await t.test("without the I2C transport the page says so and the menu stays shut",
+    async () => {
+      const failedBefore = (await boardState()).mode.transport;
+      assert.equal(failedBefore, true);
+      await page.keyboard.press("KeyX");
+      await waitFor("the transport shown down", async () =>
+        (await text("#registers")).includes("I2C transport down"));
+      assert.ok(await page.locator("#mode-none.on").count());
+      const before = (await text("#launcher-log")).length;
+      await holdKey("Space", 2000);
+      // The mode cannot be read: the launcher takes it for unknown and keeps the menu shut.
+      await waitFor("the refusal", async () =>
+        (await text("#launcher-log")).slice(before).includes("menu refused: mode=0"));
+      const after = (await text("#launcher-log")).slice(before);
+      assert.ok(!after.includes("menu open") && !after.includes("menu OSD open"), after);
+      assert.equal((await pagePixel(255, 100))[3], 0, "the goggles' own page stays on screen");
+      await page.keyboard.press("Digit1");
+      await waitFor("NORMAL again", async () => (await text("#registers")) === "NORMAL");
+    });
+
+  await t.test("a second tab sees the same board, and its held button ends with it", async () => {
+    const tab = await browser.newPage();
+    await tab.goto(url);
+    await tab.waitForFunction(() => window.vxGoggles.state !== null);
+    // The first tab's log arrives in the second as well.
+    const log2 = await tab.locator("#launcher-log").textContent();
+    assert.ok(log2.includes("menu closed (hold play 3 s)"));
+    const box = await tab.locator("#key-up").boundingBox();
+    await tab.mouse.move(box.x + 5, box.y + 5);
+    await tab.mouse.down();
+    await waitFor("the other tab's press on the ADC", async () => (await boardState()).button === 0);
+    await tab.close();
+    await waitFor("the ADC let go when the tab closed", async () =>
+      (await boardState()).button === -1);
+  });
+
+  await t.test("a page of another origin cannot drive the board", async () => {
+    const tab = await browser.newPage();
+    await tab.goto("about:blank");
+    const opened = await tab.evaluate((u) => new Promise((resolve) => {
+      const ws = new WebSocket(u);
+      ws.onopen = () => resolve(true);
+      ws.onerror = ws.onclose = () => resolve(false);
+    }), url.replace("http", "ws") + "ws");
+    await tab.close();
+    assert.equal(opened, false);
+  });
+});
+
+test("SIGTERM takes the board down with the server", async () => {
+  // The sandbox is recognisable by the app directory it binds.
+  const boardProcs = () => fs.readdirSync("/proc").filter((p) => {
+    if (!/^\d+$/.test(p)) return false;
+    try {
+      return fs.readFileSync(`/proc/${p}/cmdline`, "utf8").includes(apps);
+    } catch {
+      return false;
+    }
+  });
+  const running = boardProcs().filter((p) => Number(p) !== server.pid);
+  assert.ok(running.length > 0, "the sandbox was found while running");
+  const exited = new Promise((resolve) => server.on("exit", (code, sig) => resolve({ code, sig })));
+  server.kill("SIGTERM");
+  const { code } = await exited;
+  assert.equal(code, 0, serverOut.slice(-2000));
+  assert.match(serverOut, /board stopped/);
+  assert.deepEqual(boardProcs(), []);
+});
