@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include "apps/launch.h"
 
@@ -70,6 +71,7 @@ int main() {
     const fs::path root = tmpl;
     chmod(root.c_str(), 0755);
     std::printf("%-8s %12s %12s %24s\n", "size", "launch ms", "cp ms", "cp / launch (target>=0.8)");
+    std::vector<std::string> figures;
     for (size_t mib : {1, 32}) {
         Result best{1e9, 1e9};
         for (int i = 0; i < 5; ++i) {
@@ -79,7 +81,14 @@ int main() {
         }
         std::printf("%4zu MiB %12.2f %12.2f %24.2f\n", mib, best.launch_ms, best.cp_ms,
                     best.cp_ms / best.launch_ms);
+        char line[160];
+        std::snprintf(line, sizeof line,
+                      "figure|cp / launch of a %zu MiB app (best of 5)|%.2f|>= 0.8", mib,
+                      best.cp_ms / best.launch_ms);
+        figures.emplace_back(line);
     }
+    for (const std::string& f : figures)
+        std::printf("%s\n", f.c_str());
     fs::remove_all(root);
     return 0;
 }

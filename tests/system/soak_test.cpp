@@ -1,0 +1,264 @@
+// Many open-navigate-launch-exit-close cycles on one launcher: whatever a cycle leaves behind
+// (a descriptor, a child, a zombie, memory) adds up. VX_SOAK_CYCLES sets the count (default
+// 20; tools/run-soak.sh runs 500).
+//
+// The launcher's clock is frozen and moved by the test, so the 1.5 s and 3 s holds cost no
+// real time. What remains is the buttons' debouncing: every press and release needs three
+// samples, one per loop pass, and only some of them have an effect the test can wait for;
+// for the others the test counts the launcher's loop sleeps.
+#include <dirent.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "flow_fixture.h"
+
+namespace systest {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr int DEFAULT_CYCLES = 20;
+// The loop's sleep between passes, exact while the launcher's clock is frozen.
+constexpr uint32_t POLL_US[] = {30000, 40000};
+// Three samples of a new level after a change that may land in the middle of a sample.
+constexpr int PASSES_PER_LEVEL = 4;
+constexpr Millis STEP_TIMEOUT(3000);
+
+struct Figures {
+    int fds = 0;
+    int children = 0;
+    int zombies = 0;
+    long private_kb = 0; // private resident pages, the framebuffer's excepted
+    long data_kb = 0;    // VmData: the heap and every private writable mapping
+};
+
+long status_field(const std::string& status, const std::string& key) {
+    const auto at = status.find("\n" + key + ":");
+    return at == std::string::npos ? -1 : std::atol(status.c_str() + at + key.size() + 2);
+}
+
+int count_fds(pid_t pid) {
+    DIR* d = opendir(("/proc/" + std::to_string(pid) + "/fd").c_str());
+    if (d == nullptr) return -1;
+    int n = 0;
+    while (const dirent* de = readdir(d))
+        n += de->d_name[0] != '.';
+    closedir(d);
+    return n;
+}
+
+long private_kb_without_fb(pid_t pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/smaps");
+    long kb = 0;
+    bool fb = false;
+    std::string l;
+    while (std::getline(in, l)) {
+        const auto dash = l.find('-'), space = l.find(' ');
+        if (!l.empty() && std::isxdigit(static_cast<unsigned char>(l[0])) &&
+            dash != std::string::npos && space > dash) {
+            fb = l.find("/dev/fb0") != std::string::npos;
+        } else if (!fb &&
+                   (l.rfind("Private_Clean:", 0) == 0 || l.rfind("Private_Dirty:", 0) == 0)) {
+            kb += std::atol(l.c_str() + l.find(':') + 1);
+        }
+    }
+    return kb;
+}
+
+class SoakTest : public FlowTest {
+  protected:
+    Figures figures() {
+        Figures f;
+        const pid_t pid = board_->launcher_host_pid();
+        f.fds = count_fds(pid);
+        for (const vxboard::SandboxProcess& p : board_->processes()) {
+            f.zombies += p.state == 'Z';
+            const std::string st = slurp("/proc/" + std::to_string(p.host_pid) + "/status");
+            f.children += status_field(st, "PPid") == pid;
+        }
+        f.private_kb = private_kb_without_fb(pid);
+        f.data_kb = status_field(slurp("/proc/" + std::to_string(pid) + "/status"), "VmData");
+        return f;
+    }
+
+    // Waits until the launcher has begun `n` more loop sleeps; false if it stalls. A sleep
+    // missed between two looks only makes the wait longer.
+    bool passes(int n) {
+        auto& s = board_->state().sleeps;
+        uint64_t calls = s.calls.load();
+        const auto end = Clock::now() + STEP_TIMEOUT;
+        while (n > 0 && Clock::now() < end) {
+            std::this_thread::sleep_for(std::chrono::microseconds(500));
+            const uint64_t now = s.calls.load();
+            if (now == calls) continue;
+            calls = now;
+            const uint32_t last = s.last_us.load();
+            n -= last == POLL_US[0] || last == POLL_US[1];
+        }
+        return n == 0;
+    }
+
+    bool service_running() const {
+        const char c = board_->service_state();
+        return c == 'S' || c == 'R';
+    }
+
+    template <typename T> bool grows(const std::atomic<T>& counter, T from) {
+        return wait_until([&] { return counter.load() != from; }, STEP_TIMEOUT);
+    }
+
+    // The next line containing `needle` after the last one waited for.
+    bool next_line(const std::string& needle) {
+        const auto at = board_->wait_line(needle, STEP_TIMEOUT, seen_);
+        if (!at) return false;
+        seen_ = *at + 1;
+        return true;
+    }
+
+    // A tap with the clock frozen: a press of 0 ms, acted on at its release.
+    bool tap_frozen(int key) {
+        board_->press(key);
+        const bool seen = passes(PASSES_PER_LEVEL);
+        board_->release();
+        return seen;
+    }
+
+    // One cycle from idle back to idle; false with the failing step in `step_`.
+    bool cycle(const std::string& app) {
+        vxboard::Board& b = *board_;
+        vxboard::BoardState& s = b.state();
+        auto step = [&](const char* what, bool ok) {
+            if (!ok) step_ = what;
+            return ok;
+        };
+        // The hold's tone starts once its start time is taken: only then may the clock move.
+        const uint32_t opening = s.pwm.accesses.load();
+        b.press(PLAY);
+        if (!step("opening press", grows(s.pwm.accesses, opening))) return false;
+        const uint32_t pans = s.fb.pans.load();
+        b.advance_clock(Millis(600));
+        if (!step("keys blocked", next_line("hold: keys blocked at 600 ms\n"))) return false;
+        if (!step("progress panel", grows(s.fb.pans, pans))) return false;
+        b.advance_clock(Millis(900));
+        // Let go as the menu opens: the release is seen passes later, a long press then.
+        b.release();
+        if (!step("menu open", next_line("menu open (hold play, 2 apps)\n"))) return false;
+        if (!step("menu shown", highlighted_slot() == 0)) return false;
+        // The count of children at idle means something only if it sees the watchdog here.
+        if (first_ && !step("watchdog counted", figures().children == 1)) return false;
+        first_ = false;
+        if (!step("opening release", passes(PASSES_PER_LEVEL))) return false;
+
+        const uint32_t moved = s.fb.pans.load();
+        if (!step("move", tap_frozen(DOWN) && grows(s.fb.pans, moved) &&
+                              wait_until([&] { return highlighted_slot() == 1; }, STEP_TIMEOUT)))
+            return false;
+
+        // The launch itself leaves the menu's page on screen; its return presents a frame.
+        const uint32_t back = s.fb.pans.load();
+        if (!step("launch", tap_frozen(MIDDLE) && next_line("launched " + app + " pid=")))
+            return false;
+        if (!step("exit", next_line("child " + app + " exited\n"))) return false;
+        if (!step("menu back", grows(s.fb.pans, back) && highlighted_slot() == 1)) return false;
+        const char service = b.service_state();
+        if (!step("service stopped in the menu", service == 'T')) {
+            step_ += std::string(" (state ") + (service != 0 ? service : '0') + ")";
+            return false;
+        }
+
+        const uint32_t tone = s.pwm.accesses.load();
+        b.press(PLAY);
+        if (!step("closing press", grows(s.pwm.accesses, tone))) return false;
+        b.advance_clock(Millis(3000));
+        if (!step("keys resumed", next_line("keys resumed\n"))) return false;
+        if (!step("menu closed", next_line("menu closed (hold play 3 s)\n"))) return false;
+        b.release();
+        if (!step("closing release", passes(PASSES_PER_LEVEL))) return false;
+        if (!step("goggles' page", b.screen_row() == 0)) return false;
+        return step("service continued",
+                    wait_until([&] { return service_running(); }, STEP_TIMEOUT));
+    }
+
+    std::string processes() const {
+        std::string s;
+        for (const vxboard::SandboxProcess& p : board_->processes())
+            s += "  " + std::to_string(p.ns_pid) + " " + p.comm + " " + p.state + "\n";
+        return s;
+    }
+
+    size_t seen_ = 0;
+    bool first_ = true;
+    std::string step_;
+};
+
+TEST_F(SoakTest, RepeatedCyclesLeaveNothingBehind) {
+    if (vxboard::target_from_env() != vxboard::Target::Host)
+        GTEST_SKIP() << "under qemu the process is the emulator";
+    const char* env = std::getenv("VX_SOAK_CYCLES");
+    const int cycles = env != nullptr ? std::atoi(env) : DEFAULT_CYCLES;
+    ASSERT_GE(cycles, 4);
+    const int warm_up = cycles >= 40 ? 10 : cycles / 4;
+
+    // Scripts: the launch forks a shell that is gone at once.
+    app("alpha");
+    app("bravo");
+    std::vector<std::string> order;
+    for (const auto& e : std::filesystem::directory_iterator(apps_))
+        order.push_back(e.path().filename().string());
+    ASSERT_EQ(order.size(), 2u);
+
+    vxboard::Board& b = start_ready();
+    seen_ = b.lines().size();
+    b.freeze_clock();
+
+    Figures warm;
+    int idle_children_max = 0, idle_zombies_max = 0;
+    const auto t0 = Clock::now();
+    auto measured_from = t0;
+    for (int i = 0; i < cycles; ++i) {
+        ASSERT_TRUE(cycle(order[1])) << "cycle " << i << ": " << step_ << "\n"
+                                     << processes() << dump();
+        if (i + 1 == warm_up) {
+            warm = figures();
+            measured_from = Clock::now();
+        } else {
+            const Figures f = figures();
+            idle_children_max = std::max(idle_children_max, f.children);
+            idle_zombies_max = std::max(idle_zombies_max, f.zombies);
+        }
+    }
+    const double seconds = std::chrono::duration<double>(Clock::now() - t0).count();
+    const double per_cycle =
+        std::chrono::duration<double>(Clock::now() - measured_from).count() / (cycles - warm_up);
+    const Figures end = figures();
+    b.thaw_clock();
+
+    std::printf("soak: %d cycles (%d of warm-up) in %.1f s, %.0f ms per cycle\n", cycles, warm_up,
+                seconds, 1000 * per_cycle);
+    std::printf("%-40s %12s %12s\n", "launcher, idle", "after warm-up", "at the end");
+    std::printf("%-40s %12d %12d\n", "open descriptors", warm.fds, end.fds);
+    std::printf("%-40s %12d %12d\n", "children", warm.children, end.children);
+    std::printf("%-40s %12d %12d\n", "zombies in the sandbox", warm.zombies, end.zombies);
+    std::printf("%-40s %12ld %12ld\n", "private resident KiB (no framebuffer)", warm.private_kb,
+                end.private_kb);
+    std::printf("%-40s %12ld %12ld\n", "VmData KiB", warm.data_kb, end.data_kb);
+    std::printf("%-40s %12s %12d\n", "most children idle, any cycle", "", idle_children_max);
+    std::printf("%-40s %12s %12d\n", "most zombies idle, any cycle", "", idle_zombies_max);
+
+    EXPECT_GT(warm.fds, 0);
+    EXPECT_EQ(end.fds, warm.fds);
+    EXPECT_EQ(end.children, 0);
+    EXPECT_EQ(idle_children_max, 0);
+    EXPECT_EQ(end.zombies, 0);
+    EXPECT_EQ(idle_zombies_max, 0);
+    EXPECT_EQ(end.data_kb, warm.data_kb);
+    // Pages first touched late (a rarely taken path) may come in; a leak of a few bytes per
+    // cycle over hundreds of cycles would show as more than that.
+    EXPECT_LE(end.private_kb, warm.private_kb + 8);
+    EXPECT_FALSE(logged("hold aborted"));
+    EXPECT_FALSE(logged("launch failed"));
+}
+
+} // namespace
+} // namespace systest
