@@ -10,7 +10,7 @@
 namespace vxboard {
 
 constexpr uint32_t BOARD_MAGIC = 0x44425856; // "VXBD"
-constexpr uint32_t BOARD_VERSION = 2;
+constexpr uint32_t BOARD_VERSION = 3;
 // Where the sandbox sees the state file; the preload library opens it there.
 constexpr const char* BOARD_STATE_PATH = "/run/vx-board/state";
 constexpr uint32_t BOARD_STATE_BYTES = 64 * 1024;
@@ -132,6 +132,18 @@ struct LauncherProcess {
     I32 pad;
 };
 
+// Device nodes that stop opening, as a driver that failed to probe or a firmware that took
+// its node away leaves them: an open of the path fails with the errno (0: opens normally)
+// once `*_opens_left` more opens have succeeded.
+struct DeviceOpenFaults {
+    U32 fb0_errno;
+    U32 fb0_opens_left;
+    U32 remote_i2c_errno;
+    U32 remote_i2c_opens_left;
+    U32 fb0_opens, remote_i2c_opens; // opens tried by the launcher
+    U32 pad[2];
+};
+
 struct BoardState {
     uint32_t magic;
     uint32_t version;
@@ -143,6 +155,7 @@ struct BoardState {
     LauncherClock clock;
     OsdController osd;
     PwmChip pwm;
+    DeviceOpenFaults opens;
 };
 
 static_assert(std::atomic<uint32_t>::is_always_lock_free &&
@@ -159,6 +172,9 @@ static_assert(sizeof(OsdController) == 16 * 4 + 8 + OSD_ROWS * OSD_COLS);
 static_assert(sizeof(PwmAccess) == 24 && alignof(PwmChip) == 8);
 static_assert(offsetof(BoardState, pwm) == 736);
 static_assert(offsetof(PwmChip, history) == 32);
+static_assert(sizeof(PwmChip) == 32 + 24 * PWM_HISTORY);
+static_assert(offsetof(BoardState, opens) == 736 + 32 + 24 * PWM_HISTORY);
+static_assert(sizeof(DeviceOpenFaults) == 32);
 static_assert(sizeof(BoardState) <= BOARD_STATE_BYTES);
 
 } // namespace vxboard

@@ -2,7 +2,9 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <grp.h>
 #include <sys/mman.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -77,6 +79,21 @@ pid_t innermost_pid(const std::string& status) {
     for (pid_t v; line >> v;)
         last = v;
     return last;
+}
+
+std::mutex g_hook_mu;
+std::function<void(const Board&)> g_stop_hook;
+
+// A user no other process on the machine has, one per board: a process limit counts every
+// process of the user.
+uid_t fresh_uid() {
+    static std::atomic<uint32_t> boards{0};
+    return static_cast<uid_t>(0x40000000u + ((static_cast<uint32_t>(getpid()) & 0xFFFFFu) << 8) +
+                              (boards.fetch_add(1) & 0xFFu));
+}
+
+void give_to(const std::string& path, uid_t uid) {
+    if (lchown(path.c_str(), uid, uid) != 0) fail("chown " + path);
 }
 
 // Root file system of the sandbox: the host's system directories read-only, merged-/usr
@@ -171,6 +188,13 @@ void Board::start() {
         fs::create_directories(p.parent_path());
         std::ofstream(p) << content;
     }
+    if (config_.unprivileged) {
+        uid_ = fresh_uid();
+        for (const char* f : {"/state", "/mem", "/fb0", "/remote_i2c", "/tmp"})
+            give_to(work_ + f, uid_);
+        for (const auto& e : fs::recursive_directory_iterator(work_ + "/tmp"))
+            give_to(e.path().string(), uid_);
+    }
 
     const Artefacts art = artefacts_for(target_);
     std::vector<std::string> a;
@@ -192,14 +216,20 @@ void Board::start() {
     const std::string launcher = SANDBOX_BIN_DIR + fs::path(art.launcher).filename().string();
     const std::string preload = SANDBOX_BIN_DIR + fs::path(art.preload).filename().string();
     const std::string init = SANDBOX_BIN_DIR + std::string("board-init");
+    // Directories that bwrap makes for a mount point are root's alone: another user needs
+    // them searchable.
+    if (config_.unprivileged)
+        a.insert(a.end(), {"--perms", "0755", "--dir", SANDBOX_BIN_DIR, "--perms", "0755", "--dir",
+                           "/record", "--perms", "0755", "--dir", "/record/vorna-x"});
     a.insert(a.end(), {"--ro-bind", art.launcher, launcher, "--ro-bind", art.init, init});
     if (!art.preload.empty()) a.insert(a.end(), {"--ro-bind", art.preload, preload});
     a.insert(a.end(), {"--proc", "/proc", "--dev", "/dev", "--tmpfs", "/run", "--dir",
                        "/run/vx-board", "--bind", work_ + "/state", BOARD_STATE_PATH});
-    if (config_.tmp_size_kb > 0)
+    if (config_.tmp_size_kb > 0) {
+        if (config_.unprivileged) a.insert(a.end(), {"--perms", "01777"});
         a.insert(a.end(),
                  {"--size", std::to_string(config_.tmp_size_kb * 1024ull), "--tmpfs", "/tmp"});
-    else
+    } else
         a.insert(a.end(), {"--bind", work_ + "/tmp", "/tmp"});
     if (config_.with_apps && !config_.apps_dir.empty())
         a.insert(a.end(), {"--bind", fs::absolute(config_.apps_dir).string(), SANDBOX_APPS_DIR});
@@ -212,6 +242,7 @@ void Board::start() {
     a.insert(a.end(), {"--info-fd", std::to_string(info[1]), "--chdir", "/", init});
     if (config_.with_service) a.push_back("--service");
     if (target_ == Target::Host) a.insert(a.end(), {"--preload", preload});
+    if (uid_ != 0) a.insert(a.end(), {"--uid", std::to_string(uid_)});
     a.push_back("--");
     a.insert(a.end(), art.emulator.begin(), art.emulator.end());
     a.push_back(launcher);
@@ -257,6 +288,7 @@ void Board::start() {
 }
 
 void Board::stop() {
+    const bool ran = bwrap_pid_ > 0;
     if (bwrap_pid_ > 0) {
         if (init_host_pid_ > 0) kill(init_host_pid_, SIGKILL);
         kill(bwrap_pid_, SIGKILL);
@@ -267,6 +299,14 @@ void Board::stop() {
     }
     if (reader_.joinable()) reader_.join();
     if (err_fd_ >= 0) close(err_fd_), err_fd_ = -1;
+    if (ran) {
+        std::function<void(const Board&)> hook;
+        {
+            std::lock_guard<std::mutex> lock(g_hook_mu);
+            hook = g_stop_hook;
+        }
+        if (hook) hook(*this);
+    }
     if (adc_map_) munmap(adc_map_, ADC_PAGE_BYTES), adc_map_ = nullptr, adc_ = nullptr;
     if (fb_) munmap(fb_, config_.fb_smem_len), fb_ = nullptr;
     if (state_) munmap(state_, BOARD_STATE_BYTES), state_ = nullptr;
@@ -468,6 +508,33 @@ pid_t Board::launcher_host_pid(Millis timeout) {
         std::this_thread::sleep_for(Millis(5));
     }
     return -1;
+}
+
+void Board::limit_processes(std::optional<uint64_t> max) {
+    const pid_t pid = launcher_host_pid();
+    if (pid <= 0 || uid_ == 0) throw std::runtime_error("no unprivileged launcher to limit");
+    // Changing another user's limits takes CAP_SYS_RESOURCE, which a container's root may
+    // lack; that user itself may move its soft limit anywhere below the hard one.
+    const pid_t helper = fork();
+    if (helper < 0) fail("fork");
+    if (helper == 0) {
+        rlimit lim{};
+        if (setgroups(0, nullptr) != 0 || setresgid(uid_, uid_, uid_) != 0 ||
+            setresuid(uid_, uid_, uid_) != 0 || prlimit(pid, RLIMIT_NPROC, nullptr, &lim) != 0)
+            _exit(1);
+        lim.rlim_cur = max && *max < lim.rlim_max ? static_cast<rlim_t>(*max) : lim.rlim_max;
+        _exit(prlimit(pid, RLIMIT_NPROC, &lim, nullptr) == 0 ? 0 : 1);
+    }
+    int status = 0;
+    while (waitpid(helper, &status, 0) < 0 && errno == EINTR) {
+    }
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        throw std::runtime_error("cannot set the launcher's process limit");
+}
+
+void Board::set_stop_hook(std::function<void(const Board&)> hook) {
+    std::lock_guard<std::mutex> lock(g_hook_mu);
+    g_stop_hook = std::move(hook);
 }
 
 void Board::signal_launcher(int sig) {

@@ -50,6 +50,10 @@ struct BoardConfig {
     // first instruction on.
     std::function<void(BoardState&)> before_launch;
     std::optional<Target> target; // default: from VX_TARGET, else Host
+    // true: the goggles' service and the launcher run as a user of their own rather than
+    // root, so that permission bits and a process limit bind them (root passes both). The
+    // board gives that user its device files and /tmp; the app directory stays as it is.
+    bool unprivileged = false;
 };
 
 struct SandboxProcess {
@@ -119,6 +123,17 @@ class Board {
     // Its wait status once init has collected it.
     std::optional<int> wait_exit(Millis timeout);
 
+    // The user the service and the launcher run as: 0, or a user of this board alone.
+    uid_t launcher_uid() const { return uid_; }
+    // Lets the launcher's user have at most `max` processes (RLIMIT_NPROC of the launcher),
+    // so that its next fork fails with EAGAIN; nullopt lifts the limit. Binds only an
+    // unprivileged launcher.
+    void limit_processes(std::optional<uint64_t> max);
+
+    // Called with every board as it is taken down, once the launcher's standard error has
+    // been read to its end: a test fixture looks there for sanitizer reports.
+    static void set_stop_hook(std::function<void(const Board&)> hook);
+
     std::vector<SandboxProcess> processes() const;
     // The state letter of the goggles' service stand-in (R, S, T for stopped...), or 0.
     char service_state() const;
@@ -151,6 +166,7 @@ class Board {
     std::vector<std::string> lines_;
     std::string partial_;
     bool eof_ = false;
+    uid_t uid_ = 0;
 };
 
 // Makes an app directory entry: `name`/app with `script` (mode `mode`) and, unless empty,

@@ -3,13 +3,17 @@
 // ends (apps outlive the launcher and are re-parented here, as on the goggles), records the
 // launcher's exit in the board state, and stays until the board takes the sandbox down.
 //
-//   board-init [--service] [--preload LIB] -- LAUNCHER [ARGS...]
+//   board-init [--service] [--preload LIB] [--uid N] -- LAUNCHER [ARGS...]
+//
+// With --uid the service and the launcher run as that user (and group) instead of root:
+// then permission bits bind them, and so does a process limit, which root is exempt from.
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <grp.h>
 #include <sys/mman.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
@@ -32,24 +36,40 @@ vxboard::BoardState* map_state() {
     return p == MAP_FAILED ? nullptr : static_cast<vxboard::BoardState*>(p);
 }
 
+// Drops root for good, before an exec; init itself stays root to collect every process.
+void become(uid_t uid) {
+    if (uid == 0) return;
+    if (setgroups(0, nullptr) != 0 || setresgid(uid, uid, uid) != 0 ||
+        setresuid(uid, uid, uid) != 0) {
+        fprintf(stderr, "board-init: cannot become uid %u: %s\n", static_cast<unsigned>(uid),
+                strerror(errno));
+        _exit(126);
+    }
+}
+
 // The goggles' ground-station service as the launcher sees it: a process named
 // fpv_grd_service that it can stop and continue.
-pid_t start_service() {
+pid_t start_service(uid_t uid) {
     const pid_t pid = fork();
     if (pid != 0) return pid;
+    become(uid);
     prctl(PR_SET_NAME, "fpv_grd_service");
     signal(SIGTERM, SIG_DFL);
     for (;;)
         pause();
 }
 
-[[noreturn]] void exec_launcher(char** argv, const char* preload) {
+[[noreturn]] void exec_launcher(char** argv, const char* preload, uid_t uid) {
+    become(uid);
     signal(SIGTERM, SIG_DFL);
     signal(SIGINT, SIG_DFL);
     if (preload != nullptr) setenv("LD_PRELOAD", preload, 1);
     // A sanitizer build of the launcher insists on its runtime being loaded first; the
     // board's library goes first on purpose, so that it sees the device calls before anyone.
     setenv("ASAN_OPTIONS", "verify_asan_link_order=0", 0);
+    // A sanitizer report must reach the launcher's standard error, which the board reads,
+    // and end the process rather than let it run on in an undefined state.
+    setenv("UBSAN_OPTIONS", "print_stacktrace=1:halt_on_error=1", 0);
     execvp(argv[0], argv);
     fprintf(stderr, "board-init: exec %s: %s\n", argv[0], strerror(errno));
     _exit(126);
@@ -60,15 +80,19 @@ pid_t start_service() {
 int main(int argc, char** argv) {
     bool service = false;
     const char* preload = nullptr;
+    uid_t uid = 0;
     int i = 1;
     for (; i < argc && strcmp(argv[i], "--") != 0; ++i) {
         if (strcmp(argv[i], "--service") == 0)
             service = true;
         else if (strcmp(argv[i], "--preload") == 0 && i + 1 < argc)
             preload = argv[++i];
+        else if (strcmp(argv[i], "--uid") == 0 && i + 1 < argc)
+            uid = static_cast<uid_t>(strtoul(argv[++i], nullptr, 10));
     }
     if (i + 1 >= argc) {
-        fprintf(stderr, "usage: board-init [--service] [--preload LIB] -- LAUNCHER [ARGS...]\n");
+        fprintf(stderr,
+                "usage: board-init [--service] [--preload LIB] [--uid N] -- LAUNCHER [ARGS...]\n");
         return 2;
     }
     char** launcher_argv = argv + i + 1;
@@ -82,9 +106,9 @@ int main(int argc, char** argv) {
     sa.sa_handler = on_stop;
     sigaction(SIGTERM, &sa, nullptr);
 
-    if (service) start_service();
+    if (service) start_service(uid);
     const pid_t launcher = fork();
-    if (launcher == 0) exec_launcher(launcher_argv, preload);
+    if (launcher == 0) exec_launcher(launcher_argv, preload, uid);
     state->launcher.ns_pid.store(launcher);
 
     while (!g_stop) {

@@ -5,3 +5,7 @@
 #include "board_state.h"
 
 vxboard::BoardState* preload_board_state();
+
+// The errno with which an open of `path` must fail (a device node the board has taken away),
+// or 0 to open it normally. Counts the launcher's opens of the board's device nodes.
+int preload_open_fault(const char* path);

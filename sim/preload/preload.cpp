@@ -341,7 +341,30 @@ int i2c_ioctl(BoardState& s, unsigned long req, void* arg) {
     return r;
 }
 
+// Lets `left` opens through before the fault takes effect; true when this open fails.
+bool open_fails(vxboard::U32& err, vxboard::U32& left, vxboard::U32& count) {
+    count.fetch_add(1);
+    if (err.load() == 0) return false;
+    uint32_t n = left.load();
+    while (n > 0 && !left.compare_exchange_weak(n, n - 1)) {
+    }
+    return n == 0;
+}
+
 } // namespace
+
+int preload_open_fault(const char* path) {
+    BoardState* s = state();
+    if (s == nullptr || path == nullptr) return 0;
+    vxboard::DeviceOpenFaults& f = s->opens;
+    if (std::strcmp(path, "/dev/fb0") == 0 &&
+        open_fails(f.fb0_errno, f.fb0_opens_left, f.fb0_opens))
+        return static_cast<int>(f.fb0_errno.load());
+    if (std::strcmp(path, "/dev/remote_i2c") == 0 &&
+        open_fails(f.remote_i2c_errno, f.remote_i2c_opens_left, f.remote_i2c_opens))
+        return static_cast<int>(f.remote_i2c_errno.load());
+    return 0;
+}
 
 extern "C" {
 

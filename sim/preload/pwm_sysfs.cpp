@@ -306,6 +306,7 @@ int vx_pwm_open(const char* path, int flags, ...) {
     const mode_t mode = mode_arg(flags, ap);
     va_end(ap);
     if (under_chip(path)) return open_chip_file(path, flags);
+    if (const int e = preload_open_fault(path)) return fail(e);
     return real_open()(path, flags, mode);
 }
 
@@ -315,6 +316,7 @@ int vx_pwm_open64(const char* path, int flags, ...) {
     const mode_t mode = mode_arg(flags, ap);
     va_end(ap);
     if (under_chip(path)) return open_chip_file(path, flags);
+    if (const int e = preload_open_fault(path)) return fail(e);
     return real_open64()(path, flags, mode);
 }
 
@@ -324,6 +326,7 @@ int vx_pwm_openat(int dir, const char* path, int flags, ...) {
     const mode_t mode = mode_arg(flags, ap);
     va_end(ap);
     if (absolute_chip_path(dir, path)) return open_chip_file(path, flags);
+    if (const int e = preload_open_fault(path)) return fail(e);
     return real_openat()(dir, path, flags, mode);
 }
 
@@ -333,16 +336,19 @@ int vx_pwm_openat64(int dir, const char* path, int flags, ...) {
     const mode_t mode = mode_arg(flags, ap);
     va_end(ap);
     if (absolute_chip_path(dir, path)) return open_chip_file(path, flags);
+    if (const int e = preload_open_fault(path)) return fail(e);
     return real_openat64()(dir, path, flags, mode);
 }
 
 int vx_pwm_open_2(const char* path, int flags) {
     if (under_chip(path)) return open_chip_file(path, flags);
+    if (const int e = preload_open_fault(path)) return fail(e);
     return real_open_2()(path, flags);
 }
 
 int vx_pwm_open64_2(const char* path, int flags) {
     if (under_chip(path)) return open_chip_file(path, flags);
+    if (const int e = preload_open_fault(path)) return fail(e);
     return real_open64_2()(path, flags);
 }
 

@@ -18,16 +18,42 @@ constexpr const char* BANNER = "VornaX-Launcher v1.4.1 started (adc=1 yoff=0 fb=
 constexpr const char* NORMAL_REGS = "mode: LT8668 B7=0x01 AD=0x00 AC=0x00\n";
 constexpr const char* BOOT_NORMAL = "boot mode=1 (0=? 1=NORMAL 2=HDMI 3=AV)\n";
 
-// A scratch app directory and a board around it.
+// What a sanitizer build of the launcher (or of anything else on the board) writes to its
+// standard error when it finds a fault: the process ends there, which a test may not notice.
+constexpr const char* SANITIZER_MARKS[] = {"ERROR: AddressSanitizer",
+                                           "AddressSanitizer:DEADLYSIGNAL", "LeakSanitizer",
+                                           "runtime error:", "ERROR: UndefinedBehaviorSanitizer"};
+
+inline void expect_no_sanitizer_report(const vxboard::Board& b) {
+    const std::vector<std::string> lines = b.lines();
+    for (size_t i = 0; i < lines.size(); ++i)
+        for (const char* mark : SANITIZER_MARKS)
+            if (lines[i].find(mark) != std::string::npos) {
+                std::string report;
+                for (size_t j = i; j < lines.size() && j < i + 40; ++j)
+                    report += "  | " + lines[j];
+                ADD_FAILURE() << "sanitizer report on the board:\n" << report;
+                return;
+            }
+}
+
+// A scratch app directory and a board around it. Every board taken down during the test is
+// checked for sanitizer reports, also one a test drops itself.
 class BoardTest : public ::testing::Test {
   protected:
     void SetUp() override {
+        vxboard::Board::set_stop_hook(expect_no_sanitizer_report);
         char tmpl[] = "/tmp/vx-apps-XXXXXX";
         ASSERT_NE(mkdtemp(tmpl), nullptr);
         apps_ = tmpl;
     }
     void TearDown() override {
+#if defined(__SANITIZE_ADDRESS__)
+        // A report the test's last step provoked is still on its way: let it arrive.
+        if (board_) board_->settle(Millis(100), Millis(500));
+#endif
         board_.reset();
+        vxboard::Board::set_stop_hook(nullptr);
         std::filesystem::remove_all(apps_);
     }
 

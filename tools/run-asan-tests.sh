@@ -1,0 +1,9 @@
+#!/bin/sh
+# Builds the host build with AddressSanitizer and UndefinedBehaviorSanitizer and runs every
+# test of it: the unit tests in-process, the system tests with the sanitized launcher on the
+# board, where a report on its standard error fails the test that was running.
+set -eu
+cd "$(dirname "$0")/.."
+cmake --preset host-asan >/dev/null
+cmake --build --preset host-asan -j 2
+ctest --preset host-asan "$@"
