@@ -37,9 +37,13 @@ struct AdcFaults {
 // frozen_ms, so a test can place events to the millisecond; sleeps still take real time.
 struct LauncherClock {
     U32 frozen;
-    U32 pad;
+    // While frozen, no sleep takes more than SHORT_SLEEP_US of real time: the loop then passes
+    // as fast as a test can drive it, and only the frozen clock says how long it waited.
+    U32 short_sleeps;
     U64 frozen_ms;
 };
+
+constexpr uint64_t SHORT_SLEEP_US = 1000;
 
 struct SleepStats {
     U64 calls;

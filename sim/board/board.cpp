@@ -493,6 +493,10 @@ void Board::thaw_clock() {
     state_->clock.frozen.store(0);
 }
 
+void Board::shorten_sleeps(bool on) {
+    state_->clock.short_sleeps.store(on ? 1 : 0);
+}
+
 std::string Board::sandbox_path(const std::string& path) const {
     return "/proc/" + std::to_string(init_host_pid_) + "/root" + path;
 }

@@ -109,6 +109,9 @@ class Board {
     void freeze_clock();
     void advance_clock(Millis ms);
     void thaw_clock();
+    // While the clock is frozen, the launcher's sleeps last at most a millisecond of real
+    // time (each is still recorded at its requested length).
+    void shorten_sleeps(bool on);
 
     // The launcher's standard error, a line at a time.
     std::vector<std::string> lines() const;

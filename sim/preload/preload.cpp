@@ -99,6 +99,17 @@ bool clock_frozen(clockid_t clock) {
     return s != nullptr && clock == CLOCK_MONOTONIC && s->clock.frozen.load() != 0;
 }
 
+// The real length of a sleep of `us`: cut short while the test drives a frozen clock.
+uint64_t real_sleep_us(uint64_t us) {
+    BoardState* s = state();
+    if (s == nullptr || s->clock.frozen.load() == 0 || s->clock.short_sleeps.load() == 0) return us;
+    return us < vxboard::SHORT_SLEEP_US ? us : vxboard::SHORT_SLEEP_US;
+}
+
+timespec span_of(uint64_t us) {
+    return timespec{static_cast<time_t>(us / 1000000), static_cast<long>(us % 1000000) * 1000};
+}
+
 // The launcher's reading of the monotonic clock: the real one, or the frozen value.
 void launcher_now(clockid_t clock, timespec* ts) {
     if (clock_frozen(clock)) {
@@ -416,11 +427,13 @@ int clock_nanosleep(clockid_t clock, int flags, const timespec* req, timespec* r
     const uint64_t us = requested_us(clock, flags, req);
     note_sleep(us);
     int r;
-    if (clock_frozen(clock) && (flags & TIMER_ABSTIME)) {
-        // A deadline on the frozen clock: sleep its distance on the real one.
-        const timespec span{static_cast<time_t>(us / 1000000),
-                            static_cast<long>(us % 1000000) * 1000};
+    const uint64_t real_us = real_sleep_us(us);
+    if (real_us != us || (clock_frozen(clock) && (flags & TIMER_ABSTIME))) {
+        // A deadline on the frozen clock, or a sleep cut short: its span on the real one.
+        const timespec span = span_of(real_us);
         r = real_sleep(clock, 0, &span, nullptr);
+        // What is left of a cut sleep is nothing: a caller resuming after a signal stops.
+        if (r == EINTR && rem != nullptr && !(flags & TIMER_ABSTIME)) *rem = timespec{};
     } else {
         r = real_sleep(clock, flags, req, rem);
     }
@@ -433,7 +446,15 @@ int nanosleep(const timespec* req, timespec* rem) {
     static const auto real_sleep = real<Fn>(SYM_NANOSLEEP);
     const uint64_t us = timespec_us(req);
     note_sleep(us);
-    const int r = real_sleep(req, rem);
+    const uint64_t real_us = real_sleep_us(us);
+    int r;
+    if (real_us != us) {
+        const timespec span = span_of(real_us);
+        r = real_sleep(&span, nullptr);
+        if (r != 0 && rem != nullptr) *rem = timespec{};
+    } else {
+        r = real_sleep(req, rem);
+    }
     after_sleep(us);
     return r;
 }
