@@ -22,4 +22,4 @@ command -v "${CHROMIUM:-/usr/bin/chromium}" >/dev/null || {
 }
 cd tests/browser
 npm ci --no-audit --no-fund --loglevel=error
-VX_WEB="$PWD/../../$build/sim/vx-web" exec node --test --test-reporter=spec goggles.test.mjs
+VX_WEB="$PWD/../../$build/sim/vx-web" exec node --test goggles.test.mjs
