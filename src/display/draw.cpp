@@ -43,9 +43,24 @@ void fill_runs(Canvas c, int32_t x, int32_t y, int32_t h, const PixelRun* runs, 
 
 namespace {
 
-// Clipping is settled once per string, so that text inside the canvas tests nothing per run.
-template <bool CLIP>
-void draw_glyphs(Canvas c, const Font& f, int32_t x, int32_t y, uint32_t rgb, const char* s) {
+// Text wholly inside the canvas: one store per inked pixel from the glyphs' pixel lists. The
+// lists and the canvas are handed in apart from the Font so that the compiler need not reload
+// the record after every store into the canvas.
+void draw_ink(uint32_t* __restrict p, const uint16_t* __restrict offsets,
+              const uint8_t* __restrict alpha, const uint16_t* __restrict starts, int32_t w,
+              uint32_t rgb, const char* s) {
+    for (; *s != '\0'; ++s, p += w) {
+        const auto ch = static_cast<uint8_t>(*s);
+        if (ch < GLYPH_FIRST || ch > GLYPH_LAST) continue;
+        const uint32_t end = starts[ch - GLYPH_FIRST + 1];
+        for (uint32_t i = starts[ch - GLYPH_FIRST]; i < end; ++i)
+            p[offsets[i]] = (static_cast<uint32_t>(alpha[i]) << 24) | rgb;
+    }
+}
+
+// Text that may cross an edge: the row runs, each cut to the canvas.
+void draw_glyphs_clipped(Canvas c, const Font& f, int32_t x, int32_t y, uint32_t rgb,
+                         const char* s) {
     constexpr int32_t W = static_cast<int32_t>(CANVAS_W);
     for (int32_t pen = x; *s != '\0'; ++s, pen += f.w) {
         const auto ch = static_cast<uint8_t>(*s);
@@ -55,10 +70,8 @@ void draw_glyphs(Canvas c, const Font& f, int32_t x, int32_t y, uint32_t rgb, co
         for (const InkRun* run = font_runs_begin(f, ch); run != end; ++run) {
             int32_t from = run->col;
             int32_t to = from + run->len;
-            if (CLIP) {
-                from = pen + from < 0 ? -pen : from;
-                to = pen + to > W ? W - pen : to;
-            }
+            from = pen + from < 0 ? -pen : from;
+            to = pen + to > W ? W - pen : to;
             // Every byte of a run has ink: no test left per pixel.
             uint32_t* p = canvas_row(c, static_cast<uint32_t>(y + run->row)) + pen;
             const uint8_t* a = g + run->row * f.w;
@@ -74,9 +87,9 @@ void draw_text(Canvas c, const Font& f, int32_t x, int32_t y, uint32_t rgb, cons
                bool clip) {
     const auto width = static_cast<int64_t>(std::strlen(s)) * f.w;
     if (clip && (x < 0 || x + width > static_cast<int64_t>(CANVAS_W)))
-        draw_glyphs<true>(c, f, x, y, rgb, s);
+        draw_glyphs_clipped(c, f, x, y, rgb, s);
     else
-        draw_glyphs<false>(c, f, x, y, rgb, s);
+        draw_ink(pixel(c, x, y), f.ink_offsets, f.ink_alpha, f.ink_starts, f.w, rgb, s);
 }
 
 void draw_image(Canvas c, int32_t x, int32_t y, const uint8_t* rgba, int32_t w, int32_t h) {

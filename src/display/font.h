@@ -1,6 +1,8 @@
 #pragma once
 #include <cstdint>
 
+#include "display/canvas.h"
+
 // The menu's three anti-aliased glyph sets. A glyph is w x h coverage bytes (0 no ink, 255
 // full ink), row by row from the top. Every glyph sits in a cell of GLYPH_CELL_BYTES
 // whatever the set's size, so glyph c of any set is at glyphs + (c - GLYPH_FIRST) *
@@ -22,6 +24,12 @@ struct Font {
     // Glyph c's runs are runs[run_starts[c - GLYPH_FIRST]] up to the next glyph's start.
     const InkRun* runs;
     const uint16_t* run_starts; // GLYPH_COUNT + 1 entries
+    // Every inked byte once more, in row order: its pixel's offset from the glyph's top-left
+    // pixel in a canvas (row * LINE_PIXELS + column) and its coverage. Glyph c's are entries
+    // ink_starts[c - GLYPH_FIRST] up to the next glyph's start.
+    const uint16_t* ink_offsets;
+    const uint8_t* ink_alpha;
+    const uint16_t* ink_starts; // GLYPH_COUNT + 1 entries
 };
 
 extern const Font FONT_SMALL;  // 7 x 12

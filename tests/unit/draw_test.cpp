@@ -183,6 +183,28 @@ TEST(FillRuns, EachLineGetsItsRunsEndToEndAndNothingOutside) {
     }
 }
 
+TEST(GlyphSets, InkPixelsAreTheInkedBytesInRowOrderWithTheirCoverage) {
+    for (const NamedFont& nf : FONTS) {
+        const Font& f = *nf.f;
+        for (int c = GLYPH_FIRST; c <= GLYPH_LAST; ++c) {
+            SCOPED_TRACE(std::string(nf.name) + " '" + char(c) + "'");
+            const uint8_t* g = font_glyph(f, static_cast<uint8_t>(c));
+            uint32_t i = f.ink_starts[c - GLYPH_FIRST];
+            const uint32_t end = f.ink_starts[c - GLYPH_FIRST + 1];
+            for (int r = 0; r < f.h; ++r)
+                for (int k = 0; k < f.w; ++k) {
+                    const uint8_t a = g[r * f.w + k];
+                    if (a == 0) continue;
+                    ASSERT_LT(i, end) << "row " << r << " column " << k << " missing";
+                    EXPECT_EQ(f.ink_offsets[i], r * static_cast<int>(LINE_PIXELS) + k);
+                    EXPECT_EQ(f.ink_alpha[i], a);
+                    ++i;
+                }
+            EXPECT_EQ(i, end) << "pixels without ink listed";
+        }
+    }
+}
+
 TEST(GlyphSets, InkRunsCoverExactlyTheInkedBytesRowByRow) {
     for (const NamedFont& nf : FONTS) {
         const Font& f = *nf.f;
