@@ -499,7 +499,13 @@ std::string glyph_source(const std::vector<RenderedSet>& sets) {
                 for (int k = 0; k < sp.w; ++k) {
                     const int a = g.px[static_cast<size_t>(r * sp.w + k)];
                     if (a == 0) continue;
-                    append(offsets, "%d,", r * static_cast<int>(LINE_PIXELS) + k);
+                    const int offset = r * static_cast<int>(LINE_PIXELS) + k;
+                    if (offset > 65535) {
+                        std::fprintf(stderr, "glyphgen: ink offset %d does not fit 16 bits\n",
+                                     offset);
+                        return std::string();
+                    }
+                    append(offsets, "%d,", offset);
                     append(alphas, "%d,", a);
                     if (++pixels % 16 == 0) {
                         offsets += "\n";
