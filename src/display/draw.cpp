@@ -1,5 +1,6 @@
 #include "display/draw.h"
 
+#include <bit>
 #include <cstring>
 #include <cwchar>
 
@@ -18,8 +19,16 @@ uint32_t* pixel(Canvas c, int32_t x, int32_t y) {
 // either way). wchar_t is a 32-bit unit on every target here.
 static_assert(sizeof(wchar_t) == sizeof(uint32_t), "wmemset stores 32-bit pixels");
 
+constexpr int32_t SHORT_RUN = 8; // pixels
+
 void fill_line(uint32_t* p, int32_t n, uint32_t px) {
-    if (n <= 0) return;
+    // The panel's frame columns and the scroll track are runs of a few pixels, which cost
+    // less stored one by one than as a call.
+    if (n <= SHORT_RUN) {
+        for (int32_t i = 0; i < n; ++i)
+            p[i] = px;
+        return;
+    }
     std::wmemset(reinterpret_cast<wchar_t*>(p), static_cast<wchar_t>(px), static_cast<size_t>(n));
 }
 
@@ -43,18 +52,28 @@ void fill_runs(Canvas c, int32_t x, int32_t y, int32_t h, const PixelRun* runs, 
 
 namespace {
 
-// Text wholly inside the canvas: one store per inked pixel from the glyphs' pixel lists. The
-// lists and the canvas are handed in apart from the Font so that the compiler need not reload
-// the record after every store into the canvas.
-void draw_ink(uint32_t* __restrict p, const uint16_t* __restrict offsets,
-              const uint8_t* __restrict alpha, const uint16_t* __restrict starts, int32_t w,
-              uint32_t rgb, const char* s) {
-    for (; *s != '\0'; ++s, p += w) {
+// A pixel pair is stored as one 64-bit word, the left pixel in its low half.
+static_assert(std::endian::native == std::endian::little);
+
+// Text wholly inside the canvas: one store per pair of inked pixels and one per inked pixel
+// left over. The font comes by value so that the compiler need not reload it after every
+// store into the canvas.
+void draw_ink(uint32_t* __restrict p, const Font f, uint32_t rgb, const char* s) {
+    const uint64_t rgb2 = uint64_t{rgb} << 32 | rgb;
+    constexpr uint64_t ALPHA2 = 0xFF000000FF000000u;
+    for (; *s != '\0'; ++s, p += f.w) {
         const auto ch = static_cast<uint8_t>(*s);
         if (ch < GLYPH_FIRST || ch > GLYPH_LAST) continue;
-        const uint32_t end = starts[ch - GLYPH_FIRST + 1];
-        for (uint32_t i = starts[ch - GLYPH_FIRST]; i < end; ++i)
-            p[offsets[i]] = (static_cast<uint32_t>(alpha[i]) << 24) | rgb;
+        const int32_t g = ch - GLYPH_FIRST;
+        for (uint32_t i = f.ink_pair_starts[g]; i < f.ink_pair_starts[g + 1]; ++i) {
+            const uint64_t e = f.ink_pairs[i];
+            const uint64_t two = (e & ALPHA2) | rgb2;
+            std::memcpy(p + (e & INK_OFFSET_MASK), &two, sizeof two);
+        }
+        for (uint32_t i = f.ink_single_starts[g]; i < f.ink_single_starts[g + 1]; ++i) {
+            const uint32_t e = f.ink_singles[i];
+            p[e & INK_OFFSET_MASK] = (e & 0xFF000000u) | rgb;
+        }
     }
 }
 
@@ -89,7 +108,7 @@ void draw_text(Canvas c, const Font& f, int32_t x, int32_t y, uint32_t rgb, cons
     if (clip && (x < 0 || x + width > static_cast<int64_t>(CANVAS_W)))
         draw_glyphs_clipped(c, f, x, y, rgb, s);
     else
-        draw_ink(pixel(c, x, y), f.ink_offsets, f.ink_alpha, f.ink_starts, f.w, rgb, s);
+        draw_ink(pixel(c, x, y), f, rgb, s);
 }
 
 void draw_image(Canvas c, int32_t x, int32_t y, const uint8_t* rgba, int32_t w, int32_t h) {

@@ -18,18 +18,32 @@ struct InkRun {
     uint8_t row, col, len;
 };
 
+// Ink pixels as stored: the offset (row * LINE_PIXELS + column, below 65536) in the low 16
+// bits and the coverage in the alpha byte of a pixel, so that a pixel is the entry with its
+// offset masked off and the colour added; a pair is two such pixels in a little-endian
+// 64-bit word, the left one low, with the left one's offset.
+constexpr uint32_t INK_OFFSET_MASK = 0xFFFF;
+constexpr uint32_t ink_pixel(uint32_t offset, uint32_t coverage) {
+    return coverage << 24 | offset;
+}
+constexpr uint64_t ink_pair(uint32_t offset, uint32_t left, uint32_t right) {
+    return uint64_t{right} << 56 | uint64_t{left} << 24 | offset;
+}
+
 struct Font {
     int32_t w, h;          // glyph size; w is also the advance (fixed pitch)
     const uint8_t* glyphs; // GLYPH_COUNT cells
     // Glyph c's runs are runs[run_starts[c - GLYPH_FIRST]] up to the next glyph's start.
     const InkRun* runs;
     const uint16_t* run_starts; // GLYPH_COUNT + 1 entries
-    // Every inked byte once more, in row order: its pixel's offset from the glyph's top-left
-    // pixel in a canvas (row * LINE_PIXELS + column) and its coverage. Glyph c's are entries
-    // ink_starts[c - GLYPH_FIRST] up to the next glyph's start.
-    const uint16_t* ink_offsets;
-    const uint8_t* ink_alpha;
-    const uint16_t* ink_starts; // GLYPH_COUNT + 1 entries
+    // Every inked byte once more as pixels to store: neighbours along a row two at a time
+    // (ink_pair), the rest alone (ink_pixel), each at its offset from the glyph's top-left
+    // pixel in a canvas. Glyph c's are ink_pairs[ink_pair_starts[c - GLYPH_FIRST]] up to the
+    // next glyph's start, and likewise for the singles.
+    const uint64_t* ink_pairs;
+    const uint16_t* ink_pair_starts; // GLYPH_COUNT + 1 entries
+    const uint32_t* ink_singles;
+    const uint16_t* ink_single_starts; // GLYPH_COUNT + 1 entries
 };
 
 extern const Font FONT_SMALL;  // 7 x 12

@@ -183,24 +183,39 @@ TEST(FillRuns, EachLineGetsItsRunsEndToEndAndNothingOutside) {
     }
 }
 
-TEST(GlyphSets, InkPixelsAreTheInkedBytesInRowOrderWithTheirCoverage) {
+// The pairs and single pixels, stored as the unclipped text stores them, give back each
+// inked byte of the cell exactly once with its coverage, and nothing else.
+TEST(GlyphSets, InkPairsAndSinglesStoreEachInkedByteOnce) {
     for (const NamedFont& nf : FONTS) {
         const Font& f = *nf.f;
         for (int c = GLYPH_FIRST; c <= GLYPH_LAST; ++c) {
             SCOPED_TRACE(std::string(nf.name) + " '" + char(c) + "'");
-            const uint8_t* g = font_glyph(f, static_cast<uint8_t>(c));
-            uint32_t i = f.ink_starts[c - GLYPH_FIRST];
-            const uint32_t end = f.ink_starts[c - GLYPH_FIRST + 1];
-            for (int r = 0; r < f.h; ++r)
-                for (int k = 0; k < f.w; ++k) {
-                    const uint8_t a = g[r * f.w + k];
-                    if (a == 0) continue;
-                    ASSERT_LT(i, end) << "row " << r << " column " << k << " missing";
-                    EXPECT_EQ(f.ink_offsets[i], r * static_cast<int>(LINE_PIXELS) + k);
-                    EXPECT_EQ(f.ink_alpha[i], a);
-                    ++i;
-                }
-            EXPECT_EQ(i, end) << "pixels without ink listed";
+            const int g = c - GLYPH_FIRST;
+            std::vector<int> stores(static_cast<size_t>(f.w * f.h), 0);
+            std::vector<int> coverage(static_cast<size_t>(f.w * f.h), 0);
+            auto store = [&](uint32_t offset, uint32_t a) {
+                const auto r = static_cast<int>(offset / LINE_PIXELS);
+                const auto k = static_cast<int>(offset % LINE_PIXELS);
+                ASSERT_LT(r, f.h);
+                ASSERT_LT(k, f.w) << "row " << r;
+                ++stores[static_cast<size_t>(r * f.w + k)];
+                coverage[static_cast<size_t>(r * f.w + k)] = static_cast<int>(a);
+            };
+            for (uint32_t i = f.ink_pair_starts[g]; i < f.ink_pair_starts[g + 1]; ++i) {
+                const uint64_t e = f.ink_pairs[i];
+                ASSERT_EQ(e & 0x00FFFFFF00000000u, 0u);
+                store(e & INK_OFFSET_MASK, (e >> 24) & 0xFF);
+                store((e & INK_OFFSET_MASK) + 1, e >> 56);
+            }
+            for (uint32_t i = f.ink_single_starts[g]; i < f.ink_single_starts[g + 1]; ++i)
+                store(f.ink_singles[i] & INK_OFFSET_MASK, f.ink_singles[i] >> 24);
+            const uint8_t* cell = font_glyph(f, static_cast<uint8_t>(c));
+            for (int i = 0; i < f.w * f.h; ++i) {
+                EXPECT_EQ(stores[static_cast<size_t>(i)], cell[i] ? 1 : 0)
+                    << "row " << i / f.w << " column " << i % f.w;
+                EXPECT_EQ(coverage[static_cast<size_t>(i)], cell[i])
+                    << "row " << i / f.w << " column " << i % f.w;
+            }
         }
     }
 }

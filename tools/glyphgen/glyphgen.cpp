@@ -484,49 +484,66 @@ std::string glyph_source(const std::vector<RenderedSet>& sets) {
     append(s, "const InkRun GLYPH_RUNS[%d] = {\n", total);
     s += runs + "\n};\n\n";
     s += "const uint16_t GLYPH_RUN_STARTS[3][GLYPH_COUNT + 1] = {\n" + starts + "};\n\n";
-    // And each inked byte on its own, as its place in a canvas measured from the glyph's
-    // top-left pixel and its coverage: unclipped text is then one store per inked pixel with
+    // And the inked bytes as pixels to store, each at its place in a canvas measured from the
+    // glyph's top-left pixel: every two neighbours along a run as one 64-bit pair, an odd
+    // run's last byte alone. Unclipped text is then one store per pair or single pixel with
     // no loop per run, which is what a menu frame spends most of its text time on.
-    std::string offsets, alphas, ink_starts;
-    int pixels = 0;
+    std::string pairs, singles, pair_starts, single_starts;
+    int n_pairs = 0, n_singles = 0;
     for (const RenderedSet& set : sets) {
         const SetLayout& sp = *set.layout;
-        ink_starts += "{";
+        pair_starts += "{";
+        single_starts += "{";
         for (int code = FIRST; code < FIRST + COUNT; ++code) {
-            append(ink_starts, "%d,", pixels);
+            append(pair_starts, "%d,", n_pairs);
+            append(single_starts, "%d,", n_singles);
             const Glyph& g = set.glyphs[static_cast<size_t>(code - FIRST)];
+            auto at = [&](int r, int k) { return g.px[static_cast<size_t>(r * sp.w + k)]; };
             for (int r = 0; r < sp.h; ++r) {
-                for (int k = 0; k < sp.w; ++k) {
-                    const int a = g.px[static_cast<size_t>(r * sp.w + k)];
-                    if (a == 0) continue;
+                for (int k = 0; k < sp.w;) {
+                    if (at(r, k) == 0) {
+                        ++k;
+                        continue;
+                    }
                     const int offset = r * static_cast<int>(LINE_PIXELS) + k;
-                    if (offset > 65535) {
+                    // A pair's right pixel may lie one past the offset limit.
+                    if (offset + 1 > 65535) {
                         std::fprintf(stderr, "glyphgen: ink offset %d does not fit 16 bits\n",
                                      offset);
                         return std::string();
                     }
-                    append(offsets, "%d,", offset);
-                    append(alphas, "%d,", a);
-                    if (++pixels % 16 == 0) {
-                        offsets += "\n";
-                        alphas += "\n";
+                    if (k + 1 < sp.w && at(r, k + 1) != 0) {
+                        append(pairs, "ink_pair(%d,", offset);
+                        append(pairs, "%d,", at(r, k));
+                        append(pairs, "%d),", at(r, k + 1));
+                        if (++n_pairs % 6 == 0) pairs += "\n";
+                        k += 2;
+                    } else {
+                        append(singles, "ink_pixel(%d,", offset);
+                        append(singles, "%d),", at(r, k));
+                        if (++n_singles % 8 == 0) singles += "\n";
+                        k += 1;
                     }
                 }
             }
         }
-        append(ink_starts, "%d},\n", pixels);
+        append(pair_starts, "%d},\n", n_pairs);
+        append(single_starts, "%d},\n", n_singles);
     }
-    if (pixels > 65535) {
-        std::fprintf(stderr, "glyphgen: %d inked pixels do not fit a 16-bit index\n", pixels);
+    if (n_pairs > 65535 || n_singles > 65535) {
+        std::fprintf(stderr, "glyphgen: %d pairs, %d single pixels: over a 16-bit index\n", n_pairs,
+                     n_singles);
         return std::string();
     }
     append(s, "static_assert(LINE_PIXELS == %d,", static_cast<int>(LINE_PIXELS));
     s += " \"the ink offsets are laid out for this line length\");\n\n";
-    append(s, "const uint16_t GLYPH_INK_OFFSETS[%d] = {\n", pixels);
-    s += offsets + "\n};\n\n";
-    append(s, "const uint8_t GLYPH_INK_ALPHA[%d] = {\n", pixels);
-    s += alphas + "\n};\n\n";
-    s += "const uint16_t GLYPH_INK_STARTS[3][GLYPH_COUNT + 1] = {\n" + ink_starts + "};\n\n";
+    append(s, "const uint64_t GLYPH_INK_PAIRS[%d] = {\n", n_pairs);
+    s += pairs + "\n};\n\n";
+    s += "const uint16_t GLYPH_INK_PAIR_STARTS[3][GLYPH_COUNT + 1] = {\n" + pair_starts + "};\n\n";
+    append(s, "const uint32_t GLYPH_INK_SINGLES[%d] = {\n", n_singles);
+    s += singles + "\n};\n\n";
+    s += "const uint16_t GLYPH_INK_SINGLE_STARTS[3][GLYPH_COUNT + 1] = {\n" + single_starts +
+         "};\n\n";
     s += "} // namespace\n\n";
     for (size_t i = 0; i < sets.size(); ++i) {
         const SetLayout& sp = *sets[i].layout;
@@ -535,8 +552,8 @@ std::string glyph_source(const std::vector<RenderedSet>& sets) {
         append(s, "%d, ", sp.h);
         append(s, "GLYPH_CELLS[%d][0], GLYPH_RUNS, ", static_cast<int>(i));
         append(s, "GLYPH_RUN_STARTS[%d], ", static_cast<int>(i));
-        append(s, "GLYPH_INK_OFFSETS, GLYPH_INK_ALPHA, GLYPH_INK_STARTS[%d]};\n",
-               static_cast<int>(i));
+        append(s, "GLYPH_INK_PAIRS, GLYPH_INK_PAIR_STARTS[%d], ", static_cast<int>(i));
+        append(s, "GLYPH_INK_SINGLES, GLYPH_INK_SINGLE_STARTS[%d]};\n", static_cast<int>(i));
     }
     s += "// clang-format on\n";
     return s;
