@@ -485,8 +485,8 @@ std::string glyph_source(const std::vector<RenderedSet>& sets) {
     s += runs + "\n};\n\n";
     s += "const uint16_t GLYPH_RUN_STARTS[3][GLYPH_COUNT + 1] = {\n" + starts + "};\n\n";
     // And the inked bytes as pixels to store, each at its place in a canvas measured from the
-    // glyph's top-left pixel: every two neighbours along a run as one 64-bit pair, an odd
-    // run's last byte alone. Unclipped text is then one store per pair or single pixel with
+    // glyph's top-left pixel: the runs two neighbours at a time as 64-bit pairs, a run of one
+    // byte alone. Unclipped text is then one store per pair or single pixel with
     // no loop per run, which is what a menu frame spends most of its text time on.
     std::string pairs, singles, pair_starts, single_starts;
     int n_pairs = 0, n_singles = 0;
@@ -505,25 +505,31 @@ std::string glyph_source(const std::vector<RenderedSet>& sets) {
                         ++k;
                         continue;
                     }
-                    const int offset = r * static_cast<int>(LINE_PIXELS) + k;
+                    int end = k;
+                    while (end < sp.w && at(r, end) != 0)
+                        ++end;
                     // A pair's right pixel may lie one past the offset limit.
-                    if (offset + 1 > 65535) {
+                    if (r * static_cast<int>(LINE_PIXELS) + end > 65535) {
                         std::fprintf(stderr, "glyphgen: ink offset %d does not fit 16 bits\n",
-                                     offset);
+                                     r * static_cast<int>(LINE_PIXELS) + end);
                         return std::string();
                     }
-                    if (k + 1 < sp.w && at(r, k + 1) != 0) {
-                        append(pairs, "ink_pair(%d,", offset);
-                        append(pairs, "%d,", at(r, k));
-                        append(pairs, "%d),", at(r, k + 1));
-                        if (++n_pairs % 6 == 0) pairs += "\n";
-                        k += 2;
-                    } else {
-                        append(singles, "ink_pixel(%d,", offset);
+                    if (end - k == 1) {
+                        append(singles, "ink_pixel(%d,", r * static_cast<int>(LINE_PIXELS) + k);
                         append(singles, "%d),", at(r, k));
                         if (++n_singles % 8 == 0) singles += "\n";
-                        k += 1;
                     }
+                    // An odd run's last pair overlaps the one before it, storing one pixel
+                    // twice alike, so that pixels stand alone only where they have no inked
+                    // neighbour: glyphs then seldom need the loop over single pixels at all.
+                    for (int q = k; end - k > 1 && q < end; q += 2) {
+                        const int left = q + 1 < end ? q : end - 2;
+                        append(pairs, "ink_pair(%d,", r * static_cast<int>(LINE_PIXELS) + left);
+                        append(pairs, "%d,", at(r, left));
+                        append(pairs, "%d),", at(r, left + 1));
+                        if (++n_pairs % 6 == 0) pairs += "\n";
+                    }
+                    k = end;
                 }
             }
         }
