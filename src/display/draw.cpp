@@ -65,7 +65,7 @@ void draw_ink(uint32_t* __restrict p, const Font f, uint32_t rgb, const char* s)
         const auto ch = static_cast<uint8_t>(*s);
         if (ch < GLYPH_FIRST || ch > GLYPH_LAST) continue;
         const int32_t g = ch - GLYPH_FIRST;
-        // Unrolled: a glyph has some 10 to 160 pairs.
+        // Unrolled: a glyph has up to 164 pairs, 47 in the middle set on average.
 #pragma GCC unroll 4
         for (uint32_t i = f.ink_pair_starts[g]; i < f.ink_pair_starts[g + 1]; ++i) {
             const uint64_t e = f.ink_pairs[i];

@@ -36,10 +36,11 @@ struct Font {
     // Glyph c's runs are runs[run_starts[c - GLYPH_FIRST]] up to the next glyph's start.
     const InkRun* runs;
     const uint16_t* run_starts; // GLYPH_COUNT + 1 entries
-    // Every inked byte once more as pixels to store: neighbours along a row two at a time
-    // (ink_pair), the rest alone (ink_pixel), each at its offset from the glyph's top-left
-    // pixel in a canvas. Glyph c's are ink_pairs[ink_pair_starts[c - GLYPH_FIRST]] up to the
-    // next glyph's start, and likewise for the singles.
+    // Every inked byte once more as pixels to store: each run along a row two neighbours at a
+    // time (ink_pair; an odd run's last pair overlaps the one before it), a run of one pixel
+    // alone (ink_pixel), each at its offset from the glyph's top-left pixel in a canvas.
+    // Glyph c's are ink_pairs[ink_pair_starts[c - GLYPH_FIRST]] up to the next glyph's start,
+    // and likewise for the singles.
     const uint64_t* ink_pairs;
     const uint16_t* ink_pair_starts; // GLYPH_COUNT + 1 entries
     const uint32_t* ink_singles;
