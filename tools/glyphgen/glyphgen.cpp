@@ -486,8 +486,8 @@ std::string glyph_source(const std::vector<RenderedSet>& sets) {
     s += "const uint16_t GLYPH_RUN_STARTS[3][GLYPH_COUNT + 1] = {\n" + starts + "};\n\n";
     // And the inked bytes as pixels to store, each at its place in a canvas measured from the
     // glyph's top-left pixel: the runs two neighbours at a time as 64-bit pairs, a run of one
-    // byte alone. Unclipped text is then one store per pair or single pixel with
-    // no loop per run, which is what a menu frame spends most of its text time on.
+    // byte alone. Unclipped text is then one store per pair or single pixel with no loop per
+    // run, which is what a menu frame spends most of its text time on.
     std::string pairs, singles, pair_starts, single_starts;
     int n_pairs = 0, n_singles = 0;
     for (const RenderedSet& set : sets) {
@@ -508,14 +508,16 @@ std::string glyph_source(const std::vector<RenderedSet>& sets) {
                     int end = k;
                     while (end < sp.w && at(r, end) != 0)
                         ++end;
-                    // A pair's right pixel may lie one past the offset limit.
-                    if (r * static_cast<int>(LINE_PIXELS) + end > 65535) {
+                    // Offsets from the glyph's top-left pixel; the run's last pixel has the
+                    // largest, and every stored one must fit its entry's 16 bits.
+                    const int line = r * static_cast<int>(LINE_PIXELS);
+                    if (line + end - 1 > 65535) {
                         std::fprintf(stderr, "glyphgen: ink offset %d does not fit 16 bits\n",
-                                     r * static_cast<int>(LINE_PIXELS) + end);
+                                     line + end - 1);
                         return std::string();
                     }
                     if (end - k == 1) {
-                        append(singles, "ink_pixel(%d,", r * static_cast<int>(LINE_PIXELS) + k);
+                        append(singles, "ink_pixel(%d,", line + k);
                         append(singles, "%d),", at(r, k));
                         if (++n_singles % 8 == 0) singles += "\n";
                     }
@@ -524,7 +526,7 @@ std::string glyph_source(const std::vector<RenderedSet>& sets) {
                     // neighbour: glyphs then seldom need the loop over single pixels at all.
                     for (int q = k; end - k > 1 && q < end; q += 2) {
                         const int left = q + 1 < end ? q : end - 2;
-                        append(pairs, "ink_pair(%d,", r * static_cast<int>(LINE_PIXELS) + left);
+                        append(pairs, "ink_pair(%d,", line + left);
                         append(pairs, "%d,", at(r, left));
                         append(pairs, "%d),", at(r, left + 1));
                         if (++n_pairs % 6 == 0) pairs += "\n";
