@@ -173,9 +173,7 @@ void open_menu_by_request() {
     g_launcher.ui_state = UI_MENU;
     pause_goggle_service();
     log_line("rendering menu\n");
-    // The menu paints every pixel of the canvas: the page need not be cleared first.
-    fb_begin_frame_no_clear();
-    render_current_menu();
+    render_menu_frame();
     log_line("menu rendered, flipping\n");
     fb_present();
     log_line("menu open via --menu (%d apps)\n", g_apps.count);

@@ -16,3 +16,9 @@ struct Canvas {
 inline uint32_t* canvas_row(Canvas c, uint32_t y) {
     return c.base + static_cast<size_t>(y) * LINE_PIXELS;
 }
+
+// What a canvas is known to hold before a picture is drawn on it.
+enum class CanvasContent : uint8_t {
+    Unknown, // anything at all
+    Menu,    // a menu picture: everything outside the menu's panel is black
+};

@@ -76,12 +76,20 @@ int fb_open() {
     return 0;
 }
 
-void fb_begin_frame_no_clear() {
+CanvasContent fb_begin_frame_over(CanvasContent next) {
     g_fb.draw = g_fb.mem + static_cast<size_t>(g_fb.fix.line_length) * fb_back_page_row(g_fb.page);
+    const CanvasContent held = g_fb.held[g_fb.page ^ 1];
+    g_fb.held[g_fb.page ^ 1] = next;
+    return held;
+}
+
+void fb_forget_pages() {
+    g_fb.held[0] = g_fb.held[1] = CanvasContent::Unknown;
 }
 
 void fb_begin_frame() {
-    fb_begin_frame_no_clear();
+    // The caller draws whatever it likes over the cleared canvas.
+    fb_begin_frame_over(CanvasContent::Unknown);
     // Only the canvas: the rest of the page is never drawn.
     for (uint32_t y = 0; y < CANVAS_H; ++y)
         std::memset(canvas_row(fb_canvas(), y), 0, CANVAS_W * 4);
@@ -99,6 +107,7 @@ void fb_present() {
 }
 
 void fb_restore() {
+    fb_forget_pages();
     g_fb.saved_var.yoffset = 0;
     if (xioctl(g_fb.fd, FBIOPAN_DISPLAY, &g_fb.saved_var) == 0) g_fb.panned = 0;
 }

@@ -193,6 +193,40 @@ TEST_F(FlowTest, AnAppTheKernelCannotRunEndsAtOnce) {
     EXPECT_EQ(slurp(b.sandbox_path("/tmp/vorna-x/garbage.log")), "");
 }
 
+// An app may draw anywhere in the framebuffer's memory, the launcher's two pages included.
+// The menu that comes back afterwards, and each redraw after a move, is black around its
+// panel again on whichever page it lands.
+TEST_F(FlowTest, AMenuAfterAnAppThatDrewOverThePagesIsWhole) {
+    // Two apps, so that a move redraws the menu; both paint rows 1080 to 3239 white.
+    for (const char* n : {"painter_a", "painter_b"})
+        vxboard::make_app(apps_, n,
+                          "#!/bin/sh\nhead -c 16588800 /dev/zero | tr '\\0' '\\377' |"
+                          " dd of=/dev/fb0 bs=7680 seek=1080 conv=notrunc 2>/dev/null\n");
+    vxboard::Board& b = open_menu();
+    // Both launcher pages carry a menu before the app runs.
+    b.tap(DOWN, TAP);
+    ASSERT_TRUE(wait_until([&] { return highlighted_slot() == 1; }, Millis(600)));
+    b.tap(MIDDLE, TAP);
+    const size_t launched = line_at("launched painter_");
+    line_at(" exited\n", launched, Millis(5000));
+    auto surround_black = [&] {
+        for (int y = 0; y < 720; ++y)
+            for (int x = 0; x < 1280; ++x) {
+                const bool in_panel = x >= 250 && x < 1030 && y >= 78 && y < 644;
+                if (!in_panel && screen_px(x, y) != 0) return false;
+            }
+        return true;
+    };
+    ASSERT_TRUE(wait_until([&] { return menu_shown(); }, Millis(1000)));
+    EXPECT_TRUE(surround_black()) << "the menu that came back";
+    for (int move = 1; move <= 3; ++move) {
+        const int was = highlighted_slot();
+        b.tap(DOWN, TAP);
+        ASSERT_TRUE(wait_until([&] { return highlighted_slot() == 1 - was; }, Millis(600)));
+        EXPECT_TRUE(surround_black()) << "after move " << move;
+    }
+}
+
 TEST_F(FlowTest, ExitInHdmiModeGivesTheGogglesBack) {
     probe("short", "args=--sleep-ms 600\nmodes=normal,hdmi\n");
     vxboard::Board& b = open_menu();

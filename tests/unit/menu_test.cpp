@@ -59,7 +59,7 @@ int32_t fake_clock() {
 Page render(const AppTable& t, int32_t deadline = 0) {
     Page p;
     g_clock_reads = 0;
-    render_menu(p.canvas(), t, deadline, fake_clock);
+    render_menu(p.canvas(), CanvasContent::Unknown, t, deadline, fake_clock);
     return p;
 }
 
@@ -221,7 +221,7 @@ TEST(Menu, PaintsTheWholeCanvasWhateverThePageHeld) {
         for (size_t i = 0; i < dirty.px.size(); ++i)
             dirty.px[i] = 0x9E3779B9u * static_cast<uint32_t>(i + 1);
         const std::vector<uint32_t> before = dirty.px;
-        render_menu(dirty.canvas(), t, c.deadline, fake_clock);
+        render_menu(dirty.canvas(), CanvasContent::Unknown, t, c.deadline, fake_clock);
         int differing = 0, outside_changed = 0;
         for (uint32_t y = 0; y < CANVAS_H; ++y)
             for (uint32_t x = 0; x < LINE_PIXELS; ++x) {
@@ -233,6 +233,42 @@ TEST(Menu, PaintsTheWholeCanvasWhateverThePageHeld) {
             }
         EXPECT_EQ(differing, 0) << c.count << " apps, selected " << c.selected;
         EXPECT_EQ(outside_changed, 0) << c.count << " apps, selected " << c.selected;
+    }
+}
+
+// Over a page that holds an earlier menu only the panel is painted: the picture must come out
+// as over any other page, whatever the two menus were. The longest texts the catalogue can
+// hold come first, so that ink of theirs outside the panel would be left behind and seen.
+TEST(Menu, OverAnEarlierMenuComesOutAsOverAnyPage) {
+    AppTable longest = catalogue(16, 15);
+    for (AppEntry& e : longest.entries) {
+        std::memset(e.name, 'W', sizeof e.name - 1);
+        std::memset(e.desc, '@', sizeof e.desc - 1);
+        std::memset(e.version, '8', sizeof e.version - 1);
+    }
+    longest.entries[3].allowed = 0;
+    AppTable hidden = catalogue(3, 1);
+    hidden.entries[1].allowed = 0;
+    struct Step {
+        AppTable apps;
+        int32_t deadline;
+    } steps[] = {{longest, 0},         {catalogue(0, 0), 0}, {catalogue(16, 0), 0},
+                 {catalogue(7, 6), 0}, {hidden, 500},        {hidden, 0},
+                 {catalogue(6, 2), 0}, {longest, 0},         {catalogue(1, 0), 0}};
+    g_now = 0;
+    Page drawn;
+    for (size_t i = 0; i < drawn.px.size(); ++i)
+        drawn.px[i] = 0x9E3779B9u * static_cast<uint32_t>(i + 1);
+    CanvasContent over = CanvasContent::Unknown;
+    for (const Step& s : steps) {
+        render_menu(drawn.canvas(), over, s.apps, s.deadline, fake_clock);
+        over = CanvasContent::Menu;
+        const Page clean = render(s.apps, s.deadline);
+        int differing = 0;
+        for (uint32_t y = 0; y < CANVAS_H; ++y)
+            for (uint32_t x = 0; x < CANVAS_W; ++x)
+                differing += drawn.at(x, y) != clean.at(x, y);
+        EXPECT_EQ(differing, 0) << s.apps.count << " apps, selected " << s.apps.selected;
     }
 }
 
