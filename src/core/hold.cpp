@@ -84,8 +84,8 @@ void close_menu() {
 }
 
 void draw_hold_overlay(int32_t elapsed_ms) {
-    fb_begin_frame();
-    draw_hold_panel(fb_canvas(), elapsed_ms);
+    const CanvasContent over = fb_begin_frame_over(CanvasContent::HoldPanel);
+    draw_hold_panel(fb_canvas(), over, elapsed_ms);
 }
 
 void advance_opening_hold(int32_t e) {

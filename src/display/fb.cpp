@@ -90,9 +90,7 @@ void fb_forget_pages() {
 void fb_begin_frame() {
     // The caller draws whatever it likes over the cleared canvas.
     fb_begin_frame_over(CanvasContent::Unknown);
-    // Only the canvas: the rest of the page is never drawn.
-    for (uint32_t y = 0; y < CANVAS_H; ++y)
-        std::memset(canvas_row(fb_canvas(), y), 0, CANVAS_W * 4);
+    clear_canvas(fb_canvas());
 }
 
 void fb_present() {

@@ -6,6 +6,7 @@
 
 #include "core/clock.h"
 #include "display/draw.h"
+#include "display/hold_panel.h"
 #include "display/logo.h"
 
 namespace {
@@ -211,7 +212,9 @@ void render_menu(Canvas c, CanvasContent over, const AppTable& apps, int32_t not
     const bool shown = apps.selected >= first && apps.selected <= last;
     const Background bg{shown ? apps.selected - first : NO_SLOT,
                         shown && apps.entries[apps.selected].allowed ? COL_ACCENT : COL_RULE,
-                        over == CanvasContent::Menu};
+                        over != CanvasContent::Unknown};
+    // The progress panel lies below the menu's panel, in what must be black.
+    if (over == CanvasContent::HoldPanel) erase_hold_panel(c);
     paint_background(c, bg, 0, ROW_Y);
     draw_header(c);
     // One strip of background per list slot, then what is drawn over it.

@@ -57,6 +57,15 @@ class FlowTest : public BoardTest {
         return -1;
     }
     bool menu_shown() const { return launcher_page_shown() && screen_px(255, 100) == COL_PANEL; }
+    // Whether the canvas of the page on screen is black everywhere outside the menu's panel.
+    bool black_around_menu() const {
+        for (int y = 0; y < 720; ++y)
+            for (int x = 0; x < 1280; ++x) {
+                const bool in_panel = x >= 250 && x < 1030 && y >= 78 && y < 644;
+                if (!in_panel && screen_px(x, y) != 0) return false;
+            }
+        return true;
+    }
     bool progress_panel_shown() const {
         return launcher_page_shown() && screen_px(455, 690) == COL_PANEL;
     }

@@ -23,10 +23,15 @@ TEST_F(FlowTest, HoldOpensTheMenuAndAThreeSecondHoldClosesIt) {
     EXPECT_EQ(b.service_state(), 'T');
     EXPECT_TRUE(wait_until([&] { return menu_shown(); }, Millis(1000)));
     EXPECT_EQ(highlighted_slot(), 0);
+    EXPECT_TRUE(black_around_menu()) << "the progress panel is gone";
 
     // The release long after the opening changes nothing.
     std::this_thread::sleep_for(Millis(300));
     EXPECT_EQ(b.lines().size(), open + 1) << dump();
+    // The move draws on the other page, which held the progress panel too.
+    b.tap(DOWN, TAP);
+    ASSERT_TRUE(wait_until([&] { return highlighted_slot() == 1; }, Millis(600)));
+    EXPECT_TRUE(black_around_menu()) << "the progress panel is gone";
 
     b.tap(PLAY, CLOSE_HOLD);
     const size_t resumed = line_at("keys resumed\n", open);

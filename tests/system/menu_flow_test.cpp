@@ -209,21 +209,13 @@ TEST_F(FlowTest, AMenuAfterAnAppThatDrewOverThePagesIsWhole) {
     b.tap(MIDDLE, TAP);
     const size_t launched = line_at("launched painter_");
     line_at(" exited\n", launched, Millis(5000));
-    auto surround_black = [&] {
-        for (int y = 0; y < 720; ++y)
-            for (int x = 0; x < 1280; ++x) {
-                const bool in_panel = x >= 250 && x < 1030 && y >= 78 && y < 644;
-                if (!in_panel && screen_px(x, y) != 0) return false;
-            }
-        return true;
-    };
     ASSERT_TRUE(wait_until([&] { return menu_shown(); }, Millis(1000)));
-    EXPECT_TRUE(surround_black()) << "the menu that came back";
+    EXPECT_TRUE(black_around_menu()) << "the menu that came back";
     for (int move = 1; move <= 3; ++move) {
         const int was = highlighted_slot();
         b.tap(DOWN, TAP);
         ASSERT_TRUE(wait_until([&] { return highlighted_slot() == 1 - was; }, Millis(600)));
-        EXPECT_TRUE(surround_black()) << "after move " << move;
+        EXPECT_TRUE(black_around_menu()) << "after move " << move;
     }
 }
 
