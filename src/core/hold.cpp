@@ -84,8 +84,8 @@ void close_menu() {
 }
 
 void draw_hold_overlay(int32_t elapsed_ms) {
-    const CanvasContent over = fb_begin_frame_over(CanvasContent::HoldPanel);
-    draw_hold_panel(fb_canvas(), over, elapsed_ms);
+    fb_begin_frame();
+    draw_hold_panel(fb_canvas(), elapsed_ms);
 }
 
 void advance_opening_hold(int32_t e) {
@@ -173,7 +173,9 @@ void open_menu_by_request() {
     g_launcher.ui_state = UI_MENU;
     pause_goggle_service();
     log_line("rendering menu\n");
-    render_menu_frame();
+    // The menu paints every pixel of the canvas: the page need not be cleared first.
+    fb_begin_frame_no_clear();
+    render_current_menu();
     log_line("menu rendered, flipping\n");
     fb_present();
     log_line("menu open via --menu (%d apps)\n", g_apps.count);

@@ -35,8 +35,6 @@ void start_selected() {
     const bool on_overlay = g_osd.active == 1;
     if (e.allowed) {
         if (launch_selected_app() > 0) {
-            // The app may draw into the framebuffer's memory, the launcher's pages included.
-            fb_forget_pages();
             g_launcher.ui_state = UI_APP;
             return;
         }
@@ -83,17 +81,17 @@ int32_t launch_selected_app() {
     return launch_app(g_apps.entries[g_apps.selected], APPS_DIR, STAGING_DIR, &g_running);
 }
 
-void render_menu_frame() {
-    // The menu paints every pixel of the canvas it needs: the page is not cleared first.
-    const CanvasContent over = fb_begin_frame_over(CanvasContent::Menu);
-    render_menu(fb_canvas(), over, g_apps, g_launcher.notice_deadline, now_ms);
+void render_current_menu() {
+    render_menu(fb_canvas(), g_apps, g_launcher.notice_deadline, now_ms);
 }
 
 void menu_frame() {
     // A menu shown without a usable framebuffer is not drawn at all: never through a page
     // that is not mapped.
     if (!fb_is_open() && fb_open() != 0) return;
-    render_menu_frame();
+    // The menu paints every pixel of the canvas: the page need not be cleared first.
+    fb_begin_frame_no_clear();
+    render_current_menu();
     fb_present();
 }
 

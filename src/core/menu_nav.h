@@ -18,9 +18,9 @@ void nav_on_release(int32_t key, int32_t duration_ms);
 void notice_expire();
 void return_from_app();
 
-// Draws the menu into the back page; the framebuffer is open.
-void render_menu_frame();
-// One framebuffer menu picture: draw it into the back page and pan to it.
+// Draws the menu into the back page that fb_begin_frame has prepared.
+void render_current_menu();
+// One framebuffer menu picture: clear the back page, draw, pan to it.
 void menu_frame();
 // Gives the goggles their own page back if the launcher's is on screen.
 void restore_goggles_page();

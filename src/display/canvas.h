@@ -1,7 +1,6 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 
 // A drawing surface laid out like a framebuffer page: 32-bit 0xAARRGGBB pixels, 1920 to a
 // line, of which the launcher draws the top-left 1280 x 720.
@@ -17,16 +16,3 @@ struct Canvas {
 inline uint32_t* canvas_row(Canvas c, uint32_t y) {
     return c.base + static_cast<size_t>(y) * LINE_PIXELS;
 }
-
-// Paints the canvas black; the rest of the page, never drawn, is left alone.
-inline void clear_canvas(Canvas c) {
-    for (uint32_t y = 0; y < CANVAS_H; ++y)
-        std::memset(canvas_row(c, y), 0, CANVAS_W * 4);
-}
-
-// What a canvas is known to hold before a picture is drawn on it.
-enum class CanvasContent : uint8_t {
-    Unknown,   // anything at all
-    Menu,      // a menu picture: everything outside the menu's panel is black
-    HoldPanel, // the hold's progress panel: everything outside its box is black
-};

@@ -76,21 +76,15 @@ int fb_open() {
     return 0;
 }
 
-CanvasContent fb_begin_frame_over(CanvasContent next) {
+void fb_begin_frame_no_clear() {
     g_fb.draw = g_fb.mem + static_cast<size_t>(g_fb.fix.line_length) * fb_back_page_row(g_fb.page);
-    const CanvasContent held = g_fb.held[g_fb.page ^ 1];
-    g_fb.held[g_fb.page ^ 1] = next;
-    return held;
-}
-
-void fb_forget_pages() {
-    g_fb.held[0] = g_fb.held[1] = CanvasContent::Unknown;
 }
 
 void fb_begin_frame() {
-    // The caller draws whatever it likes over the cleared canvas.
-    fb_begin_frame_over(CanvasContent::Unknown);
-    clear_canvas(fb_canvas());
+    fb_begin_frame_no_clear();
+    // Only the canvas: the rest of the page is never drawn.
+    for (uint32_t y = 0; y < CANVAS_H; ++y)
+        std::memset(canvas_row(fb_canvas(), y), 0, CANVAS_W * 4);
 }
 
 void fb_present() {
@@ -105,7 +99,6 @@ void fb_present() {
 }
 
 void fb_restore() {
-    fb_forget_pages();
     g_fb.saved_var.yoffset = 0;
     if (xioctl(g_fb.fd, FBIOPAN_DISPLAY, &g_fb.saved_var) == 0) g_fb.panned = 0;
 }

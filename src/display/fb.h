@@ -18,17 +18,11 @@ constexpr uint32_t PAGE_Y[2] = {FB_PAGE_ROWS, FB_PAGE_ROWS * 2};
 int fb_open();
 // Makes the back page the canvas and clears the canvas.
 void fb_begin_frame();
-// Makes the back page the canvas and leaves it as it was, for a picture that stores every
-// canvas pixel it needs itself, as render_menu does, so that no pixel is written twice.
-// Returns what the launcher last drew on that page; the page holds `next` from now on.
-CanvasContent fb_begin_frame_over(CanvasContent next);
+// Makes the back page the canvas and leaves it as it was: for a picture that stores every
+// canvas pixel itself, as render_menu does, so that no pixel is written twice.
+void fb_begin_frame_no_clear();
 void fb_present();
-// Also forgets what the pages hold: once the goggles have the screen back, their service
-// may draw anywhere in the framebuffer's memory.
 void fb_restore();
-// From now on no page is known to hold anything: for when another program may draw into
-// the framebuffer's memory, as an app may.
-void fb_forget_pages();
 // The pan back to the goggles' page, for the termination handler: no result, no logging,
 // nothing but the one system call.
 void fb_restore_from_signal();

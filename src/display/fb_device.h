@@ -18,8 +18,6 @@ struct Framebuffer {
     int32_t page = 1;
     int32_t panned = 0;
     uint8_t* draw = nullptr;
-    // What the launcher last drew on each page, by index into PAGE_Y.
-    CanvasContent held[2] = {CanvasContent::Unknown, CanvasContent::Unknown};
 };
 
 extern Framebuffer g_fb;

@@ -9,8 +9,7 @@ constexpr int TRACK_X = 470, TRACK_Y = 692, TRACK_H = 6;
 constexpr const char* CAPTION = "VORNA X   hold PLAY...";
 } // namespace
 
-void draw_hold_panel(Canvas c, CanvasContent over, int32_t elapsed_ms) {
-    if (over != CanvasContent::HoldPanel) clear_canvas(c);
+void draw_hold_panel(Canvas c, int32_t elapsed_ms) {
     fill_rect(c, PANEL_X, PANEL_Y, PANEL_W, PANEL_H, COL_PANEL);
     fill_rect(c, PANEL_X, PANEL_Y, PANEL_W, 1, COL_RULE);
     fill_rect(c, PANEL_X, PANEL_Y + PANEL_H - 1, PANEL_W, 1, COL_RULE);
@@ -20,8 +19,4 @@ void draw_hold_panel(Canvas c, CanvasContent over, int32_t elapsed_ms) {
     fill_rect(c, TRACK_X, TRACK_Y, HOLD_TRACK_PX, TRACK_H, COL_TRACK);
     const int w = hold_fill_width(elapsed_ms);
     if (w > 0) fill_rect(c, TRACK_X, TRACK_Y, w, TRACK_H, COL_ACCENT);
-}
-
-void erase_hold_panel(Canvas c) {
-    fill_rect(c, PANEL_X, PANEL_Y, PANEL_W, PANEL_H, 0);
 }

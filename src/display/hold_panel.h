@@ -15,8 +15,4 @@ constexpr int hold_fill_width(int32_t elapsed_ms) {
     return p < 1000 ? 0 : static_cast<int>(p / 1000);
 }
 
-// Over an earlier progress panel (`over` is CanvasContent::HoldPanel) only the panel's box is
-// painted; over anything else the canvas is cleared first.
-void draw_hold_panel(Canvas c, CanvasContent over, int32_t elapsed_ms);
-// Paints the panel's box black: what a picture drawn over the panel does with it.
-void erase_hold_panel(Canvas c);
+void draw_hold_panel(Canvas c, int32_t elapsed_ms);

@@ -6,7 +6,6 @@
 
 #include "core/clock.h"
 #include "display/draw.h"
-#include "display/hold_panel.h"
 #include "display/logo.h"
 
 namespace {
@@ -52,13 +51,10 @@ int right_aligned(size_t len) {
 // No list slot is highlighted.
 constexpr int NO_SLOT = -1;
 
-// What the background depends on: the highlighted slot (or NO_SLOT) and its bar colour, and
-// whether the black around the panel is already there (the canvas holds an earlier menu:
-// nothing the menu draws lies outside the panel).
+// What the background depends on: the highlighted slot (or NO_SLOT) and its bar colour.
 struct Background {
     int slot;
     uint32_t bar;
-    bool surround_black;
 };
 
 // Lines of the background up to `end` (exclusive) from where the band above ended, all alike.
@@ -72,11 +68,10 @@ template <size_t N> constexpr Band band(int end, const PixelRun (&runs)[N]) {
     return Band{end, runs, static_cast<int>(N)};
 }
 
-// Lines top..bottom - 1 of the background, every pixel once: black around the panel (unless
-// it is black already), the panel with its frame, the two rules and the selected row's
-// background and bar. The frame start does not clear the page, and nothing here is stored
-// twice. The menu paints it a strip at a time and draws over each strip while its lines are
-// still in the cache.
+// Lines top..bottom - 1 of the background, every pixel once: black around the panel, the
+// panel with its frame, the two rules and the selected row's background and bar. The frame
+// start does not clear the page, and nothing here is stored twice. The menu paints it a
+// strip at a time and draws over each strip while its lines are still in the cache.
 void paint_background(Canvas c, Background bg, int top, int bottom) {
     const int slot = bg.slot;
     const uint32_t bar = bg.bar;
@@ -118,13 +113,8 @@ void paint_background(Canvas c, Background bg, int top, int bottom) {
     for (const Band& b : bands) {
         const int from = y > top ? y : top;
         const int to = b.end < bottom ? b.end : bottom;
+        if (to > from) fill_runs(c, 0, from, to - from, b.runs, b.n);
         y = b.end;
-        if (to <= from) continue;
-        if (!bg.surround_black)
-            fill_runs(c, 0, from, to - from, b.runs, b.n);
-        else if (b.runs != OUTSIDE)
-            // The panel's lines without their first and last runs, the black either side.
-            fill_runs(c, PANEL_X, from, to - from, b.runs + 1, b.n - 2);
     }
 }
 
@@ -203,18 +193,14 @@ void draw_footer(Canvas c) {
 
 } // namespace
 
-void render_menu(Canvas c, CanvasContent over, const AppTable& apps, int32_t notice_deadline,
-                 int32_t (*clock)()) {
+void render_menu(Canvas c, const AppTable& apps, int32_t notice_deadline, int32_t (*clock)()) {
     const int32_t first = menu_first_visible(apps.selected);
     const int32_t last = first + MENU_VISIBLE_ROWS - 1 < apps.count - 1
                              ? first + MENU_VISIBLE_ROWS - 1
                              : apps.count - 1;
     const bool shown = apps.selected >= first && apps.selected <= last;
     const Background bg{shown ? apps.selected - first : NO_SLOT,
-                        shown && apps.entries[apps.selected].allowed ? COL_ACCENT : COL_RULE,
-                        over != CanvasContent::Unknown};
-    // The progress panel lies below the menu's panel, in what must be black.
-    if (over == CanvasContent::HoldPanel) erase_hold_panel(c);
+                        shown && apps.entries[apps.selected].allowed ? COL_ACCENT : COL_RULE};
     paint_background(c, bg, 0, ROW_Y);
     draw_header(c);
     // One strip of background per list slot, then what is drawn over it.

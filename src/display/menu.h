@@ -20,9 +20,6 @@ constexpr int32_t menu_first_visible(int32_t selected) {
            (MENU_VISIBLE_ROWS - 1);
 }
 
-// Paints every pixel of the canvas with the menu, so it needs no clear first; over an earlier
-// menu or progress panel (`over` is CanvasContent::Menu or HoldPanel) it leaves the black
-// around the panel as it is and paints the panel alone (and blacks out the progress panel). `clock`
-// is read only when the selected entry may show the notice.
-void render_menu(Canvas c, CanvasContent over, const AppTable& apps, int32_t notice_deadline,
-                 int32_t (*clock)());
+// Paints every pixel of the canvas with the menu, so it needs no clear first. `clock` is read only
+// when the selected entry may show the notice.
+void render_menu(Canvas c, const AppTable& apps, int32_t notice_deadline, int32_t (*clock)());

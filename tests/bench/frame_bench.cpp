@@ -1,10 +1,8 @@
-// One menu frame (fb_begin_frame_over + render_menu, as the launcher draws the menu on every
-// move: over the menu it drew on that page before) and one frame of the hold's progress panel
-// (fb_begin_frame_over + draw_hold_panel, as the launcher draws it on every pass of the hold
-// after the first two: over the panel it drew on that page before) against the whole-canvas
-// clear of fb_begin_frame alone, on a page-sized buffer in place of the device memory; and the
-// menu frame over a page of unknown content, as the first two frames after an app are drawn.
-// The ratios are what count: all run on the same memory in the same process.
+// One menu frame (fb_begin_frame_no_clear + render_menu, as the launcher draws the menu) and
+// one frame of the hold's progress panel (fb_begin_frame + draw_hold_panel, as the launcher
+// draws it on every pass of the hold) against the whole-canvas clear of fb_begin_frame
+// alone, on a page-sized buffer in place of the device memory. The ratios are what count:
+// all run on the same memory in the same process.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -56,8 +54,8 @@ void clear_step() {
 }
 
 void menu_frame_step(const AppTable& apps) {
-    const CanvasContent over = fb_begin_frame_over(CanvasContent::Menu);
-    render_menu(fb_canvas(), over, apps, 0, fixed_clock);
+    fb_begin_frame_no_clear();
+    render_menu(fb_canvas(), apps, 0, fixed_clock);
     benchmark::ClobberMemory();
     g_fb.page ^= 1;
 }
@@ -81,8 +79,8 @@ void BM_HoldPanelFrame(benchmark::State& state) {
     setup_fb();
     int32_t elapsed = HOLD_PANEL_START_MS;
     for (auto _ : state) {
-        const CanvasContent over = fb_begin_frame_over(CanvasContent::HoldPanel);
-        draw_hold_panel(fb_canvas(), over, elapsed);
+        fb_begin_frame();
+        draw_hold_panel(fb_canvas(), elapsed);
         benchmark::ClobberMemory();
         g_fb.page ^= 1;
         elapsed = elapsed + 40 > 1499 ? HOLD_PANEL_START_MS : elapsed + 40;
@@ -92,9 +90,8 @@ void BM_HoldPanelFrame(benchmark::State& state) {
 // The clear and the menu frame timed back to back in every iteration, each on its own page,
 // so that whatever else the machine is doing weighs on both alike: on a shared host the two
 // benchmarks above, run a second apart, drift by more than the difference being measured.
-// The counter is the frame's total time over the clear's. With `unknown_pages` the frame
-// cannot count on what its page holds.
-void menu_frame_per_clear(benchmark::State& state, bool unknown_pages) {
+// The counter is the frame's total time over the clear's.
+void BM_MenuFramePerClear(benchmark::State& state) {
     using Clock = std::chrono::steady_clock;
     setup_fb();
     const AppTable apps = sixteen_apps();
@@ -102,7 +99,6 @@ void menu_frame_per_clear(benchmark::State& state, bool unknown_pages) {
     for (auto _ : state) {
         const auto t0 = Clock::now();
         clear_step();
-        if (unknown_pages) fb_forget_pages();
         const auto t1 = Clock::now();
         menu_frame_step(apps);
         const auto t2 = Clock::now();
@@ -113,19 +109,10 @@ void menu_frame_per_clear(benchmark::State& state, bool unknown_pages) {
     if (clear_s > 0) state.counters["per_clear"] = frame_s / clear_s;
 }
 
-void BM_MenuFramePerClear(benchmark::State& state) {
-    menu_frame_per_clear(state, false);
-}
-
-void BM_FirstMenuFramePerClear(benchmark::State& state) {
-    menu_frame_per_clear(state, true);
-}
-
 BENCHMARK(BM_Clear)->Unit(benchmark::kMicrosecond)->MinTime(0.5);
 BENCHMARK(BM_MenuFrame)->Unit(benchmark::kMicrosecond)->MinTime(0.5);
 BENCHMARK(BM_HoldPanelFrame)->Unit(benchmark::kMicrosecond)->MinTime(0.5);
 BENCHMARK(BM_MenuFramePerClear)->Unit(benchmark::kMicrosecond)->MinTime(0.5)->UseManualTime();
-BENCHMARK(BM_FirstMenuFramePerClear)->Unit(benchmark::kMicrosecond)->MinTime(0.5)->UseManualTime();
 
 // Prints the ratios to the clear after the usual table: of the medians when the runs were
 // repeated, of the single runs otherwise, never of another aggregate (a spread). Each ratio
@@ -142,9 +129,10 @@ class RatioReporter : public benchmark::ConsoleReporter {
             if (name == "BM_Clear") clear_ = r.GetAdjustedRealTime();
             if (name == "BM_MenuFrame") frame_ = r.GetAdjustedRealTime();
             if (name == "BM_HoldPanelFrame") panel_ = r.GetAdjustedRealTime();
-            const auto it = r.counters.find("per_clear");
-            if (it != r.counters.end() && name == "BM_MenuFramePerClear") paired_ = it->second;
-            if (it != r.counters.end() && name == "BM_FirstMenuFramePerClear") first_ = it->second;
+            if (name == "BM_MenuFramePerClear") {
+                const auto it = r.counters.find("per_clear");
+                if (it != r.counters.end()) paired_ = it->second;
+            }
             runs_ = std::max(runs_, static_cast<int>(r.repetitions));
         }
     }
@@ -155,10 +143,6 @@ class RatioReporter : public benchmark::ConsoleReporter {
         if (paired_ > 0)
             std::printf("figure|menu frame / canvas clear, timed in pairs%s|%.3f|<= 1.2\n",
                         of.c_str(), paired_);
-        if (first_ > 0)
-            std::printf("figure|menu frame over an unknown page / canvas clear, timed in "
-                        "pairs%s|%.3f|<= 1.2\n",
-                        of.c_str(), first_);
         if (clear_ <= 0) return;
         if (frame_ > 0)
             std::printf("figure|menu frame / canvas clear%s|%.3f|<= 1.2\n", of.c_str(),
@@ -169,7 +153,7 @@ class RatioReporter : public benchmark::ConsoleReporter {
     }
 
   private:
-    double clear_ = 0, frame_ = 0, panel_ = 0, paired_ = 0, first_ = 0;
+    double clear_ = 0, frame_ = 0, panel_ = 0, paired_ = 0;
     int runs_ = 1;
 };
 

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstdarg>
 #include <cstddef>
-#include <iterator>
 #include <vector>
 
 #include "display/fb_device.h"
@@ -98,7 +97,7 @@ TEST_F(Pages, RestoreGoesToRowZeroAndKeepsThePage) {
 TEST_F(Pages, FrameWithoutClearTakesTheSamePagesAndLeavesThemAsTheyWere) {
     std::vector<uint32_t> drawn;
     for (int i = 0; i < 3; ++i) {
-        fb_begin_frame_over(CanvasContent::Menu);
+        fb_begin_frame_no_clear();
         drawn.push_back(draw_row());
         EXPECT_EQ(fb_canvas().base, reinterpret_cast<uint32_t*>(g_fb.draw));
         fb_present();
@@ -106,45 +105,6 @@ TEST_F(Pages, FrameWithoutClearTakesTheSamePagesAndLeavesThemAsTheyWere) {
     EXPECT_EQ(drawn, (std::vector<uint32_t>{1080, 2160, 1080}));
     EXPECT_EQ(std::count(mem_.begin(), mem_.end(), 0xDEADBEEFu),
               static_cast<std::ptrdiff_t>(mem_.size()));
-}
-
-// A page counts as holding a menu only after the launcher drew one on it and nothing else
-// since: not after a cleared frame (the hold's panel), nor once the screen was given back.
-TEST_F(Pages, WhatAPageHoldsFollowsWhatWasLastDrawnOnIt) {
-    constexpr CanvasContent U = CanvasContent::Unknown, M = CanvasContent::Menu;
-    enum Op { MENU, CLEARED, FAILED_PAN, RESTORE, FORGET };
-    struct Step {
-        Op op;
-        CanvasContent held; // what a menu frame finds on its page
-    } steps[] = {{MENU, U},    {MENU, U}, {MENU, M},   {MENU, M}, {FAILED_PAN, M}, {MENU, M},
-                 {CLEARED, U}, {MENU, M}, {MENU, U},   {MENU, M}, {RESTORE, U},    {MENU, U},
-                 {MENU, U},    {MENU, M}, {FORGET, U}, {MENU, U}};
-    for (size_t i = 0; i < std::size(steps); ++i) {
-        const Step& s = steps[i];
-        switch (s.op) {
-        case MENU:
-            EXPECT_EQ(fb_begin_frame_over(M), s.held) << "step " << i;
-            fb_present();
-            break;
-        case FAILED_PAN:
-            // The page drawn but not shown is drawn again next.
-            EXPECT_EQ(fb_begin_frame_over(M), s.held) << "step " << i;
-            g_pan_fails = true;
-            fb_present();
-            g_pan_fails = false;
-            break;
-        case CLEARED:
-            fb_begin_frame();
-            fb_present();
-            break;
-        case RESTORE:
-            fb_restore();
-            break;
-        case FORGET:
-            fb_forget_pages();
-            break;
-        }
-    }
 }
 
 TEST_F(Pages, BeginFrameClearsOnlyTheCanvas) {

@@ -68,8 +68,7 @@ TEST(MenuGolden, PicturesMatch) {
     for (const Scene& s : scenes()) {
         SCOPED_TRACE(s.name);
         std::vector<uint32_t> page(LINE_PIXELS * CANVAS_H, 0);
-        render_menu(Canvas{page.data()}, CanvasContent::Unknown, s.apps, s.notice_deadline,
-                    clock_at_1000);
+        render_menu(Canvas{page.data()}, s.apps, s.notice_deadline, clock_at_1000);
         const std::string path = std::string(VX_GOLDEN_DIR) + "/" + s.name + ".png";
         if (update) {
             vxboard::write_png_argb(path, page.data(), CANVAS_W, CANVAS_H, LINE_PIXELS);

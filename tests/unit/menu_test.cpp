@@ -5,7 +5,6 @@
 #include <vector>
 
 #include "display/draw.h"
-#include "display/hold_panel.h"
 #include "display/menu.h"
 
 namespace {
@@ -60,7 +59,7 @@ int32_t fake_clock() {
 Page render(const AppTable& t, int32_t deadline = 0) {
     Page p;
     g_clock_reads = 0;
-    render_menu(p.canvas(), CanvasContent::Unknown, t, deadline, fake_clock);
+    render_menu(p.canvas(), t, deadline, fake_clock);
     return p;
 }
 
@@ -222,7 +221,7 @@ TEST(Menu, PaintsTheWholeCanvasWhateverThePageHeld) {
         for (size_t i = 0; i < dirty.px.size(); ++i)
             dirty.px[i] = 0x9E3779B9u * static_cast<uint32_t>(i + 1);
         const std::vector<uint32_t> before = dirty.px;
-        render_menu(dirty.canvas(), CanvasContent::Unknown, t, c.deadline, fake_clock);
+        render_menu(dirty.canvas(), t, c.deadline, fake_clock);
         int differing = 0, outside_changed = 0;
         for (uint32_t y = 0; y < CANVAS_H; ++y)
             for (uint32_t x = 0; x < LINE_PIXELS; ++x) {
@@ -234,57 +233,6 @@ TEST(Menu, PaintsTheWholeCanvasWhateverThePageHeld) {
             }
         EXPECT_EQ(differing, 0) << c.count << " apps, selected " << c.selected;
         EXPECT_EQ(outside_changed, 0) << c.count << " apps, selected " << c.selected;
-    }
-}
-
-// Over a page that holds an earlier menu or progress panel only the new picture's panel is
-// painted: the page must come out as over any other page, whatever came before. The longest
-// texts the catalogue can hold come first, so that ink of theirs outside the panel would be
-// left behind and seen; a shorter progress fill follows a longer one.
-TEST(Menu, OverAnEarlierPictureComesOutAsOverAnyPage) {
-    AppTable longest = catalogue(16, 15);
-    for (AppEntry& e : longest.entries) {
-        std::memset(e.name, 'W', sizeof e.name - 1);
-        std::memset(e.desc, '@', sizeof e.desc - 1);
-        std::memset(e.version, '8', sizeof e.version - 1);
-    }
-    longest.entries[3].allowed = 0;
-    AppTable hidden = catalogue(3, 1);
-    hidden.entries[1].allowed = 0;
-    constexpr int32_t MENU = -1;
-    struct Step {
-        AppTable apps;
-        int32_t deadline;
-        int32_t hold_ms = MENU; // a progress panel at this point of the hold instead
-    } steps[] = {{longest, 0},          {{}, 0, 1499},        {{}, 0, 700},  {catalogue(0, 0), 0},
-                 {catalogue(16, 0), 0}, {catalogue(7, 6), 0}, {hidden, 500}, {{}, 0, 500},
-                 {hidden, 0},           {catalogue(6, 2), 0}, {longest, 0},  {catalogue(1, 0), 0}};
-    auto draw = [](Page& p, CanvasContent over, const Step& s) {
-        if (s.hold_ms == MENU)
-            render_menu(p.canvas(), over, s.apps, s.deadline, fake_clock);
-        else
-            draw_hold_panel(p.canvas(), over, s.hold_ms);
-        return s.hold_ms == MENU ? CanvasContent::Menu : CanvasContent::HoldPanel;
-    };
-    auto scribble = [](Page& p) {
-        for (size_t i = 0; i < p.px.size(); ++i)
-            p.px[i] = 0x9E3779B9u * static_cast<uint32_t>(i + 1);
-    };
-    g_now = 0;
-    Page drawn;
-    scribble(drawn);
-    CanvasContent over = CanvasContent::Unknown;
-    for (const Step& s : steps) {
-        over = draw(drawn, over, s);
-        Page clean;
-        scribble(clean);
-        draw(clean, CanvasContent::Unknown, s);
-        int differing = 0;
-        for (uint32_t y = 0; y < CANVAS_H; ++y)
-            for (uint32_t x = 0; x < CANVAS_W; ++x)
-                differing += drawn.at(x, y) != clean.at(x, y);
-        EXPECT_EQ(differing, 0) << (s.hold_ms == MENU ? "menu of " : "hold panel at ")
-                                << (s.hold_ms == MENU ? s.apps.count : s.hold_ms);
     }
 }
 
