@@ -193,25 +193,27 @@ TEST_F(FlowTest, AnAppTheKernelCannotRunEndsAtOnce) {
     EXPECT_EQ(slurp(b.sandbox_path("/tmp/vorna-x/garbage.log")), "");
 }
 
-// An app may draw anywhere in the framebuffer's memory, the launcher's two pages included.
-// The menu that comes back afterwards, and each redraw after a move, is black around its
-// panel again on whichever page it lands.
-TEST_F(FlowTest, AMenuAfterAnAppThatDrewOverThePagesIsWhole) {
-    // Two apps, so that a move redraws the menu; both paint rows 1080 to 3239 white.
+// Anything may draw anywhere in the framebuffer's memory, the launcher's two pages included:
+// an app while it runs, and a process it left behind while the menu is shown. The menu that
+// comes back, and each redraw after a move, is whole again on whichever page it lands.
+TEST_F(FlowTest, EveryMenuFrameIsWholeWhateverThePagesHeld) {
+    const std::string paint = "head -c 16588800 /dev/zero | tr '\\0' '\\377' |"
+                              " dd of=/dev/fb0 bs=7680 seek=1080 conv=notrunc 2>/dev/null";
+    // Two of them, so that a move redraws the menu. Each paints rows 1080 to 3239 white now
+    // and, from a process of its own, once more a second later.
     for (const char* n : {"painter_a", "painter_b"})
         vxboard::make_app(apps_, n,
-                          "#!/bin/sh\nhead -c 16588800 /dev/zero | tr '\\0' '\\377' |"
-                          " dd of=/dev/fb0 bs=7680 seek=1080 conv=notrunc 2>/dev/null\n");
+                          "#!/bin/sh\n" + paint + "\n( setsid sh -c \"sleep 1; " + paint +
+                              "\" </dev/null >/dev/null 2>&1 & )\n");
     vxboard::Board& b = open_menu();
-    // Both launcher pages carry a menu before the app runs.
-    b.tap(DOWN, TAP);
-    ASSERT_TRUE(wait_until([&] { return highlighted_slot() == 1; }, Millis(600)));
     b.tap(MIDDLE, TAP);
     const size_t launched = line_at("launched painter_");
     line_at(" exited\n", launched, Millis(5000));
     ASSERT_TRUE(wait_until([&] { return menu_shown(); }, Millis(1000)));
     EXPECT_TRUE(black_around_menu()) << "the menu that came back";
-    for (int move = 1; move <= 3; ++move) {
+    ASSERT_TRUE(wait_until([&] { return screen_px(0, 0) == 0xFFFFFFFFu; }, Millis(3000)))
+        << "the pages are painted over once more under the menu";
+    for (int move = 1; move <= 2; ++move) {
         const int was = highlighted_slot();
         b.tap(DOWN, TAP);
         ASSERT_TRUE(wait_until([&] { return highlighted_slot() == 1 - was; }, Millis(600)));
