@@ -204,19 +204,21 @@ TEST_F(FlowTest, EveryMenuFrameIsWholeWhateverThePagesHeld) {
     for (const char* n : {"painter_a", "painter_b"})
         vxboard::make_app(apps_, n,
                           "#!/bin/sh\n" + paint + "\n( setsid sh -c \"sleep 1; " + paint +
-                              "\" </dev/null >/dev/null 2>&1 & )\n");
+                              "; touch /tmp/painted\" </dev/null >/dev/null 2>&1 & )\n");
     vxboard::Board& b = open_menu();
     b.tap(MIDDLE, TAP);
     const size_t launched = line_at("launched painter_");
     line_at(" exited\n", launched, Millis(5000));
     ASSERT_TRUE(wait_until([&] { return menu_shown(); }, Millis(1000)));
     EXPECT_TRUE(black_around_menu()) << "the menu that came back";
-    ASSERT_TRUE(wait_until([&] { return screen_px(0, 0) == 0xFFFFFFFFu; }, Millis(3000)))
+    int slot = highlighted_slot();
+    ASSERT_TRUE(
+        wait_until([&] { return fs::exists(b.sandbox_path("/tmp/painted")); }, Millis(5000)))
         << "the pages are painted over once more under the menu";
     for (int move = 1; move <= 2; ++move) {
-        const int was = highlighted_slot();
+        slot = 1 - slot;
         b.tap(DOWN, TAP);
-        ASSERT_TRUE(wait_until([&] { return highlighted_slot() == 1 - was; }, Millis(600)));
+        ASSERT_TRUE(wait_until([&] { return highlighted_slot() == slot; }, Millis(600)));
         EXPECT_TRUE(black_around_menu()) << "after move " << move;
     }
 }
