@@ -2,12 +2,11 @@
 
 #include "core/clock.h"
 
-uint32_t keys_raw_to_mv(uint32_t raw) {
-    return static_cast<uint32_t>(static_cast<uint64_t>(raw) * ADC_FULL_SCALE_MV /
-                                 ADC_FULL_SCALE_COUNTS);
+uint64_t keys_raw_to_mv(uint32_t raw) {
+    return uint64_t{raw} * ADC_FULL_SCALE_MV / ADC_FULL_SCALE_COUNTS;
 }
 
-int32_t keys_classify_mv(uint32_t mv) {
+int32_t keys_classify_mv(uint64_t mv) {
     if (mv < KEY_MIN_MV || mv > KEY_MAX_MV) return KEY_NONE;
     const auto v = static_cast<int32_t>(mv);
     for (const KeyBand& band : KEY_BANDS) {

@@ -33,12 +33,13 @@ constexpr KeyBand KEY_BANDS[KEY_BAND_COUNT] = {
     {KEY_3, 1200},   {KEY_2, 1000},   {KEY_MIDDLE, 1400}, {KEY_5, 1800},
 };
 
-// Converts a raw conversion result to millivolts, truncating. The product is taken in 64
-// bits: a corrupted sample register must read as no button, not wrap into a band.
-uint32_t keys_raw_to_mv(uint32_t raw);
+// Converts a raw conversion result to millivolts, truncating. A corrupted sample register can
+// hold any count, whose millivolts do not fit 32 bits: they are kept whole, so that such a
+// sample reads as no button rather than wrapping into a band.
+uint64_t keys_raw_to_mv(uint32_t raw);
 
 // The KeyCode whose band holds `mv`, or KEY_NONE.
-int32_t keys_classify_mv(uint32_t mv);
+int32_t keys_classify_mv(uint64_t mv);
 
 // Debounce state: a reading becomes stable on its third consecutive identical sample.
 struct KeyDebounce {

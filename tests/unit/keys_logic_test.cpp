@@ -39,10 +39,27 @@ TEST(KeyBands, EveryBandHasHalfOpenEdges) {
     EXPECT_EQ(keys_classify_mv(1899), KEY_5);
 }
 
-TEST(KeyBands, CorruptHugeSampleReadsAsNoButton) {
-    // 32-bit arithmetic would wrap 0x80000000 * 1800 into a small voltage.
-    for (uint32_t raw : {0x80000000u, 0xFFFFFFFFu, 2386093u, 4772185u})
-        EXPECT_EQ(keys_classify_mv(keys_raw_to_mv(raw)), KEY_NONE) << raw;
+int32_t classify_raw(uint32_t raw) {
+    return keys_classify_mv(keys_raw_to_mv(raw));
+}
+
+// A corrupted conversion can hold any 32-bit count. No count above the last button's band
+// may read as a button, also where the millivolts pass a multiple of 2^32 and a narrower
+// product would wrap back into the bands.
+TEST(KeyBands, NoCountAboveTheBandsReadsAsAButton) {
+    constexpr uint64_t MV_WRAP = uint64_t{1} << 32;
+    const uint32_t first_wrapping = static_cast<uint32_t>((MV_WRAP * 1020 + 1799) / 1800);
+    for (uint32_t raw = first_wrapping - 16; raw != first_wrapping + 1200; ++raw)
+        ASSERT_EQ(classify_raw(raw), KEY_NONE) << std::hex << raw;
+    uint32_t x = 0x9E3779B9u; // a fixed walk over the whole range
+    for (int i = 0; i < 1000000; ++i) {
+        x = x * 1664525u + 1013904223u;
+        if (x >= 1077) {
+            ASSERT_EQ(classify_raw(x), KEY_NONE) << std::hex << x;
+        }
+    }
+    for (uint32_t raw : {1077u, 0x80000000u, 0xFFFFFFFFu})
+        EXPECT_EQ(classify_raw(raw), KEY_NONE) << raw;
 }
 
 int32_t g_fake_now = 0;
