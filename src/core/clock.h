@@ -14,6 +14,12 @@ constexpr int32_t ms_elapsed(int32_t now, int32_t since) {
     return static_cast<int32_t>(static_cast<uint32_t>(now) - static_cast<uint32_t>(since));
 }
 
+// The reading `span_ms` after `t`. Deadlines near the wrap land on the other side of it, as
+// the clock itself does; the sum is taken unsigned, where wrapping is defined.
+constexpr int32_t ms_after(int32_t t, int32_t span_ms) {
+    return static_cast<int32_t>(static_cast<uint32_t>(t) + static_cast<uint32_t>(span_ms));
+}
+
 // Sleeps for `us` microseconds of the monotonic clock; a signal handler that returns does
 // not shorten the sleep.
 void sleep_us(uint32_t us);

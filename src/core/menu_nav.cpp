@@ -48,7 +48,7 @@ void start_selected() {
         return;
     }
     if (on_overlay) return;
-    int32_t deadline = now_ms() + NOTICE_MS;
+    int32_t deadline = ms_after(now_ms(), NOTICE_MS);
     if (deadline == 0) deadline = 1; // 0 means no notice
     g_launcher.notice_deadline = deadline;
     menu_frame();

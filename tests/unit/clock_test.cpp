@@ -23,6 +23,17 @@ TEST(Clock, ElapsedAcrossTheWrap) {
         EXPECT_EQ(ms_elapsed(c.now, c.since), c.want) << c.since;
 }
 
+// Evaluated by the compiler too, which refuses an overflowing signed sum outright.
+static_assert(ms_after(INT32_MAX - 100, 1500) == INT32_MIN + 1399);
+
+TEST(Clock, DeadlinesAcrossTheWrap) {
+    for (int32_t now : {INT32_MAX - 1500, INT32_MAX - 1, INT32_MAX, INT32_MIN, -1500, 7}) {
+        const int32_t deadline = ms_after(now, 1500);
+        EXPECT_EQ(ms_elapsed(deadline, now), 1500) << now;
+        EXPECT_LT(ms_elapsed(ms_after(now, 1499), deadline), 0) << now;
+    }
+}
+
 TEST(Clock, SleepLastsAtLeastItsSpan) {
     const int32_t t0 = now_ms();
     sleep_us(20000);
