@@ -140,9 +140,18 @@ int buzzer_open() {
 void buzzer_tone(uint32_t hz) {
     if (hz == 0 || g_buzzer.available == 0) return;
     const uint32_t period = buzzer_period_ns(hz);
-    // Period first: the PWM refuses a duty cycle longer than the period it has.
-    write_number(PERIOD_PATH, period);
-    write_number(DUTY_PATH, period >> 1);
+    // The PWM core refuses any state whose duty cycle is longer than its period, so the
+    // value that keeps the pair valid goes first: the period when it grows or shrinks a
+    // little, the duty cycle when the new period is shorter than the duty now sounding (a
+    // rising tone that leapt after a stalled pass).
+    const uint32_t duty_now = buzzer_period_ns(static_cast<uint32_t>(g_buzzer.frequency)) >> 1;
+    if (period < duty_now) {
+        write_number(DUTY_PATH, period >> 1);
+        write_number(PERIOD_PATH, period);
+    } else {
+        write_number(PERIOD_PATH, period);
+        write_number(DUTY_PATH, period >> 1);
+    }
     if (g_buzzer.frequency == 0) write_file(ENABLE_PATH, "1");
     g_buzzer.frequency = static_cast<int32_t>(hz);
 }
