@@ -30,6 +30,15 @@ void start_hold() {
     hold_tone_start(&g_hold_tone, g_launcher.ui_state != UI_IDLE ? 1 : 0);
 }
 
+// The closing hold ends and the menu stays: at PLAY's release, or at the press of another
+// button, which the ADC can only read once PLAY is no longer held.
+void end_closing_hold(int32_t held_ms) {
+    buzzer_stop();
+    log_line("hold aborted (menu release, %d ms)\n", held_ms);
+    end_hold();
+    g_launcher.keys_blocked = 0;
+}
+
 void resume_keys() {
     resume_goggle_service();
     log_line("keys resumed\n");
@@ -143,19 +152,26 @@ void hold_on_press(int32_t key) {
         }
         return;
     }
-    if (g_launcher.hold_active && g_launcher.ui_state == UI_IDLE) abort_hold("key", 0);
+    if (!g_launcher.hold_active) return;
+    if (g_launcher.ui_state == UI_IDLE)
+        abort_hold("key", 0);
+    else
+        end_closing_hold(ms_elapsed(now_ms(), g_launcher.hold_start_ms));
 }
 
 void hold_on_release(int32_t key, int32_t duration_ms) {
     if (key != KEY_PLAY || !g_launcher.hold_active) return;
     if (g_launcher.ui_state != UI_IDLE) {
-        buzzer_stop();
-        log_line("hold aborted (menu release, %d ms)\n", duration_ms);
-        end_hold();
-        g_launcher.keys_blocked = 0;
+        end_closing_hold(duration_ms);
         return;
     }
     abort_hold("release", duration_ms);
+}
+
+void hold_cancel() {
+    if (!g_launcher.hold_active) return;
+    buzzer_stop();
+    end_hold();
 }
 
 void hold_advance() {

@@ -11,6 +11,9 @@ constexpr int32_t HOLD_CLOSE_MS = 3000;
 
 void hold_on_press(int32_t key);
 void hold_on_release(int32_t key, int32_t duration_ms);
+// Ends a hold in progress without a word and stops its tone: an app that starts takes the
+// buttons, and no gesture begun before it may act after it.
+void hold_cancel();
 // Every loop pass while a hold is in progress, after that pass's event.
 void hold_advance();
 // Start-up with "--menu" in NORMAL mode and no app alive.

@@ -5,6 +5,7 @@
 #include "apps/running.h"
 #include "apps/service.h"
 #include "core/clock.h"
+#include "core/hold.h"
 #include "core/launcher.h"
 #include "core/log.h"
 #include "display/fb.h"
@@ -36,6 +37,7 @@ void start_selected() {
     if (e.allowed) {
         if (launch_selected_app() > 0) {
             g_launcher.ui_state = UI_APP;
+            hold_cancel();
             return;
         }
         // The overlay was closed for the launch: put the menu back where it was, or hand

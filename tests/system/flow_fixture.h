@@ -98,9 +98,10 @@ class FlowTest : public BoardTest {
         const auto all = board_->lines();
         return i < all.size() ? all[i] : std::string();
     }
-    bool logged(const std::string& needle) const {
-        for (const std::string& l : board_->lines())
-            if (l.find(needle) != std::string::npos) return true;
+    bool logged(const std::string& needle, size_t from = 0) const {
+        const std::vector<std::string> all = board_->lines();
+        for (size_t i = from; i < all.size(); ++i)
+            if (all[i].find(needle) != std::string::npos) return true;
         return false;
     }
 };

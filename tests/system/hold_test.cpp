@@ -1,5 +1,6 @@
 #include <csignal>
 
+#include "board/pwm_history.h"
 #include "png/png_io.h"
 #include "video/standin.h"
 
@@ -149,15 +150,71 @@ TEST_F(FlowTest, ReleasingAClosingHoldKeepsTheMenu) {
     EXPECT_LT(ms, 2150);
     EXPECT_TRUE(menu_shown());
     EXPECT_EQ(b.service_state(), 'T');
-    // Other buttons during a closing hold do not end it.
-    b.press(PLAY);
-    std::this_thread::sleep_for(Millis(400));
-    b.press(UP);
-    std::this_thread::sleep_for(Millis(200));
-    b.press(PLAY);
-    line_at("menu closed (hold play 3 s)\n", aborted, Millis(5000));
-    b.release();
 }
+
+bool buzzer_silent(vxboard::Board& b) {
+    const vxboard::PwmChip& p = b.state().pwm;
+    return vxboard::pwm_sounding_hz(p.period_ns, p.duty_ns, p.enabled != 0) == 0;
+}
+
+struct SlideCase {
+    const char* name;
+    Key to;        // the button the thumb slides onto from PLAY, and lifts from
+    int exit_mode; // for MIDDLE: the video mode when the app ends
+    friend void PrintTo(const SlideCase& c, std::ostream* os) { *os << c.name; }
+};
+
+class SlideOffPlay : public FlowTest, public ::testing::WithParamInterface<SlideCase> {};
+
+// The ADC reads one button at a time: a press of another button during a closing hold means
+// PLAY is no longer held, and the hold ends there as at PLAY's release. Nothing of it may
+// outlive the slide: not the tone, not the 3 s closing, not after an app it started.
+TEST_P(SlideOffPlay, EndsTheClosingHoldThere) {
+    const SlideCase& c = GetParam();
+    for (const char* name : {"one", "two"})
+        probe(name, "args=--sleep-ms 800\nmodes=normal,hdmi\n");
+    vxboard::Board& b = open_menu();
+    const size_t from = b.lines().size();
+    b.press(PLAY);
+    std::this_thread::sleep_for(Millis(600));
+    b.press(c.to);
+    const size_t aborted = line_at("hold aborted (menu release, ", from);
+    const long ms = number_after(line(aborted), "menu release, ");
+    EXPECT_GT(ms, 450);
+    EXPECT_LT(ms, 900);
+    EXPECT_TRUE(wait_until([&] { return buzzer_silent(b); }, Millis(300)));
+    std::this_thread::sleep_for(TAP);
+    b.release();
+    if (c.to == MIDDLE) {
+        const size_t launched = line_at("launched ", aborted);
+        EXPECT_TRUE(buzzer_silent(b)) << "no tone while the app runs";
+        b.set_video_mode(c.exit_mode);
+        line_at(" exited\n", launched, Millis(4000));
+    } else {
+        EXPECT_TRUE(wait_until([&] { return highlighted_slot() == 1; }, Millis(600)));
+    }
+    // Well past the 3 s the hold would have lasted.
+    std::this_thread::sleep_for(Millis(3000));
+    EXPECT_FALSE(logged("menu closed")) << dump();
+    EXPECT_FALSE(logged("menu open (hold play, 2 apps)\n", from)) << dump();
+    EXPECT_TRUE(buzzer_silent(b));
+    if (c.exit_mode == 2) {
+        EXPECT_TRUE(logged("menu skip po child (mode=2)\n"));
+        EXPECT_EQ(b.screen_row(), 0u);
+    } else {
+        EXPECT_TRUE(menu_shown());
+        EXPECT_EQ(b.service_state(), 'T');
+    }
+}
+
+const SlideCase SLIDES[] = {
+    {"to_up", UP, 1},
+    {"to_middle_app_ends_in_normal", MIDDLE, 1},
+    {"to_middle_app_ends_in_hdmi", MIDDLE, 2},
+};
+
+INSTANTIATE_TEST_SUITE_P(Holds, SlideOffPlay, ::testing::ValuesIn(SLIDES),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(FlowTest, MenuArgumentOpensAtStartUpInNormalModeOnly) {
     app("one");
