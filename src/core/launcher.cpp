@@ -29,7 +29,9 @@ constexpr const char* BANNER = "VornaX-Launcher v1.4.1 started (adc=%d yoff=%d f
 void on_terminate(int) {
     buzzer_off();
     if (g_osd.fd >= 0) close(g_osd.fd);
-    if (g_launcher.ui_state == UI_MENU && fb_is_open() && fb_is_panned()) fb_restore_from_signal();
+    // Whatever launcher page is on screen, the menu or the progress panel of a hold, goes with
+    // the launcher; an app's own picture stays.
+    if (g_launcher.ui_state != UI_APP && fb_is_open() && fb_is_panned()) fb_restore_from_signal();
     resume_goggle_service();
     _exit(0);
 }

@@ -284,7 +284,7 @@ const TermCase TERMS[] = {
          t.line_at("hold: keys blocked at ");
          std::this_thread::sleep_for(Millis(100));
      },
-     true}, // the progress panel's page stays; the goggles' service runs again
+     false}, // the progress panel goes with the launcher: no frozen picture
     {"menu", SIGTERM, reach_menu, false},
     {"menu_sigint", SIGINT, reach_menu, false},
     {"app", SIGTERM,
