@@ -243,6 +243,7 @@ void Board::start() {
     if (config_.with_service) a.push_back("--service");
     if (target_ == Target::Host) a.insert(a.end(), {"--preload", preload});
     if (uid_ != 0) a.insert(a.end(), {"--uid", std::to_string(uid_)});
+    if (config_.subreaper) a.push_back("--subreaper");
     a.push_back("--");
     a.insert(a.end(), art.emulator.begin(), art.emulator.end());
     a.push_back(launcher);
@@ -434,7 +435,9 @@ std::vector<SandboxProcess> Board::processes() const {
         const pid_t pid = std::atoi(de->d_name);
         if (pid <= 0 || ns_link(pid) != ns) continue;
         const std::string status = read_small("/proc/" + std::to_string(pid) + "/status");
-        SandboxProcess p{pid, innermost_pid(status), {}, '?'};
+        SandboxProcess p{pid, -1, innermost_pid(status), {}, '?'};
+        const auto pp = status.find("PPid:\t");
+        if (pp != std::string::npos) p.host_ppid = std::atoi(status.c_str() + pp + 6);
         const auto name = status.find("Name:\t");
         if (name != std::string::npos)
             p.comm = status.substr(name + 6, status.find('\n', name) - name - 6);

@@ -54,10 +54,14 @@ struct BoardConfig {
     // root, so that permission bits and a process limit bind them (root passes both). The
     // board gives that user its device files and /tmp; the app directory stays as it is.
     bool unprivileged = false;
+    // true: a process that made itself a child subreaper stands between the sandbox's init
+    // and the launcher, as a service manager does; orphans of the launcher go to it.
+    bool subreaper = false;
 };
 
 struct SandboxProcess {
     pid_t host_pid;
+    pid_t host_ppid;
     pid_t ns_pid;
     std::string comm;
     char state; // R, S, T, Z, ... as /proc reports it

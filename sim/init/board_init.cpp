@@ -3,10 +3,12 @@
 // ends (apps outlive the launcher and are re-parented here, as on the goggles), records the
 // launcher's exit in the board state, and stays until the board takes the sandbox down.
 //
-//   board-init [--service] [--preload LIB] [--uid N] -- LAUNCHER [ARGS...]
+//   board-init [--service] [--preload LIB] [--uid N] [--subreaper] -- LAUNCHER [ARGS...]
 //
 // With --uid the service and the launcher run as that user (and group) instead of root:
 // then permission bits bind them, and so does a process limit, which root is exempt from.
+// With --subreaper the launcher runs under a process that made itself a child subreaper,
+// as under a service manager: the launcher's orphans then go to it rather than to pid 1.
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -75,24 +77,47 @@ pid_t start_service(uid_t uid) {
     _exit(126);
 }
 
+// The subreaper between init and the launcher: it starts the launcher, records its end as
+// init would, and collects whatever the launcher leaves behind, until the board goes.
+[[noreturn]] void run_under_subreaper(vxboard::BoardState* state, char** argv,
+                                      const char* preload, uid_t uid) {
+    prctl(PR_SET_CHILD_SUBREAPER, 1);
+    const pid_t launcher = fork();
+    if (launcher == 0) exec_launcher(argv, preload, uid);
+    state->launcher.ns_pid.store(launcher);
+    for (;;) {
+        int status = 0;
+        const pid_t pid = waitpid(-1, &status, 0);
+        if (pid < 0 && errno == ECHILD) pause();
+        if (pid == launcher) {
+            state->launcher.wait_status.store(status);
+            state->launcher.exited.store(1);
+        }
+    }
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
     bool service = false;
     const char* preload = nullptr;
     uid_t uid = 0;
+    bool subreaper = false;
     int i = 1;
     for (; i < argc && strcmp(argv[i], "--") != 0; ++i) {
         if (strcmp(argv[i], "--service") == 0)
             service = true;
         else if (strcmp(argv[i], "--preload") == 0 && i + 1 < argc)
             preload = argv[++i];
+        else if (strcmp(argv[i], "--subreaper") == 0)
+            subreaper = true;
         else if (strcmp(argv[i], "--uid") == 0 && i + 1 < argc)
             uid = static_cast<uid_t>(strtoul(argv[++i], nullptr, 10));
     }
     if (i + 1 >= argc) {
         fprintf(stderr,
-                "usage: board-init [--service] [--preload LIB] [--uid N] -- LAUNCHER [ARGS...]\n");
+                "usage: board-init [--service] [--preload LIB] [--uid N] [--subreaper] -- "
+                "LAUNCHER [ARGS...]\n");
         return 2;
     }
     char** launcher_argv = argv + i + 1;
@@ -108,8 +133,11 @@ int main(int argc, char** argv) {
 
     if (service) start_service(uid);
     const pid_t launcher = fork();
-    if (launcher == 0) exec_launcher(launcher_argv, preload, uid);
-    state->launcher.ns_pid.store(launcher);
+    if (launcher == 0) {
+        if (subreaper) run_under_subreaper(state, launcher_argv, preload, uid);
+        exec_launcher(launcher_argv, preload, uid);
+    }
+    if (!subreaper) state->launcher.ns_pid.store(launcher);
 
     while (!g_stop) {
         int status = 0;
@@ -122,7 +150,7 @@ int main(int argc, char** argv) {
             }
             break;
         }
-        if (pid == launcher) {
+        if (pid == launcher && !subreaper) {
             state->launcher.wait_status.store(status);
             state->launcher.exited.store(1);
         }

@@ -55,7 +55,11 @@ int32_t find_service(const char* proc_dir) {
     return found;
 }
 
-[[noreturn]] void watchdog(int32_t service_pid) {
+[[noreturn]] void watchdog(pid_t launcher, int32_t service_pid) {
+    // Until now a copy of the launcher: a SIGTERM sent to it (it has the launcher's name)
+    // must end it, not run the launcher's termination handler here.
+    signal(SIGTERM, SIG_DFL);
+    signal(SIGINT, SIG_DFL);
     // Its own session: a hang-up or a signal to the launcher's group does not end it.
     setsid();
     int null_fd;
@@ -68,12 +72,22 @@ int32_t find_service(const char* proc_dir) {
         while (dup2(null_fd, 2) < 0 && errno == EINTR) {
         }
     }
-    // Orphaned, the watchdog is handed to init: the launcher is gone without resuming.
+    // The launcher has gone without resuming once the watchdog has another parent: init,
+    // or a subreaper when the launcher runs under a service manager or in a PID namespace.
     do {
         sleep_us(WATCHDOG_PERIOD_US);
-    } while (getppid() != 1);
+    } while (getppid() == launcher);
     if (service_pid > 0) kill(service_pid, SIGCONT);
     _exit(0);
+}
+
+// A watchdog killed from outside covers nothing: it is collected, so that the pause starts
+// another.
+bool watchdog_alive() {
+    if (g_service.watchdog_pid <= 0) return false;
+    if (waitpid(g_service.watchdog_pid, nullptr, WNOHANG) == 0) return true;
+    g_service.watchdog_pid = -1;
+    return false;
 }
 
 } // namespace
@@ -87,10 +101,11 @@ void pause_goggle_service_in(const char* proc_dir) {
     }
     if (g_service.service_pid < 0) return;
     kill(g_service.service_pid, SIGSTOP);
-    if (g_service.watchdog_pid > 0) return;
+    if (watchdog_alive()) return;
+    const pid_t launcher = getpid();
     const pid_t pid = fork();
     if (pid < 0) return;
-    if (pid == 0) watchdog(g_service.service_pid);
+    if (pid == 0) watchdog(launcher, g_service.service_pid);
     g_service.watchdog_pid = pid;
 }
 

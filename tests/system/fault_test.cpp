@@ -475,6 +475,60 @@ TEST_F(FaultTest, RefusedWatchdogForkStillPausesAndResumesTheService) {
     EXPECT_EQ(launcher_processes(), 2u) << "the watchdog of this pause";
 }
 
+// The watchdog is the launcher's only child while the menu is open.
+pid_t watchdog_of(vxboard::Board& b) {
+    const pid_t launcher = b.launcher_host_pid();
+    for (const auto& p : b.processes())
+        if (p.host_ppid == launcher && p.state != 'Z') return p.host_pid;
+    return -1;
+}
+
+// The watchdog is a process of its own, which others may signal: a SIGTERM meant for the
+// launcher's name must not make it act as the launcher (and give the service its buttons
+// back behind the open menu), and one that is killed is replaced at the next pause.
+TEST_F(FaultTest, SignalledWatchdogNeitherActsNorIsTrustedAfterItsEnd) {
+    app("one");
+    vxboard::Board& b = open_menu();
+    const pid_t first = watchdog_of(b);
+    ASSERT_GT(first, 0);
+    kill(first, SIGTERM);
+    ASSERT_TRUE(wait_until([&] { return watchdog_of(b) != first; }, Millis(1000)));
+    std::this_thread::sleep_for(Millis(300));
+    EXPECT_EQ(b.service_state(), 'T') << "the menu still holds the buttons";
+    const size_t from = b.lines().size();
+    b.tap(PLAY, CLOSE_HOLD);
+    line_at("menu closed (hold play 3 s)\n", from);
+    EXPECT_TRUE(service_runs());
+
+    b.tap(PLAY, OPEN_HOLD);
+    line_at("menu open (hold play, 1 apps)\n", from);
+    const pid_t second = watchdog_of(b);
+    ASSERT_GT(second, 0);
+    kill(second, SIGKILL);
+    ASSERT_TRUE(wait_until([&] { return watchdog_of(b) != second; }, Millis(1000)));
+    const size_t again = b.lines().size();
+    b.tap(PLAY, CLOSE_HOLD);
+    line_at("menu closed (hold play 3 s)\n", again);
+    b.tap(PLAY, OPEN_HOLD);
+    line_at("menu open (hold play, 1 apps)\n", again);
+    EXPECT_GT(watchdog_of(b), 0) << "a new watchdog covers the new pause";
+}
+
+// Under a service manager the launcher's orphans go to a subreaper, not to pid 1: the
+// watchdog still sees the launcher go and continues the service.
+TEST_F(FaultTest, WatchdogContinuesTheServiceWhenTheLauncherDiesUnderASubreaper) {
+    app("one");
+    vxboard::BoardConfig cfg;
+    cfg.subreaper = true;
+    vxboard::Board& b = open_menu(cfg);
+    ASSERT_EQ(b.service_state(), 'T');
+    ASSERT_GT(watchdog_of(b), 0);
+    b.signal_launcher(SIGKILL);
+    ASSERT_TRUE(b.wait_exit(Millis(2000)));
+    EXPECT_TRUE(wait_until([&] { return service_runs(); }, Millis(1800)))
+        << "the service stays stopped for good";
+}
+
 // ---- Apps that do not end the way the launcher would like --------------------------------
 
 // Forks a grandchild into a session of its own and ends at once: the launcher sees its
