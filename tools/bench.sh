@@ -6,6 +6,7 @@
 #   tools/bench.sh [IDLE_SECONDS]   the idle CPU span on the board (default 30)
 set -eu
 cd "$(dirname "$0")/.."
+tools/setup.sh tests
 idle=${1:-30}
 cmake --preset bench >/dev/null
 cmake --build --preset bench --target frame_bench launch_bench board_figures >/dev/null

@@ -4,6 +4,7 @@
 # build/release/vornax-launcher-VERSION-armhf.tar.gz with SHA256SUMS inside and beside it.
 set -eu
 cd "$(dirname "$0")/.."
+tools/setup.sh arm
 version=$(sed -n 's/.*VornaX-Launcher v\([0-9.]*\) started.*/\1/p' src/core/launcher.cpp)
 name="vornax-launcher-$version-armhf"
 cmake --preset armhf >/dev/null

@@ -4,6 +4,7 @@
 # board, where a report on its standard error fails the test that was running.
 set -eu
 cd "$(dirname "$0")/.."
+tools/setup.sh tests
 cmake --preset host-asan >/dev/null
 cmake --build --preset host-asan -j 2
 ctest --preset host-asan "$@"

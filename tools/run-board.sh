@@ -12,6 +12,12 @@ case "${1:-}" in
     shift
     ;;
 esac
+parts=board
+[ "$front" = web ] && parts=web
+case " $* " in
+*" --target armhf"*) parts="$parts arm" ;;
+esac
+tools/setup.sh $parts
 cmake --preset host >/dev/null
 if [ "$front" = web ]; then
     out=$(mktemp)

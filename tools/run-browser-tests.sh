@@ -4,6 +4,7 @@
 # BUILD_DIR=DIR uses another CMake build directory that is already configured.
 set -eu
 cd "$(dirname "$0")/.."
+tools/setup.sh browser
 build=${BUILD_DIR:-}
 if [ -z "$build" ]; then
     cmake --preset host >/dev/null
@@ -21,5 +22,4 @@ command -v "${CHROMIUM:-/usr/bin/chromium}" >/dev/null || {
     exit 1
 }
 cd tests/browser
-npm ci --no-audit --no-fund --loglevel=error
 VX_WEB="$PWD/../../$build/sim/vx-web" exec node --test goggles.test.mjs

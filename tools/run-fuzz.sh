@@ -4,6 +4,7 @@
 # report fails the run and leaves the input in build/fuzz/artifacts.
 set -eu
 cd "$(dirname "$0")/.."
+tools/setup.sh fuzz
 seconds="${1:-30}"
 cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVX_FUZZ=ON \
     -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ >/dev/null

@@ -6,6 +6,7 @@
 # VX_SOAK_BUILD names another build directory (default build/host).
 set -eu
 cd "$(dirname "$0")/.."
+tools/setup.sh tests
 build=${VX_SOAK_BUILD:-build/host}
 if [ "$build" = build/host ]; then
     cmake --preset host >/dev/null

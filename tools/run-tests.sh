@@ -3,6 +3,7 @@
 # the launcher on the virtual board.
 set -eu
 cd "$(dirname "$0")/.."
+tools/setup.sh tests
 cmake --preset host >/dev/null
 cmake --build --preset host
 ctest --preset host "$@"
