@@ -2,6 +2,7 @@
 // (src/display/generated/glyph_data.cpp) and the menu logo (src/display/generated/logo_data.cpp).
 //
 //   glyphgen FONT.ttf GLYPH_DATA.cpp LOGO_DATA.cpp
+//   glyphgen FONT.ttf --sheet DIR       pictures of the glyph sets to judge them by (sheet.h)
 //
 // The glyphs come from a bold fixed-pitch TrueType face rendered by FreeType with its
 // classic (v35) bytecode interpreter: the face's own hints snap stems and horizontal edges
@@ -18,6 +19,7 @@
 #include FT_OUTLINE_H
 
 #include "display/canvas.h"
+#include "sheet.h"
 
 #include <algorithm>
 #include <cmath>
@@ -36,6 +38,7 @@ constexpr int CELL_BYTES = 1092;
 // cell; the baseline row is the first row below the capitals.
 struct SetLayout {
     const char* name;
+    const char* stem; // of the sheet files
     int w, h;
     double ppem_x, ppem_y; // FreeType character size in pixels, horizontal and vertical
     int cap_top;           // first row of the capitals
@@ -48,9 +51,9 @@ struct SetLayout {
 // width. The face's descenders end a row short of desc_row at the two larger sizes, and
 // the accent and the dots of i and j stick out above row 0; fit_outline() corrects both.
 const SetLayout SETS[] = {
-    {"FONT_SMALL", 7, 12, 11.0, 11.0, 1, 9, 10},
-    {"FONT_MEDIUM", 13, 22, 21.0, 21.0, 1, 16, 20},
-    {"FONT_LARGE", 19, 31, 31.0, 30.0, 1, 23, 29},
+    {"FONT_SMALL", "small", 7, 12, 11.0, 11.0, 1, 9, 10},
+    {"FONT_MEDIUM", "medium", 13, 22, 21.0, 21.0, 1, 16, 20},
+    {"FONT_LARGE", "large", 19, 31, 31.0, 30.0, 1, 23, 29},
 };
 
 struct Glyph {
@@ -617,8 +620,10 @@ std::string logo_source(const std::vector<uint8_t>& alpha, int opaque) {
 } // namespace
 
 int main(int argc, char** argv) {
+    const bool sheet = argc == 4 && std::string(argv[2]) == "--sheet";
     if (argc != 4) {
-        std::fprintf(stderr, "usage: glyphgen FONT.ttf GLYPH_DATA.cpp LOGO_DATA.cpp\n");
+        std::fprintf(stderr, "usage: glyphgen FONT.ttf GLYPH_DATA.cpp LOGO_DATA.cpp\n"
+                             "       glyphgen FONT.ttf --sheet DIR\n");
         return 2;
     }
     FT_Library lib;
@@ -643,6 +648,20 @@ int main(int argc, char** argv) {
     }
     FT_Done_Face(face);
     FT_Done_FreeType(lib);
+    if (sheet) {
+        // Drawn whether or not the checks passed: a picture of a failing set shows why.
+        std::vector<SheetSet> views;
+        for (const RenderedSet& set : sets) {
+            const SetLayout& sp = *set.layout;
+            SheetSet v{sp.stem, static_cast<int>(views.size()), sp.w, sp.h, sp.baseline, {}};
+            for (const Glyph& g : set.glyphs)
+                v.glyphs.push_back(g.px.data());
+            views.push_back(v);
+        }
+        if (!write_sheets(argv[3], views)) return 1;
+        if (!ok) std::fprintf(stderr, "glyphgen: glyph sets do not meet the row layout\n");
+        return ok ? 0 : 1;
+    }
     if (!ok) {
         std::fprintf(stderr, "glyphgen: glyph sets do not meet the row layout; nothing written\n");
         return 1;
