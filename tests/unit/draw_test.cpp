@@ -86,20 +86,21 @@ TEST(DrawText, EveryByteAdvancesOneCellButOnlyPrintablesInk) {
 
 TEST(DrawText, ClippingCutsAtBothCanvasEdgesPixelByPixel) {
     const Font& f = FONT_SMALL;
+    // Letters leave the cell's last column blank; the bars of '#' reach across the whole cell.
     for (int k = 0; k < f.w; ++k) {
         int ink = 0;
         for (int r = 0; r < f.h; ++r)
-            ink += coverage(f, 'W', k, r) != 0;
-        ASSERT_GT(ink, 0) << "the test needs ink in every column of 'W'; column " << k;
+            ink += coverage(f, '#', k, r) != 0;
+        ASSERT_GT(ink, 0) << "the test needs ink in every column of '#'; column " << k;
     }
     const int right = static_cast<int>(CANVAS_W) - 4; // glyph columns 0..3 stay inside
     TestCanvas t;
-    draw_text(t.c, f, right, 20, RGB_WHITE, "W", true);
-    draw_text(t.c, f, -3, 40, RGB_WHITE, "W", true); // columns 3..6 inside
-    draw_text(t.c, f, right - 2 * f.w, 60, RGB_WHITE, "WWW", true);
+    draw_text(t.c, f, right, 20, RGB_WHITE, "#", true);
+    draw_text(t.c, f, -3, 40, RGB_WHITE, "#", true); // columns 3..6 inside
+    draw_text(t.c, f, right - 2 * f.w, 60, RGB_WHITE, "###", true);
     for (int r = 0; r < f.h; ++r) {
         for (int k = 0; k < f.w; ++k) {
-            const uint32_t a = coverage(f, 'W', k, r);
+            const uint32_t a = coverage(f, '#', k, r);
             const uint32_t ink = a != 0 ? (a << 24) + RGB_WHITE : BG;
             EXPECT_EQ(t.at(right + k, 20 + r), k <= 3 ? ink : BG) << "right edge, column " << k;
             EXPECT_EQ(t.at(-3 + k, 40 + r), k >= 3 ? ink : BG) << "left edge, column " << k;
@@ -111,8 +112,8 @@ TEST(DrawText, ClippingCutsAtBothCanvasEdgesPixelByPixel) {
 
     // Unclipped, the same text runs on into the rest of the line.
     TestCanvas u;
-    draw_text(u.c, f, right, 20, RGB_WHITE, "W", false);
-    expect_glyph(u, f, 'W', right, 20, RGB_WHITE);
+    draw_text(u.c, f, right, 20, RGB_WHITE, "#", false);
+    expect_glyph(u, f, '#', right, 20, RGB_WHITE);
 }
 
 TEST(DrawText, InkReplacesTheBackgroundWithoutBlending) {
