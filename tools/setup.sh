@@ -2,7 +2,8 @@
 # Installs what a fresh Debian machine lacks for the named parts of the work, and nothing
 # more. Idempotent: with everything in place it only asks dpkg and touches no network.
 #
-#   tools/setup.sh PART...     build (always implied), board, web, tests, arm, browser, fuzz
+#   tools/setup.sh PART...     build (always implied), board, web, tests, arm, browser, fuzz,
+#                              glyphs
 #
 # As root it updates the package lists once and installs the missing packages with apt-get;
 # as another user it prints the one apt-get line that is needed and fails, so that nothing
@@ -29,8 +30,11 @@ for part in "$@"; do
         npm_dirs="$npm_dirs tests/browser"
         ;;
     fuzz) packages="$packages clang libclang-rt-14-dev" ;;
+    # Regenerating the checked-in glyph tables and drawing their sheets: FreeType, the face
+    # they are rendered from, and libpng for the sheets.
+    glyphs) packages="$packages libfreetype-dev fonts-dejavu-core libpng-dev" ;;
     *)
-        echo "setup: unknown part '$part' (build, board, web, tests, arm, browser, fuzz)" >&2
+        echo "setup: unknown part '$part' (build, board, web, tests, arm, browser, fuzz, glyphs)" >&2
         exit 2
         ;;
     esac

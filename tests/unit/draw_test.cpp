@@ -86,20 +86,21 @@ TEST(DrawText, EveryByteAdvancesOneCellButOnlyPrintablesInk) {
 
 TEST(DrawText, ClippingCutsAtBothCanvasEdgesPixelByPixel) {
     const Font& f = FONT_SMALL;
+    // Letters leave the cell's last column blank; the bars of '#' reach across the whole cell.
     for (int k = 0; k < f.w; ++k) {
         int ink = 0;
         for (int r = 0; r < f.h; ++r)
-            ink += coverage(f, 'W', k, r) != 0;
-        ASSERT_GT(ink, 0) << "the test needs ink in every column of 'W'; column " << k;
+            ink += coverage(f, '#', k, r) != 0;
+        ASSERT_GT(ink, 0) << "the test needs ink in every column of '#'; column " << k;
     }
     const int right = static_cast<int>(CANVAS_W) - 4; // glyph columns 0..3 stay inside
     TestCanvas t;
-    draw_text(t.c, f, right, 20, RGB_WHITE, "W", true);
-    draw_text(t.c, f, -3, 40, RGB_WHITE, "W", true); // columns 3..6 inside
-    draw_text(t.c, f, right - 2 * f.w, 60, RGB_WHITE, "WWW", true);
+    draw_text(t.c, f, right, 20, RGB_WHITE, "#", true);
+    draw_text(t.c, f, -3, 40, RGB_WHITE, "#", true); // columns 3..6 inside
+    draw_text(t.c, f, right - 2 * f.w, 60, RGB_WHITE, "###", true);
     for (int r = 0; r < f.h; ++r) {
         for (int k = 0; k < f.w; ++k) {
-            const uint32_t a = coverage(f, 'W', k, r);
+            const uint32_t a = coverage(f, '#', k, r);
             const uint32_t ink = a != 0 ? (a << 24) + RGB_WHITE : BG;
             EXPECT_EQ(t.at(right + k, 20 + r), k <= 3 ? ink : BG) << "right edge, column " << k;
             EXPECT_EQ(t.at(-3 + k, 40 + r), k >= 3 ? ink : BG) << "left edge, column " << k;
@@ -111,8 +112,8 @@ TEST(DrawText, ClippingCutsAtBothCanvasEdgesPixelByPixel) {
 
     // Unclipped, the same text runs on into the rest of the line.
     TestCanvas u;
-    draw_text(u.c, f, right, 20, RGB_WHITE, "W", false);
-    expect_glyph(u, f, 'W', right, 20, RGB_WHITE);
+    draw_text(u.c, f, right, 20, RGB_WHITE, "#", false);
+    expect_glyph(u, f, '#', right, 20, RGB_WHITE);
 }
 
 TEST(DrawText, InkReplacesTheBackgroundWithoutBlending) {
@@ -397,6 +398,89 @@ TEST(GlyphSets, SymmetricGlyphsAreCentredInTheirCell) {
             const Ink i = ink_of(*l.f, ch);
             const int left = i.left, right = l.f->w - 1 - i.right;
             EXPECT_LE(std::abs(left - right), 1) << ch << " margins " << left << "|" << right;
+        }
+    }
+}
+
+// Ink a reader sees as a stroke: at least half coverage.
+bool stroke(const Font& f, char ch, int k, int r) {
+    return r >= 0 && r < f.h && coverage(f, ch, k, r) >= 128;
+}
+
+// The cell's last column is all that keeps one glyph from the next: where stroke ink in it
+// meets stroke ink in the next glyph's first column, on the same row or a diagonal
+// neighbour, the two letters merge ('r' against 'n' reads as 'm', "vornax" as "vomax"). In
+// the larger sets only glyphs the face draws across the whole cell (W, w, Y) may touch.
+TEST(GlyphSets, LettersAndDigitsSideBySideStandApart) {
+    const std::string chars = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    const struct {
+        const Font* f;
+        const char* name;
+        bool cell_wide_may_touch;
+    } cases[] = {{&FONT_SMALL, "small", false},
+                 {&FONT_MEDIUM, "medium", true},
+                 {&FONT_LARGE, "large", true}};
+    for (const auto& c : cases) {
+        const Font& f = *c.f;
+        auto cell_wide = [&](char ch) {
+            const Ink i = ink_of(f, ch);
+            return i.left == 0 && i.right == f.w - 1;
+        };
+        std::string touching;
+        for (char a : chars) {
+            for (char b : chars) {
+                if (c.cell_wide_may_touch && (cell_wide(a) || cell_wide(b))) continue;
+                for (int r = 0; r < f.h; ++r) {
+                    if (!stroke(f, a, f.w - 1, r)) continue;
+                    if (stroke(f, b, 0, r - 1) || stroke(f, b, 0, r) || stroke(f, b, 0, r + 1)) {
+                        touching += std::string(touching.empty() ? "" : " ") + a + b;
+                        break;
+                    }
+                }
+            }
+        }
+        EXPECT_EQ(touching, "") << c.name << ": these pairs touch";
+    }
+}
+
+// Whether the middle of `ch`, in some row on one side of mid-height of the capitals, holds a
+// stroke with a gap (under a quarter coverage) between it and the outer strokes on both
+// sides: the vertex of 'M' below the middle, the inner strokes of 'W' above it. A stroke
+// joined to both stems is a bar, and 'M' with its vertex fused to its stems reads as 'H'.
+bool middle_stroke_apart(const Font& f, char ch, int baseline, bool below_middle) {
+    const Ink i = ink_of(f, ch);
+    const int c0 = (i.left + i.right) / 2, c1 = (i.left + i.right + 1) / 2;
+    for (int r = 1; r < baseline; ++r) {
+        // Capitals take rows 1..baseline - 1, so mid-height is at baseline / 2.
+        if (below_middle ? 2 * r <= baseline : 2 * r >= baseline) continue;
+        if (!stroke(f, ch, c0, r) && !stroke(f, ch, c1, r)) continue;
+        bool gap_left = false, gap_right = false;
+        for (int k = i.left + 1; k < c0; ++k)
+            gap_left = gap_left || coverage(f, ch, k, r) < 64;
+        for (int k = c1 + 1; k < i.right; ++k)
+            gap_right = gap_right || coverage(f, ch, k, r) < 64;
+        if (gap_left && gap_right) return true;
+    }
+    return false;
+}
+
+TEST(GlyphSets, MiddleStrokesOfMAndWStandApartFromTheirStems) {
+    const struct {
+        char ch;
+        bool below_middle;
+        bool apart;
+    } cases[] = {
+        {'M', true, true},
+        {'W', false, true},
+        // The bar of 'H' is joined to its stems: it must not pass for a vertex either way.
+        {'H', true, false},
+        {'H', false, false},
+    };
+    for (const RowLayout& l : LAYOUTS) {
+        for (const auto& c : cases) {
+            EXPECT_EQ(middle_stroke_apart(*l.f, c.ch, l.baseline, c.below_middle), c.apart)
+                << l.name << " '" << c.ch << "' " << (c.below_middle ? "below" : "above")
+                << " mid-height";
         }
     }
 }

@@ -2,6 +2,7 @@
 // (src/display/generated/glyph_data.cpp) and the menu logo (src/display/generated/logo_data.cpp).
 //
 //   glyphgen FONT.ttf GLYPH_DATA.cpp LOGO_DATA.cpp
+//   glyphgen FONT.ttf --sheet DIR       pictures of the glyph sets to judge them by (sheet.h)
 //
 // The glyphs come from a bold fixed-pitch TrueType face rendered by FreeType with its
 // classic (v35) bytecode interpreter: the face's own hints snap stems and horizontal edges
@@ -18,11 +19,13 @@
 #include FT_OUTLINE_H
 
 #include "display/canvas.h"
+#include "sheet.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -32,15 +35,55 @@ constexpr int FIRST = 32;
 constexpr int COUNT = 95;
 constexpr int CELL_BYTES = 1092;
 
+// Glyphs drawn by hand, side by side: row r of the cell of the i-th character of `chars` is
+// the i-th space-separated word of rows[r]. '.' is no ink, '#' full ink and a digit d partial
+// ink, d tenths of full.
+struct DrawnGlyphs {
+    const char* chars;
+    const char* rows[12];
+};
+
+// At 7 pixels wide the bold face's stems take two columns each, and the hinter has nowhere
+// to put a third stem or a diagonal: 'M' comes out as two stems joined by a grey block that
+// reads as the bar of 'H', 'm' as a thick stem beside an 'n', and 'W' and 'w' fill the cell
+// in grey and run into their neighbours. These are drawn instead, on the same rows and in
+// the first six columns, with one-pixel stems where counters are needed: a gap of one clean
+// pixel reads better than a grey one. The hinter also flattens the flag of '1' into a bar,
+// leaving it two pixels short of 'I', and the dot of '0' into one grey pixel, leaving it one
+// short of 'O' (the menu shows version numbers and an IP address in this set): '1' gets its
+// flag back as a diagonal, '0' a diagonal stroke across its counter. The diagonal of '%',
+// which the renderer leaves at a quarter to half coverage, becomes a line of whole pixels.
+// clang-format off
+const DrawnGlyphs SMALL_DRAWN = {"%01MWmw", {
+    "....... ....... ....... ....... ....... ....... .......",
+    "6#6.... .6996.. ..##... ##..##. #5..5#. ....... .......",
+    "#3#..#. 5#44#5. ####... ##55##. #5..5#. ....... .......",
+    "6#6.#.. 8#.3#8. 5.##... #5##5#. #5..5#. #8##84. #5..5#.",
+    "...#... 9#.9#9. ..##... #.##.#. #.##.#. #.##.#. #5..5#.",
+    "..#.... 9#9.#9. ..##... #.77.#. #.##.#. #.##.#. #.##.#.",
+    ".#.6#6. 8#3.#8. ..##... #....#. #.##.#. #.##.#. #.##.#.",
+    "#..#3#. 5#44#5. ..##... #....#. ##..##. #.##.#. ##..##.",
+    "...6#6. .6996.. ######. #....#. 5#..#5. #.##.#. 5#..#5.",
+    "....... ....... ....... ....... ....... ....... .......",
+    "....... ....... ....... ....... ....... ....... .......",
+    "....... ....... ....... ....... ....... ....... .......",
+}};
+// clang-format on
+
 // One glyph set and the rows the menu layout expects of it. Rows count from the top of the
 // cell; the baseline row is the first row below the capitals.
 struct SetLayout {
     const char* name;
+    const char* stem; // of the sheet files
     int w, h;
     double ppem_x, ppem_y; // FreeType character size in pixels, horizontal and vertical
     int cap_top;           // first row of the capitals
     int baseline;          // first row below the capitals
     int desc_row;          // last row that descenders (g, p, q, y) reach
+    const DrawnGlyphs* drawn = nullptr; // glyphs that replace the rendered ones
+    // Glyphs the hinter widens to the whole cell with only a tail of ink in its last column,
+    // the space before the next glyph: that column is cleared.
+    const char* trimmed = "";
 };
 
 // The pixel sizes are those at which the face's hinted capitals come out exactly
@@ -48,9 +91,9 @@ struct SetLayout {
 // width. The face's descenders end a row short of desc_row at the two larger sizes, and
 // the accent and the dots of i and j stick out above row 0; fit_outline() corrects both.
 const SetLayout SETS[] = {
-    {"FONT_SMALL", 7, 12, 11.0, 11.0, 1, 9, 10},
-    {"FONT_MEDIUM", 13, 22, 21.0, 21.0, 1, 16, 20},
-    {"FONT_LARGE", 19, 31, 31.0, 30.0, 1, 23, 29},
+    {"FONT_SMALL", "small", 7, 12, 11.0, 11.0, 1, 9, 10, &SMALL_DRAWN, "2KR"},
+    {"FONT_MEDIUM", "medium", 13, 22, 21.0, 21.0, 1, 16, 20},
+    {"FONT_LARGE", "large", 19, 31, 31.0, 30.0, 1, 23, 29},
 };
 
 struct Glyph {
@@ -223,8 +266,12 @@ bool render_set(FT_Library lib, FT_Face face, const SetLayout& s, RenderedSet& o
         // When that lands near half a pixel, as it does for every centred glyph whose slack
         // in the cell is odd, the glyph goes left: one rule for all, so that neighbours do
         // not touch on one side and stand two pixels apart on the other. Glyphs the design
-        // sets right of centre ('[', 'r') go right instead, mirroring their partners.
+        // sets right of centre ('[') go right instead, mirroring their partners. But the
+        // cell's last column is the space before the next glyph: ink narrower than the cell
+        // stays off it. At 7 pixels wide the design's offset of 'r' would otherwise push its
+        // arm into the next letter, and "rn" reads as 'm'.
         const double mid = (ink.left + ink.right + 1) / 2.0 - M;
+        const int width = ink.right - ink.left + 1;
         const double want = s.w / 2.0 + design_mid - mid;
         const double frac = want - std::floor(want);
         const bool tie = std::fabs(frac - 0.5) < 0.25;
@@ -232,7 +279,7 @@ bool render_set(FT_Library lib, FT_Face face, const SetLayout& s, RenderedSet& o
                                   : design_mid > 0.25 ? std::ceil(want)
                                                       : std::floor(want));
         dx = std::max(dx, M - ink.left);
-        dx = std::min(dx, M + s.w - 1 - ink.right);
+        dx = std::min(dx, M + s.w - (width < s.w ? 2 : 1) - ink.right);
         Glyph& g = out.glyphs[static_cast<size_t>(code - FIRST)];
         for (int r = 0; r < wh; ++r) {
             for (int k = 0; k < ww; ++k) {
@@ -247,6 +294,52 @@ bool render_set(FT_Library lib, FT_Face face, const SetLayout& s, RenderedSet& o
                     break;
                 }
                 g.px[static_cast<size_t>(cr * s.w + ck)] = a;
+            }
+        }
+    }
+    return ok;
+}
+
+int drawn_coverage(char c) {
+    if (c == '.') return 0;
+    if (c == '#') return 255;
+    if (c >= '1' && c <= '9') return ((c - '0') * 255 + 5) / 10;
+    return -1;
+}
+
+// The set's hand-drawn glyphs and trims, over the rendered glyphs.
+bool touch_up(RenderedSet& set) {
+    const SetLayout& s = *set.layout;
+    bool ok = true;
+    for (const char* t = s.trimmed; *t != '\0'; ++t) {
+        Glyph& g = set.glyphs[static_cast<size_t>(*t - FIRST)];
+        for (int r = 0; r < s.h; ++r)
+            g.px[static_cast<size_t>(r * s.w + s.w - 1)] = 0;
+    }
+    const size_t n = s.drawn != nullptr ? std::strlen(s.drawn->chars) : 0;
+    const size_t word = static_cast<size_t>(s.w) + 1;
+    for (int r = 0; r < s.h && n > 0; ++r) {
+        const char* row = s.drawn->rows[r];
+        bool laid_out = row != nullptr && std::strlen(row) == n * word - 1;
+        for (size_t i = 1; laid_out && i < n; ++i)
+            laid_out = row[i * word - 1] == ' ';
+        if (!laid_out) {
+            std::fprintf(stderr, "glyphgen: %s: drawn row %d is not %zu glyphs %d wide\n", s.name,
+                         r, n, s.w);
+            return false;
+        }
+        for (size_t i = 0; i < n; ++i) {
+            const char ch = s.drawn->chars[i];
+            Glyph& g = set.glyphs[static_cast<size_t>(ch - FIRST)];
+            for (int k = 0; k < s.w; ++k) {
+                const char c = row[i * word + static_cast<size_t>(k)];
+                const int a = drawn_coverage(c);
+                if (a < 0) {
+                    std::fprintf(stderr, "glyphgen: %s '%c': drawn row %d has '%c'\n", s.name, ch,
+                                 r, c);
+                    ok = false;
+                }
+                g.px[static_cast<size_t>(r * s.w + k)] = static_cast<uint8_t>(std::max(a, 0));
             }
         }
     }
@@ -617,8 +710,10 @@ std::string logo_source(const std::vector<uint8_t>& alpha, int opaque) {
 } // namespace
 
 int main(int argc, char** argv) {
+    const bool sheet = argc == 4 && std::string(argv[2]) == "--sheet";
     if (argc != 4) {
-        std::fprintf(stderr, "usage: glyphgen FONT.ttf GLYPH_DATA.cpp LOGO_DATA.cpp\n");
+        std::fprintf(stderr, "usage: glyphgen FONT.ttf GLYPH_DATA.cpp LOGO_DATA.cpp\n"
+                             "       glyphgen FONT.ttf --sheet DIR\n");
         return 2;
     }
     FT_Library lib;
@@ -638,11 +733,26 @@ int main(int argc, char** argv) {
         if (s.w * s.h > CELL_BYTES) return 1;
         RenderedSet set;
         ok = render_set(lib, face, s, set) && ok;
+        ok = touch_up(set) && ok;
         ok = check_set(set, true) && ok;
         sets.push_back(set);
     }
     FT_Done_Face(face);
     FT_Done_FreeType(lib);
+    if (sheet) {
+        // Drawn whether or not the checks passed: a picture of a failing set shows why.
+        std::vector<SheetSet> views;
+        for (const RenderedSet& set : sets) {
+            const SetLayout& sp = *set.layout;
+            SheetSet v{sp.stem, static_cast<int>(views.size()), sp.w, sp.h, sp.baseline, {}};
+            for (const Glyph& g : set.glyphs)
+                v.glyphs.push_back(g.px.data());
+            views.push_back(v);
+        }
+        if (!write_sheets(argv[3], views)) return 1;
+        if (!ok) std::fprintf(stderr, "glyphgen: glyph sets do not meet the row layout\n");
+        return ok ? 0 : 1;
+    }
     if (!ok) {
         std::fprintf(stderr, "glyphgen: glyph sets do not meet the row layout; nothing written\n");
         return 1;
