@@ -9,7 +9,7 @@
 #include <unistd.h>
 
 #include "apps/manifest.h"
-#include "apps/regular_file.h"
+#include "base/safe_open.h"
 
 AppTable g_apps;
 

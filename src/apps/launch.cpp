@@ -1,6 +1,5 @@
 #include "apps/launch.h"
 
-#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -8,8 +7,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "apps/regular_file.h"
-#include "core/log.h"
+#include "base/log.h"
+#include "base/safe_open.h"
+#include "base/sys.h"
 
 namespace {
 
@@ -30,30 +30,6 @@ struct FdGuard {
     }
 };
 
-int openat_retry(int dir, const char* name, int flags, mode_t mode = 0) {
-    int fd;
-    do {
-        fd = openat(dir, name, flags | O_CLOEXEC, mode);
-    } while (fd < 0 && errno == EINTR);
-    return fd;
-}
-
-ssize_t read_retry(int fd, void* buf, size_t n) {
-    ssize_t r;
-    do {
-        r = read(fd, buf, n);
-    } while (r < 0 && errno == EINTR);
-    return r;
-}
-
-ssize_t write_retry(int fd, const void* buf, size_t n) {
-    ssize_t r;
-    do {
-        r = write(fd, buf, n);
-    } while (r < 0 && errno == EINTR);
-    return r;
-}
-
 bool fits(int n, size_t size) {
     return n > 0 && static_cast<size_t>(n) < size;
 }
@@ -68,25 +44,16 @@ int make_private_dir(int parent, const char* name) {
 // private, but an app run earlier could have left a link, a FIFO or a device under the
 // name: no link is followed, a FIFO cannot hold up the open, only a regular file is taken.
 int open_staging_file(int dir, const char* name, mode_t mode) {
-    const int fd =
-        openat_retry(dir, name, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_NONBLOCK, mode);
-    if (fd < 0) return -1;
-    struct stat st {};
-    // Blocking again, as the app expects of its standard output.
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || fcntl(fd, F_SETFL, 0) != 0) {
-        close(fd);
-        return -1;
-    }
-    return fd;
+    return open_regular_at(dir, name, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW, mode);
 }
 
 // False on a read error or a short write; a full /tmp shows up as the latter.
 bool copy_all(int src, int dst) {
     char buf[LAUNCH_COPY_BYTES];
     for (;;) {
-        const ssize_t n = read_retry(src, buf, sizeof buf);
+        const ssize_t n = sys_read(src, buf, sizeof buf);
         if (n == 0) return true;
-        if (n < 0 || write_retry(dst, buf, static_cast<size_t>(n)) != n) return false;
+        if (n < 0 || sys_write(dst, buf, static_cast<size_t>(n)) != n) return false;
     }
 }
 
@@ -100,8 +67,8 @@ bool stage_executable(const char* source, int app_dir) {
     // Exclusive creation below refuses whatever is in the way, a planted link included;
     // a copy left by a launcher that died mid-copy is ours to remove.
     unlinkat(app_dir, STAGED_TMP_NAME, 0);
-    const int tmp = openat_retry(app_dir, STAGED_TMP_NAME, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW,
-                                 STAGED_MODE);
+    const int tmp =
+        sys_openat(app_dir, STAGED_TMP_NAME, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, STAGED_MODE);
     if (tmp < 0) return false;
     const bool copied = copy_all(src.fd, tmp);
     close(tmp);
@@ -120,7 +87,7 @@ void write_pid_file(int staging, const char* name, pid_t pid) {
     if (fd.fd < 0) return;
     char text[16];
     const int n = std::snprintf(text, sizeof text, "%d\n", pid);
-    write_retry(fd.fd, text, static_cast<size_t>(n));
+    sys_write_all(fd.fd, text, static_cast<size_t>(n));
 }
 
 void redirect(int fd, int target) {
@@ -129,8 +96,7 @@ void redirect(int fd, int target) {
         fcntl(fd, F_SETFD, 0);
         return;
     }
-    while (dup2(fd, target) < 0 && errno == EINTR) {
-    }
+    sys_dup2(fd, target);
 }
 
 // Between fork and exec: only async-signal-safe calls, on data prepared by the parent.

@@ -11,7 +11,9 @@
 #include <unistd.h>
 
 #include "apps/catalog.h"
-#include "core/log.h"
+#include "base/log.h"
+#include "base/safe_open.h"
+#include "base/sys.h"
 
 RunningApp g_running;
 
@@ -27,18 +29,9 @@ bool is_space(char c) {
 // follows a link (a device behind it could react to being opened) nor waits for a FIFO's
 // writer, and only a regular file is read.
 bool read_pid_file(int dir, const char* name, char* text, size_t size) {
-    int fd;
-    do {
-        fd = openat(dir, name, O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
-    } while (fd < 0 && errno == EINTR);
+    const int fd = open_regular_at(dir, name, O_RDONLY | O_NOFOLLOW);
     if (fd < 0) return false;
-    struct stat st {};
-    ssize_t n = -1;
-    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
-        do {
-            n = read(fd, text, size - 1);
-        } while (n < 0 && errno == EINTR);
-    }
+    const ssize_t n = sys_read(fd, text, size - 1);
     close(fd);
     if (n < 0) return false;
     text[n] = '\0';
@@ -51,20 +44,6 @@ bool ends_with_pid(const char* name) {
 }
 
 } // namespace
-
-int open_private_dir(int parent_fd, const char* name) {
-    int fd;
-    do {
-        fd = openat(parent_fd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    } while (fd < 0 && errno == EINTR);
-    if (fd < 0) return -1;
-    struct stat st {};
-    if (fstat(fd, &st) != 0 || st.st_uid != geteuid() || (st.st_mode & (S_IWGRP | S_IWOTH))) {
-        close(fd);
-        return -1;
-    }
-    return fd;
-}
 
 int32_t parse_pid_text(const char* text, int32_t* pid) {
     const char* p = text;

@@ -24,9 +24,3 @@ int32_t reap_running_app_in(const char* staging_dir);
 // The number a pid file starts with (after optional white space, an optionally signed
 // decimal that fits 32 bits, anything after it ignored); 1 and *pid set, or 0.
 int32_t parse_pid_text(const char* text, int32_t* pid);
-
-// The staging area sits in world-writable /tmp, where anybody may have made the name first
-// or put a link there. A descriptor of the directory `name` (relative to `parent_fd`, or
-// AT_FDCWD) only if it is a real directory owned by the launcher's effective user and
-// writable by nobody else; -1 otherwise. Files inside are then reached through it.
-int open_private_dir(int parent_fd, const char* name);

@@ -10,7 +10,8 @@
 #include <unistd.h>
 
 #include "apps/running.h"
-#include "core/clock.h"
+#include "base/clock.h"
+#include "base/sys.h"
 
 ServiceControl g_service;
 
@@ -30,16 +31,10 @@ int32_t find_service(const char* proc_dir) {
         char path[COMM_PATH_BYTES];
         const int len = std::snprintf(path, sizeof path, "%s/%s/comm", proc_dir, de->d_name);
         if (len < 0 || static_cast<size_t>(len) >= sizeof path) continue;
-        int fd;
-        do {
-            fd = open(path, O_RDONLY | O_CLOEXEC);
-        } while (fd < 0 && errno == EINTR);
+        const int fd = sys_open(path, O_RDONLY);
         if (fd < 0) continue;
         char comm[COMM_READ_BYTES];
-        ssize_t n;
-        do {
-            n = read(fd, comm, sizeof comm - 1);
-        } while (n < 0 && errno == EINTR);
+        const ssize_t n = sys_read(fd, comm, sizeof comm - 1);
         close(fd);
         if (n < 1) continue;
         comm[n] = '\0';
@@ -62,15 +57,10 @@ int32_t find_service(const char* proc_dir) {
     signal(SIGINT, SIG_DFL);
     // Its own session: a hang-up or a signal to the launcher's group does not end it.
     setsid();
-    int null_fd;
-    do {
-        null_fd = open("/dev/null", O_RDWR);
-    } while (null_fd < 0 && errno == EINTR);
+    const int null_fd = sys_open("/dev/null", O_RDWR);
     if (null_fd >= 0) {
-        while (dup2(null_fd, 1) < 0 && errno == EINTR) {
-        }
-        while (dup2(null_fd, 2) < 0 && errno == EINTR) {
-        }
+        sys_dup2(null_fd, 1);
+        sys_dup2(null_fd, 2);
     }
     // The launcher has gone without resuming once the watchdog has another parent: init,
     // or a subreaper when the launcher runs under a service manager or in a PID namespace.
@@ -116,8 +106,7 @@ void pause_goggle_service() {
 void resume_goggle_service() {
     if (g_service.watchdog_pid >= 1) {
         kill(g_service.watchdog_pid, SIGKILL);
-        while (waitpid(g_service.watchdog_pid, nullptr, 0) < 0 && errno == EINTR) {
-        }
+        sys_waitpid(g_service.watchdog_pid, nullptr, 0);
         g_service.watchdog_pid = -1;
     }
     if (g_service.service_pid >= 1) kill(g_service.service_pid, SIGCONT);

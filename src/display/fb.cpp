@@ -8,22 +8,13 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
-#include "core/log.h"
+#include "base/log.h"
+#include "base/sys.h"
 
 Framebuffer g_fb;
 
 namespace {
-
 constexpr char LAYOUT_MSG[] = "unexpected fb layout\n";
-
-int xioctl(int fd, unsigned long request, void* arg) {
-    int r;
-    do {
-        r = ioctl(fd, request, arg);
-    } while (r < 0 && errno == EINTR);
-    return r;
-}
-
 } // namespace
 
 int fb_layout_ok(const fb_fix_screeninfo& fix, const fb_var_screeninfo& var) {
@@ -32,18 +23,15 @@ int fb_layout_ok(const fb_fix_screeninfo& fix, const fb_var_screeninfo& var) {
 }
 
 int fb_open() {
-    int fd;
-    do {
-        fd = open(FB_DEVICE, O_RDWR | O_CLOEXEC);
-    } while (fd < 0 && errno == EINTR);
+    const int fd = sys_open(FB_DEVICE, O_RDWR);
     if (fd < 0) {
         perror("fb0");
         return -1;
     }
     // The variable information (resolution, virtual size, pan offset) is what the driver
     // lets us change; the fixed information (memory size, line length) is the hardware's.
-    if (xioctl(fd, FBIOGET_VSCREENINFO, &g_fb.var) < 0 ||
-        xioctl(fd, FBIOGET_FSCREENINFO, &g_fb.fix) < 0) {
+    if (sys_ioctl(fd, FBIOGET_VSCREENINFO, &g_fb.var) < 0 ||
+        sys_ioctl(fd, FBIOGET_FSCREENINFO, &g_fb.fix) < 0) {
         perror("ioctl");
         close(fd);
         return -1;
@@ -70,7 +58,7 @@ int fb_open() {
     // memory; asking for the third is allowed to fail, the pans to it will then fail too.
     fb_var_screeninfo three = g_fb.var;
     three.yres_virtual = FB_VIRTUAL_ROWS;
-    if (xioctl(fd, FBIOPUT_VSCREENINFO, &three) != 0)
+    if (sys_ioctl(fd, FBIOPUT_VSCREENINFO, &three) != 0)
         log_line("FBIOPUT yvirt=3240 failed errno=%d\n", errno);
     g_fb.ready = 1;
     return 0;
@@ -92,7 +80,7 @@ void fb_present() {
     v.yres_virtual = FB_VIRTUAL_ROWS;
     v.xoffset = 0;
     v.yoffset = fb_back_page_row(g_fb.page);
-    if (xioctl(g_fb.fd, FBIOPAN_DISPLAY, &v) == 0) {
+    if (sys_ioctl(g_fb.fd, FBIOPAN_DISPLAY, &v) == 0) {
         g_fb.panned = 1;
         g_fb.page ^= 1;
     }
@@ -100,7 +88,7 @@ void fb_present() {
 
 void fb_restore() {
     g_fb.saved_var.yoffset = 0;
-    if (xioctl(g_fb.fd, FBIOPAN_DISPLAY, &g_fb.saved_var) == 0) g_fb.panned = 0;
+    if (sys_ioctl(g_fb.fd, FBIOPAN_DISPLAY, &g_fb.saved_var) == 0) g_fb.panned = 0;
 }
 
 void fb_restore_from_signal() {

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <string_view>
 
-#include "core/clock.h"
+#include "base/clock.h"
 #include "display/draw.h"
 #include "display/logo.h"
 

@@ -5,7 +5,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include "core/clock.h"
+#include "base/clock.h"
+#include "base/sys.h"
 
 Buzzer g_buzzer;
 
@@ -63,28 +64,12 @@ constexpr size_t text_length(const char* s) {
 }
 
 int open_for_write(const char* path) {
-    int fd;
-    do {
-        fd = open(path, O_WRONLY | O_CLOEXEC);
-    } while (fd < 0 && errno == EINTR);
-    return fd;
+    return sys_open(path, O_WRONLY);
 }
 
-// 0, or the errno of the failed write. sysfs takes a value in one write; the loop only
-// matters for a write cut short by a signal.
+// 0, or the errno of the failed write. sysfs takes a value in one write.
 int write_all(int fd, const char* text) {
-    const size_t len = text_length(text);
-    size_t done = 0;
-    while (done < len) {
-        const ssize_t n = write(fd, text + done, len - done);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return errno;
-        }
-        if (n == 0) return EIO;
-        done += static_cast<size_t>(n);
-    }
-    return 0;
+    return sys_write_all(fd, text, text_length(text));
 }
 
 // The text goes without NUL or newline: the PWM attributes parse the whole buffer.

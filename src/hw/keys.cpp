@@ -1,11 +1,11 @@
 #include "hw/keys.h"
 
-#include <cerrno>
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
-#include "core/clock.h"
+#include "base/clock.h"
+#include "base/sys.h"
 
 namespace {
 
@@ -32,10 +32,7 @@ bool low_byte_is(uint32_t word, uint32_t value) {
 } // namespace
 
 int keys_open() {
-    int fd;
-    do {
-        fd = open(ADC_MEM_DEVICE, O_RDWR | O_SYNC | O_CLOEXEC);
-    } while (fd < 0 && errno == EINTR);
+    const int fd = sys_open(ADC_MEM_DEVICE, O_RDWR | O_SYNC);
     if (fd < 0) return -1;
     void* base = mmap(nullptr, ADC_MAP_BYTES, PROT_READ | PROT_WRITE, MAP_SHARED, fd,
                       static_cast<off_t>(ADC_BASE_PHYS));

@@ -1,6 +1,6 @@
 #include "hw/keys_logic.h"
 
-#include "core/clock.h"
+#include "base/clock.h"
 
 uint64_t keys_raw_to_mv(uint32_t raw) {
     return uint64_t{raw} * ADC_FULL_SCALE_MV / ADC_FULL_SCALE_COUNTS;

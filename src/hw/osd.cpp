@@ -2,8 +2,8 @@
 
 #include <cstring>
 
-#include "core/clock.h"
-#include "core/log.h"
+#include "base/clock.h"
+#include "base/log.h"
 #include "hw/remote_i2c.h"
 
 OsdState g_osd;

@@ -1,10 +1,10 @@
 #include "hw/remote_i2c.h"
 
-#include <cerrno>
 #include <cstring>
 #include <fcntl.h>
-#include <sys/ioctl.h>
 #include <unistd.h>
+
+#include "base/sys.h"
 
 namespace {
 
@@ -14,11 +14,7 @@ void put_u32(uint8_t* at, uint32_t v) {
 
 int transfer(int fd, uint32_t op, void* payload, size_t len) {
     RemoteI2cRequest req{op, static_cast<uint32_t>(len), payload};
-    int r;
-    do {
-        r = ioctl(fd, REMOTE_I2C_IOCTL, &req);
-    } while (r < 0 && errno == EINTR);
-    return r;
+    return sys_ioctl(fd, REMOTE_I2C_IOCTL, &req);
 }
 
 int write_bytes(int fd, uint32_t bus, uint32_t addr, const uint8_t* bytes, uint32_t n) {
@@ -60,11 +56,7 @@ size_t remote_i2c_write_read_payload(uint8_t* buf, uint32_t bus, uint32_t addr,
 }
 
 int remote_i2c_open() {
-    int fd;
-    do {
-        fd = open(REMOTE_I2C_DEVICE, O_RDWR | O_NONBLOCK | O_CLOEXEC);
-    } while (fd < 0 && errno == EINTR);
-    return fd;
+    return sys_open(REMOTE_I2C_DEVICE, O_RDWR | O_NONBLOCK);
 }
 
 int remote_i2c_close(int fd) {

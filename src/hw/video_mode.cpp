@@ -1,6 +1,6 @@
 #include "hw/video_mode.h"
 
-#include "core/log.h"
+#include "base/log.h"
 #include "hw/remote_i2c.h"
 
 int32_t video_mode_decide(uint8_t b7, uint8_t ad, uint8_t ac) {

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "core/clock.h"
+#include "base/clock.h"
 
 // The monotonic clock crosses 2^31 ms after about 24.8 days: readings turn negative and the
 // arithmetic on them must stay right.

@@ -1,24 +1,16 @@
-#include "core/log.h"
+#include "base/log.h"
 
-#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
-#include <unistd.h>
+
+#include "base/sys.h"
 
 namespace {
 constexpr size_t LOG_LINE_BYTES = 512;
 }
 
 void log_bytes(const char* bytes, size_t len) {
-    while (len > 0) {
-        const ssize_t n = write(2, bytes, len);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return;
-        }
-        bytes += n;
-        len -= static_cast<size_t>(n);
-    }
+    sys_write_all(2, bytes, len);
 }
 
 void log_line(const char* fmt, ...) {

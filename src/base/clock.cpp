@@ -1,4 +1,4 @@
-#include "core/clock.h"
+#include "base/clock.h"
 
 #include <cerrno>
 #include <ctime>
