@@ -5,7 +5,7 @@
 set -eu
 cd "$(dirname "$0")/.."
 tools/setup.sh arm
-version=$(sed -n 's/.*VornaX-Launcher v\([0-9.]*\) started.*/\1/p' src/core/launcher.cpp)
+version=$(sed -n 's/^project(vornax_launcher VERSION \([0-9.]*\) .*/\1/p' CMakeLists.txt)
 name="vornax-launcher-$version-armhf"
 cmake --preset armhf >/dev/null
 cmake --build --preset armhf --target vornax-launcher

@@ -118,7 +118,7 @@ void advance_opening_hold(int32_t e) {
             log_line("hold: keys blocked at %ld ms\n", static_cast<long>(e));
         }
     }
-    if (e >= HOLD_BLOCK_MS && e <= HOLD_PANEL_LAST_MS && g_launcher.mode == MODE_NORMAL) {
+    if (e >= HOLD_PANEL_FIRST_MS && e <= HOLD_PANEL_LAST_MS && g_launcher.mode == MODE_NORMAL) {
         if (!fb_is_open() && fb_open() != 0) return;
         draw_hold_overlay(e);
         fb_present();

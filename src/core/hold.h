@@ -1,13 +1,10 @@
 #pragma once
 #include <cstdint>
 
-// The PLAY-hold gesture: 500 ms takes the buttons from the goggles' service, 1500 ms opens
-// the menu, 3000 ms in the menu closes it.
+#include "base/gesture.h"
 
-constexpr int32_t HOLD_BLOCK_MS = 500;
-constexpr int32_t HOLD_OPEN_MS = 1500;
-constexpr int32_t HOLD_PANEL_LAST_MS = 1499;
-constexpr int32_t HOLD_CLOSE_MS = 3000;
+// The PLAY-hold gesture: HOLD_BLOCK_MS takes the buttons from the goggles' service,
+// HOLD_OPEN_MS opens the menu, HOLD_CLOSE_MS in the menu closes it.
 
 void hold_on_press(int32_t key);
 void hold_on_release(int32_t key, int32_t duration_ms);

@@ -8,6 +8,7 @@
 #include "apps/catalog.h"
 #include "apps/running.h"
 #include "apps/service.h"
+#include "base/version.h"
 #include "base/clock.h"
 #include "core/hold.h"
 #include "base/log.h"
@@ -22,7 +23,7 @@ LauncherState g_launcher;
 
 namespace {
 
-constexpr const char* BANNER = "VornaX-Launcher v1.4.1 started (adc=%d yoff=%d fb=%d)\n";
+constexpr const char* BANNER = "VornaX-Launcher v%s started (adc=%d yoff=%d fb=%d)\n";
 
 // Runs on top of whatever the loop was doing and ends the process at once, without exit
 // handlers: nothing here may depend on state the loop was in the middle of changing.
@@ -82,7 +83,7 @@ int launcher_main(int argc, const char* const* argv) {
         return 1;
     }
     if (buzzer_open() < 0) log_line("beep: brak buzzera — audio-feedback wyciszony\n");
-    log_line(BANNER, keys_ready(), fb_boot_yoffset(), fb_ready());
+    log_line(BANNER, VERSION, keys_ready(), fb_boot_yoffset(), fb_ready());
     scan_apps(g_launcher.mode);
     log_line("scan done: %d apps (mode=%d)\n", g_apps.count, g_launcher.mode);
     if (want_menu && !any_app_running() && g_launcher.mode == MODE_NORMAL) open_menu_by_request();

@@ -1,10 +1,12 @@
 #include "display/menu.h"
 
+#include <array>
 #include <cstdio>
 #include <cstring>
 #include <string_view>
 
 #include "base/clock.h"
+#include "base/version.h"
 #include "display/draw.h"
 #include "display/logo.h"
 
@@ -23,7 +25,18 @@ constexpr int EMPTY_X = 479, EMPTY_Y = 278, HINT_X = 335, HINT_Y = 338;
 constexpr int FOOTER_Y = 604, HOST_X = 878, HOST_Y2 = 620;
 
 constexpr const char* TITLE = "VORNA X";
-constexpr const char* SUBTITLE = "LAUNCHER  v1.4.1";
+// Joins two texts at compile time.
+template <size_t A, size_t B>
+constexpr std::array<char, A + B - 1> join(const char (&a)[A], const char (&b)[B]) {
+    std::array<char, A + B - 1> out{};
+    for (size_t i = 0; i + 1 < A; ++i)
+        out[i] = a[i];
+    for (size_t i = 0; i < B; ++i)
+        out[A - 1 + i] = b[i];
+    return out;
+}
+
+constexpr auto SUBTITLE = join("LAUNCHER  v", VERSION);
 constexpr const char* EMPTY_TEXT = "no apps installed";
 constexpr const char* FOOTER = "MIDDLE = start   ^ v = select   PLAY 3 s = exit";
 
@@ -127,7 +140,7 @@ void draw_logo_part(Canvas c, int first, int end) {
 // logo and is painted before it, so the logo leaves that line out.
 void draw_header(Canvas c) {
     draw_text(c, FONT_LARGE, TEXT_X, 96, RGB_WHITE, TITLE, false);
-    draw_text(c, FONT_SMALL, TEXT_X, 134, RGB_LABEL, SUBTITLE, false);
+    draw_text(c, FONT_SMALL, TEXT_X, 134, RGB_LABEL, SUBTITLE.data(), false);
     draw_logo_part(c, 0, UPPER_RULE_Y - LOGO_Y);
     draw_logo_part(c, UPPER_RULE_Y - LOGO_Y + 1, ROW_Y - LOGO_Y);
 }

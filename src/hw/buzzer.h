@@ -1,6 +1,8 @@
 #pragma once
 #include <cstdint>
 
+#include "base/gesture.h"
+
 // The goggles' buzzer on PWM channel 7 of pwmchip0, driven through sysfs. A missing buzzer is
 // not an error: every tone operation then does nothing.
 
@@ -21,11 +23,11 @@ struct HoldTone {
 
 constexpr uint32_t TONE_CLOSE_BASE_HZ = 400;
 constexpr uint32_t TONE_CLOSE_RISE_HZ = 1100;
-constexpr uint32_t TONE_CLOSE_RISE_MS = 3000;
+constexpr uint32_t TONE_CLOSE_RISE_MS = HOLD_CLOSE_MS; // the pitch tops out as the menu closes
 constexpr uint32_t TONE_CLOSE_CONFIRM_HZ = 1700;
 constexpr uint32_t TONE_OPEN_BASE_HZ = 550;
 constexpr uint32_t TONE_OPEN_RISE_HZ = 800;
-constexpr uint32_t TONE_OPEN_RISE_MS = 1500;
+constexpr uint32_t TONE_OPEN_RISE_MS = HOLD_OPEN_MS; // ...and as it opens
 constexpr uint32_t TONE_OPEN_CONFIRM_HZ = 1600;
 constexpr uint32_t TONE_CONFIRM_MS = 100;
 

@@ -77,13 +77,13 @@ void BM_MenuFrame(benchmark::State& state) {
 // one loop pass (about 40 ms) at a time.
 void BM_HoldPanelFrame(benchmark::State& state) {
     setup_fb();
-    int32_t elapsed = HOLD_PANEL_START_MS;
+    int32_t elapsed = HOLD_PANEL_FIRST_MS;
     for (auto _ : state) {
         fb_begin_frame();
         draw_hold_panel(fb_canvas(), elapsed);
         benchmark::ClobberMemory();
         g_fb.page ^= 1;
-        elapsed = elapsed + 40 > 1499 ? HOLD_PANEL_START_MS : elapsed + 40;
+        elapsed = elapsed + 40 > 1499 ? HOLD_PANEL_FIRST_MS : elapsed + 40;
     }
 }
 

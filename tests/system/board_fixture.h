@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 
+#include "base/version.h"
 #include "board/board.h"
 
 namespace systest {
@@ -14,7 +15,8 @@ namespace systest {
 using vxboard::Millis;
 
 constexpr Millis START_TIMEOUT(15000); // qemu-arm takes a while to bring up a binary
-constexpr const char* BANNER = "VornaX-Launcher v1.4.1 started (adc=1 yoff=0 fb=1)\n";
+inline const std::string BANNER =
+    std::string("VornaX-Launcher v") + VERSION + " started (adc=1 yoff=0 fb=1)\n";
 constexpr const char* NORMAL_REGS = "mode: LT8668 B7=0x01 AD=0x00 AC=0x00\n";
 constexpr const char* BOOT_NORMAL = "boot mode=1 (0=? 1=NORMAL 2=HDMI 3=AV)\n";
 

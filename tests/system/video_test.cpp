@@ -18,7 +18,7 @@ std::string boot(int mode) {
 }
 
 std::string banner(int yoff, int fb) {
-    return "VornaX-Launcher v1.4.1 started (adc=1 yoff=" + std::to_string(yoff) +
+    return std::string("VornaX-Launcher v") + VERSION + " started (adc=1 yoff=" + std::to_string(yoff) +
            " fb=" + std::to_string(fb) + ")\n";
 }
 

@@ -4,7 +4,9 @@
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <string>
 
+#include "base/version.h"
 #include "display/draw.h"
 #include "png/png_io.h"
 
@@ -90,9 +92,11 @@ struct Text {
     uint32_t rgb;
 };
 
+const std::string SUBTITLE = std::string("LAUNCHER  v") + VERSION;
+
 const Text TEXTS[] = {
     {"VORNA X", 2, RGB_WHITE},
-    {"LAUNCHER  v1.4.1", 0, RGB_LABEL},
+    {SUBTITLE.c_str(), 0, RGB_LABEL},
     {"MIDDLE = start   ^ v = select   PLAY 3 s = exit", 0, RGB_LABEL},
     {"vornax-goggles.lan", 0, RGB_DIM},
     {"no apps installed", 2, RGB_WARN},
