@@ -4,14 +4,15 @@
 #include "apps/running.h"
 #include "apps/service.h"
 #include "base/clock.h"
-#include "core/launcher.h"
 #include "base/log.h"
+#include "core/launcher.h"
 #include "core/menu_nav.h"
+#include "core/surface.h"
 #include "display/fb.h"
 #include "display/hold_panel.h"
+#include "display/menu.h"
 #include "hw/buzzer.h"
 #include "hw/keys_logic.h"
-#include "hw/osd.h"
 #include "hw/video_mode.h"
 
 HoldTone g_hold_tone;
@@ -30,6 +31,14 @@ void start_hold() {
     hold_tone_start(&g_hold_tone, g_launcher.ui_state != UI_IDLE ? 1 : 0);
 }
 
+void abort_hold(const char* reason, int32_t ms) {
+    buzzer_stop();
+    give_goggles_back(g_launcher.keys_blocked == 1 ? Resume::Logged : Resume::No);
+    log_line("hold aborted (%s, %d ms)\n", reason, ms);
+    end_hold();
+    g_launcher.keys_blocked = 0;
+}
+
 // The closing hold ends and the menu stays: at PLAY's release, or at the press of another
 // button, which the ADC can only read once PLAY is no longer held.
 void end_closing_hold(int32_t held_ms) {
@@ -39,55 +48,30 @@ void end_closing_hold(int32_t held_ms) {
     g_launcher.keys_blocked = 0;
 }
 
-void resume_keys() {
-    resume_goggle_service();
-    log_line("keys resumed\n");
-}
-
-void abort_hold(const char* reason, int32_t ms) {
-    buzzer_stop();
-    if (g_launcher.keys_blocked == 1) resume_keys();
-    restore_goggles_page();
-    log_line("hold aborted (%s, %d ms)\n", reason, ms);
-    end_hold();
-    g_launcher.keys_blocked = 0;
-}
-
 void open_menu_by_hold() {
     scan_apps(g_launcher.mode);
     g_launcher.notice_deadline = 0;
     g_apps.selected = 0;
-    if (g_launcher.mode == MODE_AV) {
-        select_next_allowed();
-        if (osd_menu_open() != 0) {
-            buzzer_stop();
-            resume_keys();
-            log_line("osd menu open fail\n");
-            return;
-        }
-        g_launcher.ui_state = UI_MENU;
-        hold_tone_confirm(&g_hold_tone);
-        log_line("menu OSD open (av, %d apps)\n", g_apps.count);
-        return;
-    }
-    if (!fb_is_open() && fb_open() != 0) {
+    const bool av = g_launcher.mode == MODE_AV;
+    // The overlay lists only the entries the mode allows: start on one of them.
+    if (av) select_next_allowed();
+    if (surface_show(g_launcher.mode) != 0) {
         buzzer_stop();
-        resume_goggle_service();
-        log_line("fb0 init fail — menu refused\n");
+        give_goggles_back(av ? Resume::Logged : Resume::Quietly);
+        log_line(av ? "osd menu open fail\n" : "fb0 init fail — menu refused\n");
         return;
     }
-    g_launcher.ui_state = UI_MENU;
-    menu_frame();
     hold_tone_confirm(&g_hold_tone);
-    log_line("menu open (hold play, %d apps)\n", g_apps.count);
+    if (av)
+        log_line("menu OSD open (av, %d apps)\n", g_apps.count);
+    else
+        log_line("menu open (hold play, %d apps)\n", g_apps.count);
 }
 
 void close_menu() {
     end_hold();
     hold_tone_confirm(&g_hold_tone);
-    if (g_osd.active == 1) osd_menu_close();
-    resume_keys();
-    restore_goggles_page();
+    give_goggles_back(Resume::Logged);
     g_launcher.ui_state = UI_IDLE;
     log_line("menu closed (hold play 3 s)\n");
 }
@@ -101,15 +85,12 @@ void advance_opening_hold(int32_t e) {
     if (e >= HOLD_BLOCK_MS) {
         if (any_app_running()) {
             // An app came up while PLAY was held: the hold ends here and the goggles get
-            // their buttons and their page back at once.
+            // their buttons and their page back at once, rather than at some later hold.
             buzzer_stop();
             end_hold();
             log_line("hold cancelled: app started mid-hold\n");
-            if (g_launcher.keys_blocked == 1) {
-                resume_keys();
-                g_launcher.keys_blocked = 0;
-            }
-            restore_goggles_page();
+            give_goggles_back(g_launcher.keys_blocked == 1 ? Resume::Logged : Resume::No);
+            g_launcher.keys_blocked = 0;
             return;
         }
         if (g_launcher.keys_blocked == 0) {
@@ -127,8 +108,7 @@ void advance_opening_hold(int32_t e) {
         end_hold();
         if (any_app_running()) {
             buzzer_stop();
-            resume_keys();
-            restore_goggles_page();
+            give_goggles_back(Resume::Logged);
             log_line("menu suppressed: app running\n");
             return;
         }
@@ -145,11 +125,10 @@ void hold_on_press(int32_t key) {
     }
     if (key == KEY_PLAY && g_launcher.ui_state == UI_IDLE && !any_app_running()) {
         g_launcher.mode = video_mode_read();
-        if (g_launcher.mode == MODE_NORMAL || g_launcher.mode == MODE_AV) {
+        if (g_launcher.mode == MODE_NORMAL || g_launcher.mode == MODE_AV)
             start_hold();
-        } else {
+        else
             log_line("menu refused: mode=%d\n", g_launcher.mode);
-        }
         return;
     }
     if (!g_launcher.hold_active) return;
@@ -161,11 +140,10 @@ void hold_on_press(int32_t key) {
 
 void hold_on_release(int32_t key, int32_t duration_ms) {
     if (key != KEY_PLAY || !g_launcher.hold_active) return;
-    if (g_launcher.ui_state != UI_IDLE) {
+    if (g_launcher.ui_state != UI_IDLE)
         end_closing_hold(duration_ms);
-        return;
-    }
-    abort_hold("release", duration_ms);
+    else
+        abort_hold("release", duration_ms);
 }
 
 void hold_cancel() {
@@ -189,9 +167,8 @@ void open_menu_by_request() {
     g_launcher.ui_state = UI_MENU;
     pause_goggle_service();
     log_line("rendering menu\n");
-    // The menu paints every pixel of the canvas: the page need not be cleared first.
     fb_begin_frame_no_clear();
-    render_current_menu();
+    render_menu(fb_canvas(), g_apps, g_launcher.notice_deadline, now_ms);
     log_line("menu rendered, flipping\n");
     fb_present();
     log_line("menu open via --menu (%d apps)\n", g_apps.count);

@@ -8,15 +8,17 @@
 #include "apps/catalog.h"
 #include "apps/running.h"
 #include "apps/service.h"
-#include "base/version.h"
 #include "base/clock.h"
-#include "core/hold.h"
 #include "base/log.h"
+#include "base/version.h"
+#include "core/hold.h"
 #include "core/menu_nav.h"
+#include "core/surface.h"
 #include "display/fb.h"
 #include "hw/buzzer.h"
 #include "hw/keys.h"
 #include "hw/osd.h"
+#include "hw/remote_i2c.h"
 #include "hw/video_mode.h"
 
 LauncherState g_launcher;
@@ -28,12 +30,7 @@ constexpr const char* BANNER = "VornaX-Launcher v%s started (adc=%d yoff=%d fb=%
 // Runs on top of whatever the loop was doing and ends the process at once, without exit
 // handlers: nothing here may depend on state the loop was in the middle of changing.
 void on_terminate(int) {
-    buzzer_off();
-    if (g_osd.fd >= 0) close(g_osd.fd);
-    // Whatever launcher page is on screen, the menu or the progress panel of a hold, goes with
-    // the launcher; an app's own picture stays.
-    if (g_launcher.ui_state != UI_APP && fb_is_open() && fb_is_panned()) fb_restore_from_signal();
-    resume_goggle_service();
+    release_for_exit();
     _exit(0);
 }
 
@@ -47,25 +44,35 @@ void handle_key_event(int32_t event, int32_t duration_ms) {
     nav_on_release(key, duration_ms);
 }
 
+} // namespace
+
+void release_for_exit() {
+    buzzer_off();
+    // The overlay's text stays as it is: blanking it takes verified writes, not a handler.
+    if (g_osd.fd >= 0) remote_i2c_close(g_osd.fd);
+    // Whatever launcher page is on screen, the menu or the progress panel of a hold, goes
+    // with the launcher; an app's own picture stays.
+    if (g_launcher.ui_state != UI_APP && fb_is_open() && fb_is_panned()) fb_restore_from_signal();
+    resume_goggle_service();
+}
+
 void loop_pass() {
     int32_t duration_ms = 0;
     const int32_t event = keys_poll(&duration_ms);
     if (event != 0) handle_key_event(event, duration_ms);
     if (g_launcher.hold_active) hold_advance();
-    if (g_launcher.ui_state == UI_MENU && g_osd.active == 0 && g_launcher.notice_deadline != 0)
+    if (g_launcher.ui_state == UI_MENU && !surface_is_overlay() && g_launcher.notice_deadline != 0)
         notice_expire();
     if (g_launcher.ui_state == UI_APP && g_running.pid >= 1 && reap_running_app())
         return_from_app();
     sleep_us(g_launcher.ui_state == UI_IDLE ? POLL_IDLE_US : POLL_ACTIVE_US);
 }
 
-} // namespace
-
 int menu_requested(int argc, const char* const* argv) {
     return argc > 1 && argv[1] != nullptr && std::strcmp(argv[1], MENU_ARG) == 0 ? 1 : 0;
 }
 
-int launcher_main(int argc, const char* const* argv) {
+int launcher_start(int argc, const char* const* argv) {
     setvbuf(stdout, nullptr, _IOLBF, 0);
     const int want_menu = menu_requested(argc, argv);
 
@@ -87,7 +94,11 @@ int launcher_main(int argc, const char* const* argv) {
     scan_apps(g_launcher.mode);
     log_line("scan done: %d apps (mode=%d)\n", g_apps.count, g_launcher.mode);
     if (want_menu && !any_app_running() && g_launcher.mode == MODE_NORMAL) open_menu_by_request();
+    return 0;
+}
 
+int launcher_main(int argc, const char* const* argv) {
+    if (const int status = launcher_start(argc, argv)) return status;
     for (;;)
         loop_pass();
 }

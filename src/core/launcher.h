@@ -28,5 +28,17 @@ extern LauncherState g_launcher;
 // 1 when the first command-line argument asks for the menu at start-up.
 int menu_requested(int argc, const char* const* argv);
 
+// The start-up sequence: 0 when the launcher is up and the loop may start, else the exit
+// status (1) of a start-up that failed.
+int launcher_start(int argc, const char* const* argv);
+
+// One pass of the polling loop, its sleep included.
+void loop_pass();
+
+// What the termination handler gives back before the process ends: the buzzer silenced, the
+// overlay's transport closed, the goggles' page on screen unless an app owns the display,
+// the goggles' service continued. Only calls safe in a signal handler.
+void release_for_exit();
+
 // Start-up and the polling loop; returns only when start-up fails.
 int launcher_main(int argc, const char* const* argv);

@@ -11,16 +11,9 @@ constexpr int32_t NOTICE_MS = 1500;
 // next (or previous) of them, the starting entry examined last; it stays when none is.
 void select_next_allowed();
 void select_prev_allowed();
-// Closes the overlay if it shows the menu, then starts the selected entry: its pid or -1.
+// Hands the display to the app, then starts the selected entry: its pid or -1.
 int32_t launch_selected_app();
 
 void nav_on_release(int32_t key, int32_t duration_ms);
 void notice_expire();
 void return_from_app();
-
-// Draws the menu into the back page that fb_begin_frame has prepared.
-void render_current_menu();
-// One framebuffer menu picture: clear the back page, draw, pan to it.
-void menu_frame();
-// Gives the goggles their own page back if the launcher's is on screen.
-void restore_goggles_page();
