@@ -1,0 +1,454 @@
+// The core's decisions, run from tables of key events against the recording world of
+// fake_layers: what the launcher does, in order, for every gesture, tap, notice, return from
+// an app and termination. Every case runs twice: once with the clock far from its wrap, once
+// with the 32-bit millisecond count wrapping in the middle of the script.
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <functional>
+
+#include "base/version.h"
+#include "base/clock.h"
+#include "core/hold.h"
+#include "core/launcher.h"
+#include "core/menu_nav.h"
+#include "fake_layers.h"
+#include "hw/keys_logic.h"
+#include "hw/osd.h"
+
+namespace {
+
+using fake::press;
+using fake::release;
+using fake::video;
+using fake::w;
+using Effects = std::vector<std::string>;
+
+constexpr int32_t NORMAL = 1, HDMI = 2, AV = 3;
+constexpr uint32_t AV_ONLY = APP_MODE_AV, BOTH = APP_MODE_NORMAL | APP_MODE_AV;
+// 700 ms into every script the millisecond count wraps.
+constexpr int32_t ORIGINS[] = {10000, INT32_MAX - 699};
+
+// The launcher up in `mode` with `apps` on disk; the start-up's own effects dropped.
+void start(int32_t mode, std::vector<AppEntry> apps, int32_t origin,
+           std::vector<const char*> args = {"vornax-launcher"}) {
+    fake::reset(origin);
+    w.mode = mode;
+    w.catalogue = std::move(apps);
+    ASSERT_EQ(launcher_start(static_cast<int>(args.size()), args.data()), 0);
+    signal(SIGTERM, SIG_DFL);
+    signal(SIGINT, SIG_DFL);
+    w.effects.clear();
+}
+
+// Plays a script from now on, until `until_ms` of it.
+void play(std::vector<fake::KeyStep> script, int32_t until_ms) {
+    w.origin = w.now;
+    w.script = std::move(script);
+    w.next_step = 0;
+    fake::run_until(until_ms);
+}
+
+// A 1.6 s PLAY hold opens the menu; its effects dropped.
+void open_menu() {
+    play({press(0, KEY_PLAY), release(1600)}, 1700);
+    ASSERT_EQ(g_launcher.ui_state, UI_MENU);
+    w.effects.clear();
+}
+
+const std::vector<AppEntry> TWO = {fake::app("alpha"), fake::app("bravo")};
+
+struct Gesture {
+    const char* name;
+    int32_t mode;
+    std::vector<AppEntry> apps;
+    std::function<void()> setup; // after start-up (and the menu, if open), before the script
+    std::vector<fake::KeyStep> script;
+    int32_t until_ms;
+    Effects effects;
+    int32_t ui_after;
+    friend void PrintTo(const Gesture& c, std::ostream* os) { *os << c.name; }
+};
+
+class Gestures : public ::testing::TestWithParam<std::tuple<Gesture, int32_t>> {};
+
+TEST_P(Gestures, FromIdle) {
+    const auto& [c, origin] = GetParam();
+    start(c.mode, c.apps, origin);
+    if (c.setup) c.setup();
+    play(c.script, c.until_ms);
+    EXPECT_EQ(w.effects, c.effects);
+    EXPECT_EQ(g_launcher.ui_state, c.ui_after);
+}
+
+class InTheMenu : public Gestures {};
+
+TEST_P(InTheMenu, FromTheOpenMenu) {
+    const auto& [c, origin] = GetParam();
+    start(c.mode, c.apps, origin);
+    open_menu();
+    if (c.setup) c.setup();
+    play(c.script, c.until_ms);
+    EXPECT_EQ(w.effects, c.effects);
+    EXPECT_EQ(g_launcher.ui_state, c.ui_after);
+}
+
+const Effects BLOCKED = {"[mode 1]", "[tone start 0]", "[pause]", "hold: keys blocked at 520 ms"};
+
+Effects then(Effects a, const Effects& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+const Gesture OPENING[] = {
+    {"released before the buttons are taken", NORMAL, TWO, nullptr,
+     {press(0, KEY_PLAY), release(400)}, 1000,
+     {"[mode 1]", "[tone start 0]", "[tone stop]", "hold aborted (release, 400 ms)"}, UI_IDLE},
+    {"released in the panel's window", NORMAL, TWO, nullptr,
+     {press(0, KEY_PLAY), release(1000)}, 2000,
+     then(BLOCKED, {"[panel 520-960]", "[tone stop]", "[resume]", "keys resumed", "[pan back]",
+                    "hold aborted (release, 1000 ms)"}),
+     UI_IDLE},
+    {"another button before the buttons are taken", NORMAL, TWO, nullptr,
+     {press(0, KEY_PLAY), press(300, KEY_MIDDLE), release(400)}, 1000,
+     {"[mode 1]", "[tone start 0]", "[tone stop]", "hold aborted (key, 0 ms)"}, UI_IDLE},
+    {"another button once the panel shows", NORMAL, TWO, nullptr,
+     {press(0, KEY_PLAY), press(800, KEY_UP), release(900)}, 1600,
+     then(BLOCKED, {"[panel 520-760]", "[tone stop]", "[resume]", "keys resumed", "[pan back]",
+                    "hold aborted (key, 0 ms)"}),
+     UI_IDLE},
+    {"held on opens the framebuffer menu", NORMAL, TWO, nullptr,
+     {press(0, KEY_PLAY), release(2000)}, 2500,
+     then(BLOCKED, {"[panel 520-1480]", "[scan 1]", "[menu sel=0]", "[beep 0]",
+                    "menu open (hold play, 2 apps)"}),
+     UI_MENU},
+    {"AV: no panel, the overlay from the second allowed entry", AV,
+     {fake::app("a", AV_ONLY), fake::app("b", BOTH), fake::app("c")}, nullptr,
+     {press(0, KEY_PLAY), release(2000)}, 2500,
+     {"[mode 3]", "[tone start 0]", "[pause]", "hold: keys blocked at 520 ms", "[scan 3]",
+      "[osd open sel=1]", "[beep 0]", "menu OSD open (av, 3 apps)"},
+     UI_MENU},
+    {"AV: only the first entry allowed keeps it", AV,
+     {fake::app("a", AV_ONLY), fake::app("b"), fake::app("c")}, nullptr,
+     {press(0, KEY_PLAY)}, 1600,
+     {"[mode 3]", "[tone start 0]", "[pause]", "hold: keys blocked at 520 ms", "[scan 3]",
+      "[osd open sel=0]", "[beep 0]", "menu OSD open (av, 3 apps)"},
+     UI_MENU},
+    {"HDMI refuses", HDMI, TWO, nullptr, {press(0, KEY_PLAY), release(2000)}, 2500,
+     {"[mode 2]", "menu refused: mode=2"}, UI_IDLE},
+    {"an unknown mode refuses", 0, TWO, nullptr, {press(0, KEY_PLAY)}, 2000,
+     {"[mode 0]", "menu refused: mode=0"}, UI_IDLE},
+    {"no hold while an app runs", NORMAL, TWO, [] { w.app_alive = true; },
+     {press(0, KEY_PLAY)}, 2000, {}, UI_IDLE},
+    {"an app comes up before the buttons are taken", NORMAL, TWO, [] { w.alive_from_ms = 300; },
+     {press(0, KEY_PLAY)}, 2000,
+     {"[mode 1]", "[tone start 0]", "[tone stop]", "hold cancelled: app started mid-hold"},
+     UI_IDLE},
+    {"an app comes up once the panel shows", NORMAL, TWO, [] { w.alive_from_ms = 700; },
+     {press(0, KEY_PLAY)}, 2000,
+     then(BLOCKED, {"[panel 520-680]", "[tone stop]", "hold cancelled: app started mid-hold",
+                    "[resume]", "keys resumed", "[pan back]"}),
+     UI_IDLE},
+    {"no framebuffer: no panel, the menu refused", NORMAL, TWO,
+     [] {
+         w.fb_open = false;
+         w.fb_opens = false;
+     },
+     {press(0, KEY_PLAY)}, 1600,
+     then(BLOCKED, {"[fb open fails] x25", "[scan 1]", "[fb open fails]", "[tone stop]",
+                    "[resume]", "fb0 init fail — menu refused"}),
+     UI_IDLE},
+    {"no overlay: the menu refused", AV, TWO, [] { w.osd_opens = false; },
+     {press(0, KEY_PLAY)}, 1600,
+     {"[mode 3]", "[tone start 0]", "[pause]", "hold: keys blocked at 520 ms", "[scan 3]",
+      "[osd open fails]", "[tone stop]", "[resume]", "keys resumed", "osd menu open fail"},
+     UI_IDLE},
+};
+
+std::string case_name(const ::testing::TestParamInfo<std::tuple<Gesture, int32_t>>& info) {
+    std::string n = std::get<0>(info.param).name;
+    for (char& ch : n)
+        if (!isalnum(static_cast<unsigned char>(ch))) ch = '_';
+    return n + (std::get<1>(info.param) == ORIGINS[0] ? "" : "_at_wrap");
+}
+
+INSTANTIATE_TEST_SUITE_P(Opening, Gestures,
+                         ::testing::Combine(::testing::ValuesIn(OPENING),
+                                            ::testing::ValuesIn(ORIGINS)),
+                         case_name);
+
+const std::vector<AppEntry> AV_TWO = {fake::app("alpha", BOTH), fake::app("bravo", BOTH)};
+const Effects CLOSED = {"[beep 1]", "[resume]", "keys resumed", "[pan back]",
+                        "menu closed (hold play 3 s)"};
+
+const Gesture CLOSING[] = {
+    {"3 s closes", NORMAL, TWO, nullptr, {press(0, KEY_PLAY), release(3300)}, 3600,
+     then({"[tone start 1]"}, CLOSED), UI_IDLE},
+    {"closed, a new hold takes the buttons anew", NORMAL, TWO, nullptr,
+     {press(0, KEY_PLAY), release(3300), press(3400, KEY_PLAY), release(4000)}, 4200,
+     then(then({"[tone start 1]"}, CLOSED),
+          {"[mode 1]", "[tone start 0]", "[pause]", "hold: keys blocked at 520 ms",
+           "[panel 520-560]", "[tone stop]", "[resume]", "keys resumed", "[pan back]",
+           "hold aborted (release, 600 ms)"}),
+     UI_IDLE},
+    {"released at 2 s keeps the menu", NORMAL, TWO, nullptr,
+     {press(0, KEY_PLAY), release(2000)}, 4000,
+     {"[tone start 1]", "[tone stop]", "hold aborted (menu release, 2010 ms)"}, UI_MENU},
+    {"sliding onto UP ends it, and the tap moves", NORMAL, TWO, nullptr,
+     {press(0, KEY_PLAY), press(600, KEY_UP), release(750)}, 4000,
+     {"[tone start 1]", "[tone stop]", "hold aborted (menu release, 600 ms)", "[menu sel=1]"},
+     UI_MENU},
+    {"sliding onto MIDDLE ends it before the app starts", NORMAL, TWO, nullptr,
+     {press(0, KEY_PLAY), press(600, KEY_MIDDLE), release(750)}, 4000,
+     {"[tone start 1]", "[tone stop]", "hold aborted (menu release, 600 ms)", "[launch alpha]",
+      "[reaped alpha]", "[mode 1]", "[scan 1]", "[menu sel=0]"},
+     UI_MENU},
+    {"...and an app that ends in HDMI mode leaves the goggles theirs", NORMAL, TWO, nullptr,
+     {press(0, KEY_PLAY), press(600, KEY_MIDDLE), release(750), video(900, HDMI)}, 4000,
+     {"[tone start 1]", "[tone stop]", "hold aborted (menu release, 600 ms)", "[launch alpha]",
+      "[reaped alpha]", "[mode 2]", "[scan 2]", "menu skip po child (mode=2)", "[resume]",
+      "keys resumed", "[pan back]"},
+     UI_IDLE},
+    {"AV: 3 s closes the overlay", AV, AV_TWO, nullptr, {press(0, KEY_PLAY)}, 3100,
+     {"[tone start 1]", "[beep 1]", "[osd close]", "[resume]", "keys resumed",
+      "menu closed (hold play 3 s)"},
+     UI_IDLE},
+};
+
+INSTANTIATE_TEST_SUITE_P(Closing, InTheMenu,
+                         ::testing::Combine(::testing::ValuesIn(CLOSING),
+                                            ::testing::ValuesIn(ORIGINS)),
+                         case_name);
+
+// On the framebuffer the selection visits every entry; on the overlay only the allowed ones.
+const std::vector<AppEntry> MIXED = {fake::app("a"), fake::app("b", AV_ONLY), fake::app("c")};
+const std::vector<AppEntry> AV_MIXED = {fake::app("a", AV_ONLY), fake::app("b"),
+                                        fake::app("c", AV_ONLY)};
+
+std::vector<fake::KeyStep> taps(std::vector<int32_t> keys) {
+    std::vector<fake::KeyStep> s;
+    for (size_t i = 0; i < keys.size(); ++i) {
+        const int32_t at = static_cast<int32_t>(i) * 300;
+        s.push_back(press(at, keys[i]));
+        s.push_back(release(at + 150));
+    }
+    return s;
+}
+
+const Gesture NAVIGATION[] = {
+    {"taps move with wrap-around", NORMAL, MIXED, nullptr,
+     taps({KEY_DOWN, KEY_DOWN, KEY_DOWN, KEY_UP}), 1500,
+     {"[menu sel=1]", "[menu sel=2]", "[menu sel=0]", "[menu sel=2]"}, UI_MENU},
+    {"a press longer than a tap does nothing", NORMAL, MIXED, nullptr,
+     {press(0, KEY_DOWN), release(480), press(600, KEY_DOWN), release(1050)}, 1500,
+     {"[menu sel=1]"}, UI_MENU},
+    {"a refused start shows the notice for 1.5 s", NORMAL, MIXED, nullptr,
+     taps({KEY_DOWN, KEY_MIDDLE}), 3000,
+     {"[menu sel=1]", "[menu sel=1 notice]", "[menu sel=1]"}, UI_MENU},
+    {"BACK and PLAY taps do not navigate", NORMAL, MIXED, nullptr,
+     taps({KEY_BACK, KEY_PLAY}), 1000,
+     {"[tone start 1]", "[tone stop]", "hold aborted (menu release, 150 ms)"}, UI_MENU},
+    {"an empty catalogue: moves redraw, MIDDLE does nothing", NORMAL, {}, nullptr,
+     taps({KEY_MIDDLE, KEY_DOWN, KEY_UP}), 1200, {"[menu sel=0]", "[menu sel=-1]"}, UI_MENU},
+    {"overlay: moves among the allowed entries", AV, AV_MIXED, nullptr,
+     taps({KEY_DOWN, KEY_DOWN, KEY_UP}), 1200,
+     {"[osd rows sel=0]", "[osd rows sel=2]", "[osd rows sel=0]"}, UI_MENU},
+    {"overlay with nothing allowed: rows only, MIDDLE does nothing", AV, TWO, nullptr,
+     taps({KEY_DOWN, KEY_MIDDLE, KEY_UP}), 1200, {"[osd rows sel=0] x2"},
+     UI_MENU},
+    {"a failed launch keeps the menu as it was", NORMAL, TWO, [] { w.launch_pid = -1; },
+     taps({KEY_MIDDLE}), 600, {"[launch alpha fails]"}, UI_MENU},
+    {"a failed launch from the overlay shows it again", AV, AV_TWO, [] { w.launch_pid = -1; },
+     taps({KEY_MIDDLE}), 600, {"[osd close]", "[launch bravo fails]", "[osd open sel=1]"},
+     UI_MENU},
+    {"...and with the overlay gone gives the goggles back", AV, AV_TWO,
+     [] {
+         w.launch_pid = -1;
+         w.osd_opens = false;
+     },
+     taps({KEY_MIDDLE}), 600,
+     {"[osd close]", "[launch bravo fails]", "[osd open fails]", "osd menu open fail", "[resume]",
+      "keys resumed"},
+     UI_IDLE},
+    {"while an app runs the buttons are its own", NORMAL, TWO, [] { w.app_runs_ms = 5000; },
+     {press(0, KEY_MIDDLE), release(150), press(300, KEY_PLAY), release(3600),
+      press(3700, KEY_DOWN), release(3800)},
+     4000, {"[launch alpha]"}, UI_APP},
+    {"the menu comes back in AV mode on the next allowed entry", AV, AV_TWO, nullptr,
+     taps({KEY_MIDDLE}), 1000,
+     {"[osd close]", "[launch bravo]", "[reaped bravo]", "[mode 3]", "[scan 3]",
+      "[osd open sel=0]", "menu OSD open po child (2 apps)"},
+     UI_MENU},
+    {"...and without the overlay the goggles get everything back", AV, AV_TWO,
+     [] { w.osd_opens = false; }, taps({KEY_MIDDLE}), 1000,
+     {"[osd close]", "[launch bravo]", "[reaped bravo]", "[mode 3]", "[scan 3]",
+      "[osd open fails]", "osd menu open fail po child", "[resume]", "keys resumed"},
+     UI_IDLE},
+    {"an app ending in NORMAL mode after AV opens the framebuffer", AV, AV_TWO, nullptr,
+     {press(0, KEY_MIDDLE), release(150), video(300, NORMAL)}, 1000,
+     {"[osd close]", "[launch bravo]", "[reaped bravo]", "[mode 1]", "[scan 1]", "[fb open]",
+      "[menu sel=1]"},
+     UI_MENU},
+    {"...or gives everything back when it cannot", AV, AV_TWO, [] { w.fb_opens = false; },
+     {press(0, KEY_MIDDLE), release(150), video(300, NORMAL)}, 1000,
+     {"[osd close]", "[launch bravo]", "[reaped bravo]", "[mode 1]", "[scan 1]",
+      "[fb open fails]", "menu skip po child (mode=1)", "[resume]", "keys resumed"},
+     UI_IDLE},
+    {"an app ending with the mode unknown", NORMAL, TWO, nullptr,
+     {press(0, KEY_MIDDLE), release(150), video(300, 0)}, 1000,
+     {"[launch alpha]", "[reaped alpha]", "[mode 0]", "[scan 0]", "menu skip po child (mode=0)",
+      "[resume]", "keys resumed", "[pan back]"},
+     UI_IDLE},
+};
+
+INSTANTIATE_TEST_SUITE_P(Navigation, InTheMenu,
+                         ::testing::Combine(::testing::ValuesIn(NAVIGATION),
+                                            ::testing::ValuesIn(ORIGINS)),
+                         case_name);
+
+// The tap limit, to the millisecond: the loop's passes cannot place a release there.
+TEST(Taps, LastUpTo450Ms) {
+    start(NORMAL, TWO, ORIGINS[0]);
+    open_menu();
+    nav_on_release(KEY_DOWN, 451);
+    EXPECT_EQ(w.effects, Effects{});
+    nav_on_release(KEY_DOWN, 450);
+    EXPECT_EQ(w.effects, Effects{"[menu sel=1]"});
+}
+
+// Each threshold takes effect at the first pass at or after it: passes placed one
+// millisecond either side of them.
+TEST(Hold, ThresholdsToTheMillisecond) {
+    struct Step {
+        int32_t e;
+        Effects effects;
+    };
+    const std::vector<Step> opening = {
+        {499, {}},
+        {500, {"[pause]", "hold: keys blocked at 500 ms", "[panel 500]"}},
+        {1499, {"[panel 1499]"}},
+        {1500, {"[scan 1]", "[menu sel=0]", "[beep 0]", "menu open (hold play, 2 apps)"}},
+    };
+    for (int32_t origin : ORIGINS) {
+        start(NORMAL, TWO, origin);
+        hold_on_press(KEY_PLAY);
+        const int32_t t0 = w.now;
+        for (const Step& step : opening) {
+            w.effects.clear();
+            w.now = ms_after(t0, step.e);
+            hold_advance();
+            EXPECT_EQ(w.effects, step.effects) << "opening, " << step.e << " ms";
+        }
+        hold_on_press(KEY_PLAY);
+        const int32_t t1 = w.now;
+        for (const int32_t e : {2999, 3000}) {
+            w.effects.clear();
+            w.now = ms_after(t1, e);
+            hold_advance();
+            EXPECT_EQ(w.effects, e < 3000 ? Effects{} : CLOSED) << "closing, " << e << " ms";
+        }
+    }
+}
+
+// The rising tone follows the hold pass by pass, from the pass of the press.
+TEST(Tones, FollowTheHoldEveryPass) {
+    start(NORMAL, TWO, ORIGINS[1]);
+    play({press(0, KEY_PLAY)}, 1600);
+    std::vector<uint32_t> want;
+    for (uint32_t e = 0; e <= 1520; e += 40)
+        want.push_back(e);
+    EXPECT_EQ(w.tone_elapsed, want);
+}
+
+struct Termination {
+    const char* name;
+    int32_t mode;
+    std::vector<fake::KeyStep> script; // from idle, to the state the signal finds
+    int32_t at_ms;
+    Effects effects;
+    friend void PrintTo(const Termination& c, std::ostream* os) { *os << c.name; }
+};
+
+class Terminated : public ::testing::TestWithParam<Termination> {};
+
+TEST_P(Terminated, GivesBackWhatTheLauncherHolds) {
+    const Termination& c = GetParam();
+    start(c.mode, AV_TWO, ORIGINS[0]);
+    play(c.script, c.at_ms);
+    w.effects.clear();
+    release_for_exit();
+    EXPECT_EQ(w.effects, c.effects);
+}
+
+const Termination TERMINATIONS[] = {
+    {"idle", NORMAL, {}, 0, {"[buzzer off]", "[resume]"}},
+    {"the progress panel on screen", NORMAL, {press(0, KEY_PLAY)}, 800,
+     {"[buzzer off]", "[pan back]", "[resume]"}},
+    {"the framebuffer menu", NORMAL, {press(0, KEY_PLAY), release(1700)}, 1800,
+     {"[buzzer off]", "[pan back]", "[resume]"}},
+    {"the overlay menu", AV, {press(0, KEY_PLAY), release(1700)}, 1800,
+     {"[buzzer off]", "[close transport 7]", "[resume]"}},
+    {"an app on the display", NORMAL,
+     {press(0, KEY_PLAY), release(1700), press(1800, KEY_MIDDLE), release(1900)}, 2000,
+     {"[buzzer off]", "[resume]"}},
+};
+
+INSTANTIATE_TEST_SUITE_P(States, Terminated, ::testing::ValuesIn(TERMINATIONS));
+
+struct StartUp {
+    const char* name;
+    std::vector<const char*> args;
+    std::function<void()> setup;
+    int status;
+    Effects effects;
+    friend void PrintTo(const StartUp& c, std::ostream* os) { *os << c.name; }
+};
+
+class StartingUp : public ::testing::TestWithParam<StartUp> {};
+
+TEST_P(StartingUp, InItsOrder) {
+    const StartUp& c = GetParam();
+    fake::reset();
+    w.catalogue = TWO;
+    if (c.setup) c.setup();
+    std::vector<const char*> argv = {"vornax-launcher"};
+    argv.insert(argv.end(), c.args.begin(), c.args.end());
+    EXPECT_EQ(launcher_start(static_cast<int>(argv.size()), argv.data()), c.status);
+    signal(SIGTERM, SIG_DFL);
+    signal(SIGINT, SIG_DFL);
+    EXPECT_EQ(w.effects, c.effects);
+}
+
+const std::string BANNER = std::string("VornaX-Launcher v") + VERSION + " started (adc=1 yoff=0 fb=";
+const Effects UP_NORMAL = {"[mode 1]", "boot mode=1 (0=? 1=NORMAL 2=HDMI 3=AV)", "[fb open]",
+                           BANNER + "1)", "[scan 1]", "scan done: 2 apps (mode=1)"};
+
+const StartUp START_UPS[] = {
+    {"NORMAL", {}, nullptr, 0, UP_NORMAL},
+    {"AV leaves the framebuffer alone", {}, [] { w.mode = AV; }, 0,
+     {"[mode 3]", "boot mode=3 (0=? 1=NORMAL 2=HDMI 3=AV)", BANNER + "0)", "[scan 3]",
+      "scan done: 2 apps (mode=3)"}},
+    {"no framebuffer ends it", {}, [] { w.fb_opens = false; }, 1,
+     {"[mode 1]", "boot mode=1 (0=? 1=NORMAL 2=HDMI 3=AV)", "[fb open fails]"}},
+    {"no ADC ends it", {}, [] { w.adc = false; }, 1,
+     {"[mode 1]", "boot mode=1 (0=? 1=NORMAL 2=HDMI 3=AV)", "[fb open]",
+      "keys: ADC open fail — launcher martwy na wejsciu"}},
+    {"no buzzer is said and borne", {}, [] { w.buzzer = false; }, 0,
+     {"[mode 1]", "boot mode=1 (0=? 1=NORMAL 2=HDMI 3=AV)", "[fb open]",
+      "beep: brak buzzera — audio-feedback wyciszony", BANNER + "1)", "[scan 1]",
+      "scan done: 2 apps (mode=1)"}},
+    {"--menu opens at once, without a tone", {"--menu"}, nullptr, 0,
+     then(UP_NORMAL, {"[pause]", "rendering menu", "menu rendered, flipping", "[menu sel=0]",
+                      "menu open via --menu (2 apps)"})},
+    {"--menu in AV mode is dropped", {"--menu"}, [] { w.mode = AV; }, 0,
+     {"[mode 3]", "boot mode=3 (0=? 1=NORMAL 2=HDMI 3=AV)", BANNER + "0)", "[scan 3]",
+      "scan done: 2 apps (mode=3)"}},
+    {"--menu while an app runs is dropped", {"--menu"}, [] { w.app_alive = true; }, 0,
+     UP_NORMAL},
+    {"only --menu itself counts", {"--menux"}, nullptr, 0, UP_NORMAL},
+    {"only the first argument counts", {"-v", "--menu"}, nullptr, 0, UP_NORMAL},
+};
+
+INSTANTIATE_TEST_SUITE_P(Cases, StartingUp, ::testing::ValuesIn(START_UPS));
+
+} // namespace
