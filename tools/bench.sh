@@ -12,10 +12,10 @@ cmake --preset bench >/dev/null
 cmake --build --preset bench --target frame_bench launch_bench board_figures >/dev/null
 out=$(mktemp)
 trap 'rm -f "$out"' EXIT
-build/bench/tests/bench/frame_bench --benchmark_repetitions=5 \
+build/bench/tools/bench/frame_bench --benchmark_repetitions=5 \
     --benchmark_report_aggregates_only=true --benchmark_color=false | tee -a "$out"
-build/bench/tests/bench/launch_bench | tee -a "$out"
-build/bench/tests/bench/board_figures "$idle" | tee -a "$out"
+build/bench/tools/bench/launch_bench | tee -a "$out"
+build/bench/tools/bench/board_figures "$idle" | tee -a "$out"
 echo
 grep -o 'figure|.*' "$out" | awk -F'|' '
     BEGIN { w = 6 }
