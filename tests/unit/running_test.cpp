@@ -337,31 +337,4 @@ TEST_F(Service, TheCachedPidIsUsedUntilTheServiceRestarts) {
     EXPECT_TRUE(stopped(second));
 }
 
-// The launcher dies with the service stopped: the orphaned watchdog continues it.
-TEST_F(Service, TheWatchdogContinuesTheServiceWhenTheLauncherDies) {
-    const pid_t service = spawn_listed("fpv_grd_service");
-    int report[2];
-    ASSERT_EQ(pipe(report), 0);
-    const pid_t launcher = fork();
-    if (launcher == 0) {
-        pause_service();
-        const int32_t watchdog = g_service.watchdog_pid;
-        _exit(write(report[1], &watchdog, sizeof watchdog) == sizeof watchdog ? 0 : 1);
-    }
-    close(report[1]);
-    int32_t watchdog = -1;
-    ASSERT_EQ(read(report[0], &watchdog, sizeof watchdog), ssize_t(sizeof watchdog));
-    close(report[0]);
-    EXPECT_TRUE(stopped(service));
-    waitpid(launcher, nullptr, 0);
-    if (!wait_until([&] { return parent_of(watchdog) != launcher; }) || parent_of(watchdog) != 1) {
-        kill(watchdog, SIGKILL);
-        GTEST_SKIP() << "the orphaned watchdog went to a subreaper, not to init";
-    }
-    EXPECT_TRUE(running(service));
-    EXPECT_TRUE(wait_until([&] { return kill(watchdog, 0) != 0 || proc_state(watchdog) == 'Z'; }))
-        << "the watchdog ends after its one job";
-    kill(watchdog, SIGKILL); // should it not have, it would loop on for good
-}
-
 } // namespace
