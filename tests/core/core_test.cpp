@@ -350,14 +350,17 @@ TEST(Hold, ThresholdsToTheMillisecond) {
     }
 }
 
-// The rising tone follows the hold pass by pass, from the pass of the press.
-TEST(Tones, FollowTheHoldEveryPass) {
+// The rising tone follows the hold pass by pass, from the pass of the press; the loop sleeps
+// 40 ms a pass while idle and 30 ms from the pass that opens the menu.
+TEST(Passes, ToneEveryPassAndTheLoopsSleep) {
     start(NORMAL, TWO, ORIGINS[1]);
-    play({press(0, KEY_PLAY)}, 1600);
-    std::vector<uint32_t> want;
+    play({press(0, KEY_PLAY)}, 1700);
+    std::vector<uint32_t> tones, sleeps(38, POLL_IDLE_US);
     for (uint32_t e = 0; e <= 1520; e += 40)
-        want.push_back(e);
-    EXPECT_EQ(w.tone_elapsed, want);
+        tones.push_back(e);
+    EXPECT_EQ(w.tone_elapsed, tones);
+    sleeps.resize(w.sleeps_us.size(), POLL_ACTIVE_US);
+    EXPECT_EQ(w.sleeps_us, sleeps);
 }
 
 struct Termination {
