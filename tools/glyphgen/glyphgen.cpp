@@ -9,7 +9,7 @@
 // to whole pixels in both directions, which is what keeps 7-pixel-wide text readable on the
 // goggles' panel. The hinted outlines are then fitted to the menu's row layout with a few
 // whole-pixel moves (so nothing the hinter aligned is blurred again) and checked; nothing is
-// written unless every set meets its row layout.
+// written unless every set meets its row layout and the legibility rules.
 #include <ft2build.h>
 #include FT_FREETYPE_H
 #include FT_DRIVER_H
@@ -25,6 +25,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -80,6 +81,9 @@ struct SetLayout {
     int cap_top;           // first row of the capitals
     int baseline;          // first row below the capitals
     int desc_row;          // last row that descenders (g, p, q, y) reach
+    // Whether letters and digits the face draws across the whole cell (W, w, Y) may touch
+    // their neighbours: at 13 pixels and up the eye still parts them; at 7 it does not.
+    bool wide_may_touch;
     const DrawnGlyphs* drawn = nullptr; // glyphs that replace the rendered ones
     // Glyphs the hinter widens to the whole cell with only a tail of ink in its last column,
     // the space before the next glyph: that column is cleared.
@@ -91,9 +95,9 @@ struct SetLayout {
 // width. The face's descenders end a row short of desc_row at the two larger sizes, and
 // the accent and the dots of i and j stick out above row 0; fit_outline() corrects both.
 const SetLayout SETS[] = {
-    {"FONT_SMALL", "small", 7, 12, 11.0, 11.0, 1, 9, 10, &SMALL_DRAWN, "2KR"},
-    {"FONT_MEDIUM", "medium", 13, 22, 21.0, 21.0, 1, 16, 20},
-    {"FONT_LARGE", "large", 19, 31, 31.0, 30.0, 1, 23, 29},
+    {"FONT_SMALL", "small", 7, 12, 11.0, 11.0, 1, 9, 10, false, &SMALL_DRAWN, "2KR"},
+    {"FONT_MEDIUM", "medium", 13, 22, 21.0, 21.0, 1, 16, 20, true},
+    {"FONT_LARGE", "large", 19, 31, 31.0, 30.0, 1, 23, 29, true},
 };
 
 struct Glyph {
@@ -387,6 +391,132 @@ bool check_set(const RenderedSet& set, bool report) {
                     "%d, x-height from row %d, bar rows %d..%d, last row %d blank\n",
                     s.name, s.w, s.h, ink('H').top, ink('H').bottom, s.baseline, ink('g').bottom,
                     x.top, bar.top, bar.bottom, s.h - 1);
+    }
+    return ok;
+}
+
+// ---------------------------------------------------------------------------------------
+// Legibility: what the row layout leaves open and a set that met it still got wrong.
+
+uint8_t coverage_at(const RenderedSet& set, int code, int k, int r) {
+    const Glyph& g = set.glyphs[static_cast<size_t>(code - FIRST)];
+    return g.px[static_cast<size_t>(r * set.layout->w + k)];
+}
+
+Ink glyph_ink(const RenderedSet& set, int code) {
+    const SetLayout& s = *set.layout;
+    return ink_of(set.glyphs[static_cast<size_t>(code - FIRST)].px.data(), s.w, s.h);
+}
+
+// Ink a reader sees as a stroke: at least half coverage.
+bool stroke(const RenderedSet& set, int code, int k, int r) {
+    return r >= 0 && r < set.layout->h && coverage_at(set, code, k, r) >= 128;
+}
+
+// The cell's last column is all that keeps one glyph from the next: where stroke ink in it
+// meets stroke ink in the next glyph's first column, on the same row or a diagonal
+// neighbour, the two merge ('r' against 'n' reads as 'm', "vornax" as "vomax"). The first
+// row of a's where they meet, or -1.
+int meeting_row(const RenderedSet& set, int a, int b) {
+    const int last = set.layout->w - 1;
+    for (int r = 0; r < set.layout->h; ++r) {
+        if (stroke(set, a, last, r) &&
+            (stroke(set, b, 0, r - 1) || stroke(set, b, 0, r) || stroke(set, b, 0, r + 1)))
+            return r;
+    }
+    return -1;
+}
+
+// The first row, on one side of mid-height of the capitals, where the middle of the glyph
+// holds a stroke with a gap (under a quarter coverage) between it and the outer strokes on
+// both sides, or -1: the vertex of 'M' below the middle, the inner strokes of 'W' above it.
+// A stroke joined to both stems is a bar, and 'M' with its vertex fused to its stems reads
+// as 'H'.
+int middle_apart_row(const RenderedSet& set, int code, bool below_middle) {
+    const int baseline = set.layout->baseline;
+    const Ink i = glyph_ink(set, code);
+    const int c0 = (i.left + i.right) / 2, c1 = (i.left + i.right + 1) / 2;
+    for (int r = set.layout->cap_top; r < baseline; ++r) {
+        // Capitals take rows 1..baseline - 1, so mid-height is at baseline / 2.
+        if (below_middle ? 2 * r <= baseline : 2 * r >= baseline) continue;
+        if (!stroke(set, code, c0, r) && !stroke(set, code, c1, r)) continue;
+        bool gap_left = false, gap_right = false;
+        for (int k = i.left + 1; k < c0; ++k)
+            gap_left = gap_left || coverage_at(set, code, k, r) < 64;
+        for (int k = c1 + 1; k < i.right; ++k)
+            gap_right = gap_right || coverage_at(set, code, k, r) < 64;
+        if (gap_left && gap_right) return r;
+    }
+    return -1;
+}
+
+// Rules a reader needs beyond the row layout; any miss fails the run.
+bool check_legibility(const RenderedSet& set, bool report) {
+    const SetLayout& s = *set.layout;
+    bool ok = true;
+    const std::string chars = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    auto cell_wide = [&](int code) {
+        const Ink i = glyph_ink(set, code);
+        return i.left == 0 && i.right == s.w - 1;
+    };
+    int pairs = 0, touching = 0;
+    for (char a : chars) {
+        std::string next;
+        int row = -1;
+        for (char b : chars) {
+            if (s.wide_may_touch && (cell_wide(a) || cell_wide(b))) continue;
+            ++pairs;
+            const int r = meeting_row(set, a, b);
+            if (r < 0) continue;
+            row = next.empty() ? r : row;
+            next += b;
+        }
+        if (next.empty()) continue;
+        touching += static_cast<int>(next.size());
+        std::fprintf(stderr,
+                     "glyphgen: %s '%c': its last column meets the first column of the next "
+                     "glyph, and the two merge (row %d), before %s\n",
+                     s.name, a, row, next.c_str());
+        ok = false;
+    }
+    const struct {
+        char ch;
+        bool below_middle, apart;
+        const char* fault;
+    } middles[] = {
+        {'M', true, true, "vertex is fused to its stems below mid-height, and it reads as 'H'"},
+        {'W', false, true, "inner strokes are fused to its stems above mid-height"},
+        // Keeps the rule honest: a bar joined to its stems must not pass for a vertex.
+        {'H', true, false, "bar stands apart from its stems below mid-height"},
+        {'H', false, false, "bar stands apart from its stems above mid-height"},
+    };
+    int middle_rows[2] = {-1, -1};
+    for (const auto& m : middles) {
+        const int r = middle_apart_row(set, m.ch, m.below_middle);
+        if (m.apart) middle_rows[m.ch == 'W'] = r;
+        if ((r >= 0) == m.apart) continue;
+        std::fprintf(stderr, "glyphgen: %s '%c': %s", s.name, m.ch, m.fault);
+        std::fprintf(stderr, r >= 0 ? " (row %d)\n" : "\n", r);
+        ok = false;
+    }
+    // Glyphs whose shape is symmetric: side margins a pixel apart at most, or the space
+    // around them varies along a line of text.
+    const std::string symmetric = "HIOTVXoxv|!:=+*";
+    int off_centre = 0;
+    for (char ch : symmetric) {
+        const Ink i = glyph_ink(set, ch);
+        const int left = i.left, right = s.w - 1 - i.right;
+        if (std::abs(left - right) <= 1) continue;
+        ++off_centre;
+        std::fprintf(stderr, "glyphgen: %s '%c': off centre, margins %d and %d\n", s.name, ch, left,
+                     right);
+        ok = false;
+    }
+    if (report) {
+        std::printf("%-11s %d of %d letter and digit pairs touch, M's vertex apart from row "
+                    "%d, W's inner strokes from row %d, %d of %zu symmetric glyphs off centre\n",
+                    s.name, touching, pairs, middle_rows[0], middle_rows[1], off_centre,
+                    symmetric.size());
     }
     return ok;
 }
@@ -735,6 +865,7 @@ int main(int argc, char** argv) {
         ok = render_set(lib, face, s, set) && ok;
         ok = touch_up(set) && ok;
         ok = check_set(set, true) && ok;
+        ok = check_legibility(set, true) && ok;
         sets.push_back(set);
     }
     FT_Done_Face(face);
@@ -750,11 +881,11 @@ int main(int argc, char** argv) {
             views.push_back(v);
         }
         if (!write_sheets(argv[3], views)) return 1;
-        if (!ok) std::fprintf(stderr, "glyphgen: glyph sets do not meet the row layout\n");
+        if (!ok) std::fprintf(stderr, "glyphgen: glyph sets fail their checks\n");
         return ok ? 0 : 1;
     }
     if (!ok) {
-        std::fprintf(stderr, "glyphgen: glyph sets do not meet the row layout; nothing written\n");
+        std::fprintf(stderr, "glyphgen: glyph sets fail their checks; nothing written\n");
         return 1;
     }
     const std::vector<uint8_t> alpha = render_logo();
