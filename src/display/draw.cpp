@@ -113,19 +113,8 @@ void draw_text(Canvas c, const Font& f, int32_t x, int32_t y, uint32_t rgb, cons
         draw_ink(pixel(c, x, y), f, rgb, s);
 }
 
-void draw_image(Canvas c, int32_t x, int32_t y, const uint8_t* rgba, int32_t w, int32_t h) {
-    for (int32_t r = 0; r < h; ++r) {
-        uint32_t* row = pixel(c, x, y + r);
-        for (int32_t k = 0; k < w; ++k, rgba += 4) {
-            if (rgba[3] <= 128) continue;
-            row[k] = 0xFF000000u | static_cast<uint32_t>(rgba[0]) << 16 |
-                     static_cast<uint32_t>(rgba[1]) << 8 | rgba[2];
-        }
-    }
-}
-
-void draw_logo_rows(Canvas c, int32_t x, int32_t y, int32_t first, int32_t end) {
-    for (int32_t r = first; r < end; ++r) {
+void draw_logo(Canvas c, int32_t x, int32_t y, int32_t first_row, int32_t end_row) {
+    for (int32_t r = first_row; r < end_row; ++r) {
         uint32_t* row = pixel(c, x, y + r);
         const uint8_t* line = LOGO + static_cast<size_t>(r) * LOGO_W * 4;
         for (int32_t i = LOGO_ROW_STARTS[r]; i < LOGO_ROW_STARTS[r + 1]; ++i) {
@@ -137,8 +126,4 @@ void draw_logo_rows(Canvas c, int32_t x, int32_t y, int32_t first, int32_t end) 
             }
         }
     }
-}
-
-void draw_logo(Canvas c, int32_t x, int32_t y) {
-    draw_logo_rows(c, x, y, 0, LOGO_H);
 }

@@ -42,13 +42,8 @@ void fill_runs(Canvas c, int32_t x, int32_t y, int32_t h, const PixelRun* runs, 
 void draw_text(Canvas c, const Font& f, int32_t x, int32_t y, uint32_t rgb, const char* s,
                bool clip);
 
-// Draws a w x h image of red, green, blue, alpha bytes with its top-left corner at (x, y):
-// pixels with alpha above 128 are written opaque in their colour, the rest are skipped.
-void draw_image(Canvas c, int32_t x, int32_t y, const uint8_t* rgba, int32_t w, int32_t h);
-
-// draw_image of LOGO, its rows first..end - 1 only; the drawn pixels come from the logo's
-// runs rather than a test of every alpha byte.
-void draw_logo_rows(Canvas c, int32_t x, int32_t y, int32_t first, int32_t end);
-
-// draw_image of LOGO.
-void draw_logo(Canvas c, int32_t x, int32_t y);
+// Draws rows first_row..end_row - 1 of LOGO, the image's top-left corner at (x, y): pixels
+// with alpha above 128 are written opaque in their colour, the rest are left alone. In row
+// bands, so that the menu can leave out the rows its rule and highlight lie over; the drawn
+// pixels come from the logo's runs rather than a test of every alpha byte.
+void draw_logo(Canvas c, int32_t x, int32_t y, int32_t first_row, int32_t end_row);

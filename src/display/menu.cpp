@@ -133,7 +133,7 @@ void paint_background(Canvas c, Background bg, int top, int bottom) {
 
 // Logo lines first..end - 1, at their place under the title.
 void draw_logo_part(Canvas c, int first, int end) {
-    draw_logo_rows(c, LOGO_X, LOGO_Y, first, end);
+    draw_logo(c, LOGO_X, LOGO_Y, first, end);
 }
 
 // The title and the logo down to the list's first line; the rule lies over one line of the

@@ -9,7 +9,8 @@
 // to whole pixels in both directions, which is what keeps 7-pixel-wide text readable on the
 // goggles' panel. The hinted outlines are then fitted to the menu's row layout with a few
 // whole-pixel moves (so nothing the hinter aligned is blurred again) and checked; nothing is
-// written unless every set meets its row layout.
+// written unless every set meets its row layout and the legibility rules, and the tables
+// made from the sets give back exactly their ink.
 #include <ft2build.h>
 #include FT_FREETYPE_H
 #include FT_DRIVER_H
@@ -19,12 +20,14 @@
 #include FT_OUTLINE_H
 
 #include "display/canvas.h"
+#include "display/font.h"
 #include "sheet.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -80,6 +83,9 @@ struct SetLayout {
     int cap_top;           // first row of the capitals
     int baseline;          // first row below the capitals
     int desc_row;          // last row that descenders (g, p, q, y) reach
+    // Whether letters and digits the face draws across the whole cell (W, w, Y) may touch
+    // their neighbours: at 13 pixels and up the eye still parts them; at 7 it does not.
+    bool wide_may_touch;
     const DrawnGlyphs* drawn = nullptr; // glyphs that replace the rendered ones
     // Glyphs the hinter widens to the whole cell with only a tail of ink in its last column,
     // the space before the next glyph: that column is cleared.
@@ -91,9 +97,9 @@ struct SetLayout {
 // width. The face's descenders end a row short of desc_row at the two larger sizes, and
 // the accent and the dots of i and j stick out above row 0; fit_outline() corrects both.
 const SetLayout SETS[] = {
-    {"FONT_SMALL", "small", 7, 12, 11.0, 11.0, 1, 9, 10, &SMALL_DRAWN, "2KR"},
-    {"FONT_MEDIUM", "medium", 13, 22, 21.0, 21.0, 1, 16, 20},
-    {"FONT_LARGE", "large", 19, 31, 31.0, 30.0, 1, 23, 29},
+    {"FONT_SMALL", "small", 7, 12, 11.0, 11.0, 1, 9, 10, false, &SMALL_DRAWN, "2KR"},
+    {"FONT_MEDIUM", "medium", 13, 22, 21.0, 21.0, 1, 16, 20, true},
+    {"FONT_LARGE", "large", 19, 31, 31.0, 30.0, 1, 23, 29, true},
 };
 
 struct Glyph {
@@ -392,6 +398,132 @@ bool check_set(const RenderedSet& set, bool report) {
 }
 
 // ---------------------------------------------------------------------------------------
+// Legibility: what the row layout leaves open and a set that met it still got wrong.
+
+uint8_t coverage_at(const RenderedSet& set, int code, int k, int r) {
+    const Glyph& g = set.glyphs[static_cast<size_t>(code - FIRST)];
+    return g.px[static_cast<size_t>(r * set.layout->w + k)];
+}
+
+Ink glyph_ink(const RenderedSet& set, int code) {
+    const SetLayout& s = *set.layout;
+    return ink_of(set.glyphs[static_cast<size_t>(code - FIRST)].px.data(), s.w, s.h);
+}
+
+// Ink a reader sees as a stroke: at least half coverage.
+bool stroke(const RenderedSet& set, int code, int k, int r) {
+    return r >= 0 && r < set.layout->h && coverage_at(set, code, k, r) >= 128;
+}
+
+// The cell's last column is all that keeps one glyph from the next: where stroke ink in it
+// meets stroke ink in the next glyph's first column, on the same row or a diagonal
+// neighbour, the two merge ('r' against 'n' reads as 'm', "vornax" as "vomax"). The first
+// row of a's where they meet, or -1.
+int meeting_row(const RenderedSet& set, int a, int b) {
+    const int last = set.layout->w - 1;
+    for (int r = 0; r < set.layout->h; ++r) {
+        if (stroke(set, a, last, r) &&
+            (stroke(set, b, 0, r - 1) || stroke(set, b, 0, r) || stroke(set, b, 0, r + 1)))
+            return r;
+    }
+    return -1;
+}
+
+// The first row, on one side of mid-height of the capitals, where the middle of the glyph
+// holds a stroke with a gap (under a quarter coverage) between it and the outer strokes on
+// both sides, or -1: the vertex of 'M' below the middle, the inner strokes of 'W' above it.
+// A stroke joined to both stems is a bar, and 'M' with its vertex fused to its stems reads
+// as 'H'.
+int middle_apart_row(const RenderedSet& set, int code, bool below_middle) {
+    const int baseline = set.layout->baseline;
+    const Ink i = glyph_ink(set, code);
+    const int c0 = (i.left + i.right) / 2, c1 = (i.left + i.right + 1) / 2;
+    for (int r = set.layout->cap_top; r < baseline; ++r) {
+        // Capitals take rows 1..baseline - 1, so mid-height is at baseline / 2.
+        if (below_middle ? 2 * r <= baseline : 2 * r >= baseline) continue;
+        if (!stroke(set, code, c0, r) && !stroke(set, code, c1, r)) continue;
+        bool gap_left = false, gap_right = false;
+        for (int k = i.left + 1; k < c0; ++k)
+            gap_left = gap_left || coverage_at(set, code, k, r) < 64;
+        for (int k = c1 + 1; k < i.right; ++k)
+            gap_right = gap_right || coverage_at(set, code, k, r) < 64;
+        if (gap_left && gap_right) return r;
+    }
+    return -1;
+}
+
+// Rules a reader needs beyond the row layout; any miss fails the run.
+bool check_legibility(const RenderedSet& set, bool report) {
+    const SetLayout& s = *set.layout;
+    bool ok = true;
+    const std::string chars = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    auto cell_wide = [&](int code) {
+        const Ink i = glyph_ink(set, code);
+        return i.left == 0 && i.right == s.w - 1;
+    };
+    int pairs = 0, touching = 0;
+    for (char a : chars) {
+        std::string next;
+        int row = -1;
+        for (char b : chars) {
+            if (s.wide_may_touch && (cell_wide(a) || cell_wide(b))) continue;
+            ++pairs;
+            const int r = meeting_row(set, a, b);
+            if (r < 0) continue;
+            row = next.empty() ? r : row;
+            next += b;
+        }
+        if (next.empty()) continue;
+        touching += static_cast<int>(next.size());
+        std::fprintf(stderr,
+                     "glyphgen: %s '%c': its last column meets the first column of the next "
+                     "glyph, and the two merge (row %d), before %s\n",
+                     s.name, a, row, next.c_str());
+        ok = false;
+    }
+    const struct {
+        char ch;
+        bool below_middle, apart;
+        const char* fault;
+    } middles[] = {
+        {'M', true, true, "vertex is fused to its stems below mid-height, and it reads as 'H'"},
+        {'W', false, true, "inner strokes are fused to its stems above mid-height"},
+        // Keeps the rule honest: a bar joined to its stems must not pass for a vertex.
+        {'H', true, false, "bar stands apart from its stems below mid-height"},
+        {'H', false, false, "bar stands apart from its stems above mid-height"},
+    };
+    int middle_rows[2] = {-1, -1};
+    for (const auto& m : middles) {
+        const int r = middle_apart_row(set, m.ch, m.below_middle);
+        if (m.apart) middle_rows[m.ch == 'W'] = r;
+        if ((r >= 0) == m.apart) continue;
+        std::fprintf(stderr, "glyphgen: %s '%c': %s", s.name, m.ch, m.fault);
+        std::fprintf(stderr, r >= 0 ? " (row %d)\n" : "\n", r);
+        ok = false;
+    }
+    // Glyphs whose shape is symmetric: side margins a pixel apart at most, or the space
+    // around them varies along a line of text.
+    const std::string symmetric = "HIOTVXoxv|!:=+*";
+    int off_centre = 0;
+    for (char ch : symmetric) {
+        const Ink i = glyph_ink(set, ch);
+        const int left = i.left, right = s.w - 1 - i.right;
+        if (std::abs(left - right) <= 1) continue;
+        ++off_centre;
+        std::fprintf(stderr, "glyphgen: %s '%c': off centre, margins %d and %d\n", s.name, ch, left,
+                     right);
+        ok = false;
+    }
+    if (report) {
+        std::printf("%-11s %d of %d letter and digit pairs touch, M's vertex apart from row "
+                    "%d, W's inner strokes from row %d, %d of %zu symmetric glyphs off centre\n",
+                    s.name, touching, pairs, middle_rows[0], middle_rows[1], off_centre,
+                    symmetric.size());
+    }
+    return ok;
+}
+
+// ---------------------------------------------------------------------------------------
 // The logo: a line drawing of a pair of FPV goggles (visor with a nose cut-out, two
 // lenses, strap ends) with an antenna on top, as a coverage mask. It is built from
 // signed distance fields so that strokes of even width meet cleanly, and anti-aliased by
@@ -483,6 +615,132 @@ std::vector<uint8_t> render_logo() {
 }
 
 // ---------------------------------------------------------------------------------------
+// The ink tables: the inked bytes of every cell once more, in the forms text is drawn from.
+
+// One glyph's ink as the drawing code reads it. Runs of consecutive inked bytes along each
+// row, in row order, let clipped text skip the blank bytes without testing each one. The
+// same bytes as pixels to store, each at its offset in a canvas from the glyph's top-left
+// pixel: the runs two neighbours at a time as 64-bit pairs, a run of one byte alone.
+// Unclipped text is then one store per pair or single pixel with no loop per run, which is
+// what a menu frame spends most of its text time on.
+struct GlyphInk {
+    std::vector<InkRun> runs;
+    std::vector<uint64_t> pairs;   // ink_pair
+    std::vector<uint32_t> singles; // ink_pixel
+};
+
+bool build_ink(const RenderedSet& set, std::vector<GlyphInk>& out) {
+    const SetLayout& s = *set.layout;
+    out.assign(COUNT, GlyphInk{});
+    for (int code = FIRST; code < FIRST + COUNT; ++code) {
+        const Glyph& g = set.glyphs[static_cast<size_t>(code - FIRST)];
+        GlyphInk& ink = out[static_cast<size_t>(code - FIRST)];
+        auto at = [&](int r, int k) { return g.px[static_cast<size_t>(r * s.w + k)]; };
+        for (int r = 0; r < s.h; ++r) {
+            for (int k = 0; k < s.w;) {
+                if (at(r, k) == 0) {
+                    ++k;
+                    continue;
+                }
+                int end = k;
+                while (end < s.w && at(r, end) != 0)
+                    ++end;
+                ink.runs.push_back({static_cast<uint8_t>(r), static_cast<uint8_t>(k),
+                                    static_cast<uint8_t>(end - k)});
+                // The run's last pixel has the largest offset, and every stored one must fit
+                // its entry's 16 bits.
+                const int line = r * static_cast<int>(LINE_PIXELS);
+                if (line + end - 1 > 65535) {
+                    std::fprintf(stderr, "glyphgen: %s '%c': ink offset %d does not fit 16 bits\n",
+                                 s.name, code, line + end - 1);
+                    return false;
+                }
+                const auto offset = [&](int col) { return static_cast<uint32_t>(line + col); };
+                if (end - k == 1) ink.singles.push_back(ink_pixel(offset(k), at(r, k)));
+                // An odd run's last pair overlaps the one before it, storing one pixel
+                // twice alike, so that pixels stand alone only where they have no inked
+                // neighbour: glyphs then seldom need the loop over single pixels at all.
+                for (int q = k; end - k > 1 && q < end; q += 2) {
+                    const int left = q + 1 < end ? q : end - 2;
+                    ink.pairs.push_back(ink_pair(offset(left), at(r, left), at(r, left + 1)));
+                }
+                k = end;
+            }
+        }
+    }
+    return true;
+}
+
+// Replays a set's tables as the drawing code reads them against its cells: the runs cover
+// every inked byte once and each reaches as far as its row's ink, rows in order; the pairs
+// and singles store every inked byte with its coverage and no other byte, one twice at most
+// (where an odd run's last pair overlaps) and then alike.
+bool check_ink(const RenderedSet& set, const std::vector<GlyphInk>& tables, bool report) {
+    const SetLayout& s = *set.layout;
+    bool ok = true;
+    size_t runs = 0, pairs = 0, singles = 0;
+    for (int code = FIRST; code < FIRST + COUNT; ++code) {
+        const std::vector<uint8_t>& cell = set.glyphs[static_cast<size_t>(code - FIRST)].px;
+        const GlyphInk& ink = tables[static_cast<size_t>(code - FIRST)];
+        runs += ink.runs.size();
+        pairs += ink.pairs.size();
+        singles += ink.singles.size();
+        std::vector<const char*> said; // each fault once per glyph, at its first row
+        auto fail = [&](const char* what, int row) {
+            if (std::find(said.begin(), said.end(), what) != said.end()) return;
+            said.push_back(what);
+            std::fprintf(stderr, "glyphgen: %s '%c': %s (row %d)\n", s.name, code, what, row);
+            ok = false;
+        };
+        std::vector<int> covered(cell.size(), 0), stores(cell.size(), 0), stored(cell.size(), 0);
+        int last_row = 0;
+        for (const InkRun& run : ink.runs) {
+            if (run.row >= s.h || run.len == 0 || run.col + run.len > s.w) {
+                fail("ink run outside the cell or empty", run.row);
+                continue;
+            }
+            if (run.row < last_row) fail("ink runs out of row order", run.row);
+            last_row = run.row;
+            const uint8_t* row = cell.data() + run.row * s.w;
+            const int after = run.col + run.len;
+            if ((run.col > 0 && row[run.col - 1] != 0) || (after < s.w && row[after] != 0))
+                fail("ink run stops short of its row's ink", run.row);
+            for (int k = run.col; k < after; ++k)
+                ++covered[static_cast<size_t>(run.row * s.w + k)];
+        }
+        auto store = [&](uint32_t offset, uint32_t a) {
+            const auto r = static_cast<int>(offset / LINE_PIXELS);
+            const auto k = static_cast<int>(offset % LINE_PIXELS);
+            if (r >= s.h || k >= s.w) return fail("pixel stored outside the cell", r);
+            const auto i = static_cast<size_t>(r * s.w + k);
+            if (stores[i]++ > 0 && stored[i] != static_cast<int>(a))
+                fail("pixel stored twice unalike", r);
+            stored[i] = static_cast<int>(a);
+        };
+        for (uint64_t e : ink.pairs) {
+            const auto offset = static_cast<uint32_t>(e & INK_OFFSET_MASK);
+            store(offset, static_cast<uint32_t>(e >> 24 & 0xFF));
+            store(offset + 1, static_cast<uint32_t>(e >> 56));
+        }
+        for (uint32_t e : ink.singles)
+            store(e & INK_OFFSET_MASK, e >> 24);
+        for (size_t i = 0; i < cell.size(); ++i) {
+            const int row = static_cast<int>(i) / s.w;
+            if (covered[i] != (cell[i] != 0 ? 1 : 0))
+                fail("ink runs do not cover each inked byte once and no other", row);
+            const bool counted = cell[i] != 0 ? stores[i] == 1 || stores[i] == 2 : stores[i] == 0;
+            if (!counted || stored[i] != cell[i])
+                fail("stored pixels do not give back the inked bytes", row);
+        }
+    }
+    if (report) {
+        std::printf("%-11s %zu ink runs, %zu pairs and %zu single pixels give back the cells\n",
+                    s.name, runs, pairs, singles);
+    }
+    return ok;
+}
+
+// ---------------------------------------------------------------------------------------
 // Output.
 
 const char* const LICENCE =
@@ -510,7 +768,8 @@ void append(std::string& s, const char* fmt, int v) {
     s += buf;
 }
 
-std::string glyph_source(const std::vector<RenderedSet>& sets) {
+std::string glyph_source(const std::vector<RenderedSet>& sets,
+                         const std::vector<std::vector<GlyphInk>>& inks) {
     std::string s;
     s += "// generated by tools/glyphgen; do not edit.\n//\n";
     s += LICENCE;
@@ -541,101 +800,48 @@ std::string glyph_source(const std::vector<RenderedSet>& sets) {
         s += "},\n";
     }
     s += "};\n\n";
-    // The same ink once more as runs of consecutive inked bytes along each row, so that
-    // text is drawn without testing every byte of the cell; runs of a glyph are in row order.
+    // The ink tables, each one array for the three sets with a start per glyph.
     std::string runs, starts;
-    int total = 0;
-    for (const RenderedSet& set : sets) {
-        const SetLayout& sp = *set.layout;
-        starts += "{";
-        for (int code = FIRST; code < FIRST + COUNT; ++code) {
-            append(starts, "%d,", total);
-            const Glyph& g = set.glyphs[static_cast<size_t>(code - FIRST)];
-            for (int r = 0; r < sp.h; ++r) {
-                for (int k = 0; k < sp.w;) {
-                    if (g.px[static_cast<size_t>(r * sp.w + k)] == 0) {
-                        ++k;
-                        continue;
-                    }
-                    int end = k;
-                    while (end < sp.w && g.px[static_cast<size_t>(r * sp.w + end)] != 0)
-                        ++end;
-                    append(runs, "{%d,", r);
-                    append(runs, "%d,", k);
-                    append(runs, "%d},", end - k);
-                    if (++total % 8 == 0) runs += "\n";
-                    k = end;
-                }
-            }
-        }
-        append(starts, "%d},\n", total);
-    }
-    if (total > 65535) {
-        std::fprintf(stderr, "glyphgen: %d ink runs do not fit a 16-bit index\n", total);
-        return std::string();
-    }
-    append(s, "const InkRun GLYPH_RUNS[%d] = {\n", total);
-    s += runs + "\n};\n\n";
-    s += "const uint16_t GLYPH_RUN_STARTS[3][GLYPH_COUNT + 1] = {\n" + starts + "};\n\n";
-    // And the inked bytes as pixels to store, each at its place in a canvas measured from the
-    // glyph's top-left pixel: the runs two neighbours at a time as 64-bit pairs, a run of one
-    // byte alone. Unclipped text is then one store per pair or single pixel with no loop per
-    // run, which is what a menu frame spends most of its text time on.
     std::string pairs, singles, pair_starts, single_starts;
-    int n_pairs = 0, n_singles = 0;
-    for (const RenderedSet& set : sets) {
-        const SetLayout& sp = *set.layout;
+    int n_runs = 0, n_pairs = 0, n_singles = 0;
+    for (const std::vector<GlyphInk>& set : inks) {
+        starts += "{";
         pair_starts += "{";
         single_starts += "{";
-        for (int code = FIRST; code < FIRST + COUNT; ++code) {
+        for (const GlyphInk& ink : set) {
+            append(starts, "%d,", n_runs);
             append(pair_starts, "%d,", n_pairs);
             append(single_starts, "%d,", n_singles);
-            const Glyph& g = set.glyphs[static_cast<size_t>(code - FIRST)];
-            auto at = [&](int r, int k) { return g.px[static_cast<size_t>(r * sp.w + k)]; };
-            for (int r = 0; r < sp.h; ++r) {
-                for (int k = 0; k < sp.w;) {
-                    if (at(r, k) == 0) {
-                        ++k;
-                        continue;
-                    }
-                    int end = k;
-                    while (end < sp.w && at(r, end) != 0)
-                        ++end;
-                    // Offsets from the glyph's top-left pixel; the run's last pixel has the
-                    // largest, and every stored one must fit its entry's 16 bits.
-                    const int line = r * static_cast<int>(LINE_PIXELS);
-                    if (line + end - 1 > 65535) {
-                        std::fprintf(stderr, "glyphgen: ink offset %d does not fit 16 bits\n",
-                                     line + end - 1);
-                        return std::string();
-                    }
-                    if (end - k == 1) {
-                        append(singles, "ink_pixel(%d,", line + k);
-                        append(singles, "%d),", at(r, k));
-                        if (++n_singles % 8 == 0) singles += "\n";
-                    }
-                    // An odd run's last pair overlaps the one before it, storing one pixel
-                    // twice alike, so that pixels stand alone only where they have no inked
-                    // neighbour: glyphs then seldom need the loop over single pixels at all.
-                    for (int q = k; end - k > 1 && q < end; q += 2) {
-                        const int left = q + 1 < end ? q : end - 2;
-                        append(pairs, "ink_pair(%d,", line + left);
-                        append(pairs, "%d,", at(r, left));
-                        append(pairs, "%d),", at(r, left + 1));
-                        if (++n_pairs % 6 == 0) pairs += "\n";
-                    }
-                    k = end;
-                }
+            for (const InkRun& run : ink.runs) {
+                append(runs, "{%d,", run.row);
+                append(runs, "%d,", run.col);
+                append(runs, "%d},", run.len);
+                if (++n_runs % 8 == 0) runs += "\n";
+            }
+            for (uint64_t e : ink.pairs) {
+                append(pairs, "ink_pair(%d,", static_cast<int>(e & INK_OFFSET_MASK));
+                append(pairs, "%d,", static_cast<int>(e >> 24 & 0xFF));
+                append(pairs, "%d),", static_cast<int>(e >> 56));
+                if (++n_pairs % 6 == 0) pairs += "\n";
+            }
+            for (uint32_t e : ink.singles) {
+                append(singles, "ink_pixel(%d,", static_cast<int>(e & INK_OFFSET_MASK));
+                append(singles, "%d),", static_cast<int>(e >> 24));
+                if (++n_singles % 8 == 0) singles += "\n";
             }
         }
+        append(starts, "%d},\n", n_runs);
         append(pair_starts, "%d},\n", n_pairs);
         append(single_starts, "%d},\n", n_singles);
     }
-    if (n_pairs > 65535 || n_singles > 65535) {
-        std::fprintf(stderr, "glyphgen: %d pairs, %d single pixels: over a 16-bit index\n", n_pairs,
-                     n_singles);
+    if (n_runs > 65535 || n_pairs > 65535 || n_singles > 65535) {
+        std::fprintf(stderr, "glyphgen: %d runs, %d pairs, %d single pixels: over a 16-bit index\n",
+                     n_runs, n_pairs, n_singles);
         return std::string();
     }
+    append(s, "const InkRun GLYPH_RUNS[%d] = {\n", n_runs);
+    s += runs + "\n};\n\n";
+    s += "const uint16_t GLYPH_RUN_STARTS[3][GLYPH_COUNT + 1] = {\n" + starts + "};\n\n";
     append(s, "static_assert(LINE_PIXELS == %d,", static_cast<int>(LINE_PIXELS));
     s += " \"the ink offsets are laid out for this line length\");\n\n";
     append(s, "const uint64_t GLYPH_INK_PAIRS[%d] = {\n", n_pairs);
@@ -735,6 +941,7 @@ int main(int argc, char** argv) {
         ok = render_set(lib, face, s, set) && ok;
         ok = touch_up(set) && ok;
         ok = check_set(set, true) && ok;
+        ok = check_legibility(set, true) && ok;
         sets.push_back(set);
     }
     FT_Done_Face(face);
@@ -750,18 +957,26 @@ int main(int argc, char** argv) {
             views.push_back(v);
         }
         if (!write_sheets(argv[3], views)) return 1;
-        if (!ok) std::fprintf(stderr, "glyphgen: glyph sets do not meet the row layout\n");
+        if (!ok) std::fprintf(stderr, "glyphgen: glyph sets fail their checks\n");
         return ok ? 0 : 1;
     }
     if (!ok) {
-        std::fprintf(stderr, "glyphgen: glyph sets do not meet the row layout; nothing written\n");
+        std::fprintf(stderr, "glyphgen: glyph sets fail their checks; nothing written\n");
+        return 1;
+    }
+    std::vector<std::vector<GlyphInk>> inks(sets.size());
+    for (size_t i = 0; i < sets.size(); ++i)
+        ok = build_ink(sets[i], inks[i]) && check_ink(sets[i], inks[i], true) && ok;
+    if (!ok) {
+        std::fprintf(stderr, "glyphgen: the ink tables do not give back the cells; nothing "
+                             "written\n");
         return 1;
     }
     const std::vector<uint8_t> alpha = render_logo();
     const int opaque = static_cast<int>(
         std::count_if(alpha.begin(), alpha.end(), [](uint8_t a) { return a > 128; }));
     std::printf("LOGO        %dx%d, %d pixels with alpha above 128\n", LOGO_W, LOGO_H, opaque);
-    const std::string glyphs = glyph_source(sets);
+    const std::string glyphs = glyph_source(sets, inks);
     if (glyphs.empty()) return 1;
     if (!write_file(argv[2], glyphs) || !write_file(argv[3], logo_source(alpha, opaque))) return 1;
     return 0;
