@@ -481,6 +481,18 @@ std::vector<SandboxProcess> Board::processes() const {
     return out;
 }
 
+bool Board::wait_ended(pid_t ns_pid, Millis timeout) {
+    const auto end = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+        bool running = false;
+        for (const SandboxProcess& p : processes())
+            running = running || (p.ns_pid == ns_pid && p.state != 'Z');
+        if (!running) return true;
+        if (std::chrono::steady_clock::now() >= end) return false;
+        std::this_thread::sleep_for(Millis(2));
+    }
+}
+
 char Board::service_state() const {
     for (const SandboxProcess& p : processes())
         if (p.comm == "fpv_grd_service") return p.state;
@@ -566,6 +578,7 @@ bool Board::step(Millis max_real) {
 
 bool Board::run_passes(int n, Millis max_real) {
     const auto deadline = std::chrono::steady_clock::now() + max_real;
+    if (!wait_parked(deadline)) return false;
     for (int i = 0; i < n; ++i) {
         const auto left =
             std::chrono::duration_cast<Millis>(deadline - std::chrono::steady_clock::now());

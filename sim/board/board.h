@@ -125,7 +125,7 @@ class Board {
     // not come to its next pass within `max_real` of real time (it ended, or hangs).
     // One pass:
     bool step(Millis max_real = STEP_MAX_REAL);
-    // `n` passes:
+    // `n` passes (0: none, once the launcher has come to its next sleep between passes):
     bool run_passes(int n, Millis max_real = STEP_MAX_REAL);
     // Passes until the virtual clock has moved on by `span`:
     bool run_for(Millis span, Millis max_real = STEP_MAX_REAL);
@@ -163,6 +163,10 @@ class Board {
     static void set_stop_hook(std::function<void(const Board&)> hook);
 
     std::vector<SandboxProcess> processes() const;
+    // Waits in real time until the sandbox's process `ns_pid` has ended (gone, or a zombie
+    // its parent has yet to collect). An app runs in real time while a stepped launcher
+    // waits for its passes: this is how long to let the app run before granting them.
+    bool wait_ended(pid_t ns_pid, Millis timeout);
     // The state letter of the goggles' service stand-in (R, S, T for stopped...), or 0.
     char service_state() const;
     // The sandbox's CLOCK_MONOTONIC in ms (shifted when seconds_before_wrap is set).
