@@ -10,7 +10,7 @@
 namespace vxboard {
 
 constexpr uint32_t BOARD_MAGIC = 0x44425856; // "VXBD"
-constexpr uint32_t BOARD_VERSION = 3;
+constexpr uint32_t BOARD_VERSION = 4;
 // Where the sandbox sees the state file; the preload library opens it there.
 constexpr const char* BOARD_STATE_PATH = "/run/vx-board/state";
 constexpr uint32_t BOARD_STATE_BYTES = 64 * 1024;
@@ -25,34 +25,56 @@ using U32 = std::atomic<uint32_t>;
 using I32 = std::atomic<int32_t>;
 using U64 = std::atomic<uint64_t>;
 
-struct AdcFaults {
-    // Number of coming samples during which control register 0x18 loses its value, as a
-    // disturbed conversion does on the real SoC. The preload clears the register while the
-    // reader waits for the second conversion.
+// The button line as the SoC's converter sees it. The first conversion after the converter
+// has been idle (the launcher's sleep between two passes) samples the resistor ladder before
+// it has settled: a button's level then reads about 200 mV high, one band up. A line at
+// rest, below ADC_SETTLED_BELOW counts, reads as it is. A conversion started once the line
+// has had ADC_SETTLE_US to settle reads its true level.
+constexpr uint32_t ADC_SETTLED_BELOW = 115;    // counts
+constexpr uint32_t ADC_UNSETTLED_OFFSET = 114; // counts, about 201 mV at 1800 mV / 1020
+constexpr uint32_t ADC_SETTLE_US = 9000;
+
+struct AdcLine {
+    U32 raw; // the line's true level in counts: the held button's, or no button's
+    // Number of coming second conversions during which control register 0x18 loses its
+    // value, as a disturbed conversion does on the real SoC.
     U32 ctrl0_losses;
     U32 ctrl0_lost; // how many times it was cleared
+    U32 pad;
 };
 
-// The launcher's monotonic clock as the preload reports it: when frozen, every reading is
-// frozen_ms, so a test can place events to the millisecond; sleeps still take real time.
+// The launcher's monotonic clock as the preload reports it to the launcher process (not to
+// its children). Frozen: every reading is frozen_ms and sleeps take real time. Stepped: the
+// clock is virtual_us, every sleep moves it on by the span asked for and returns at once,
+// except the sleep between two loop passes, which waits for the board to grant the next
+// pass: a futex pair, `reached` counted up by the launcher, `granted` by the board.
 struct LauncherClock {
     U32 frozen;
-    // While frozen, no sleep takes more than SHORT_SLEEP_US of real time: the loop then passes
-    // as fast as a test can drive it, and only the frozen clock says how long it waited.
-    U32 short_sleeps;
+    U32 stepped;
     U64 frozen_ms;
+    U64 virtual_us;
+    U32 virtual_set; // 0 until the launcher's first reading in stepped mode takes the real time
+    U32 granted;     // passes the board has let start
+    U32 reached;     // sleeps between passes the launcher has come to
+    U32 pad;
 };
 
-constexpr uint64_t SHORT_SLEEP_US = 1000;
+// The launcher's loop sleeps between two passes for one of these spans (idle, and with the
+// menu or an app up); any other sleep is a wait inside a pass: the converter's settling, the
+// OSD controller's busy bit or a retry, a beep.
+constexpr uint32_t PASS_SLEEP_US[] = {30000, 40000};
+constexpr uint32_t HW_SLEEP_RING = 64;
 
+// The launcher's sleeps: all of them, and the lengths of the last HW_SLEEP_RING waits inside
+// a pass (entry i is hw_us[i % HW_SLEEP_RING]).
 struct SleepStats {
     U64 calls;
     U64 total_us;
     U32 last_us;
-    U32 pad;
+    U32 hw_count;
+    U32 hw_us[HW_SLEEP_RING];
 };
 
-// The framebuffer as the preload library presents it through /dev/fb0's ioctls.
 struct FbDevice {
     U32 line_length;
     U32 xres, yres;
@@ -74,10 +96,17 @@ struct I2cBus {
 };
 
 // The AV path's OSD controller, on bus 2 at 0x5B behind the same transport: a grid of
-// character cells, each written through a command, a column and a data register.
+// character cells, each written through a command, a column and a data register. What is
+// written goes to the cell memory; the screen shows the cell memory as it was at the last
+// commit (register 0x0A00), and a cell only with bit 7 of its data set, the rest blank. A
+// cell access (a write or read of the data register) must come in a transaction that a
+// select of the controller opened on the same descriptor since the previous cell access;
+// outside one the controller does not acknowledge it. The window, control, commit and
+// status registers, and the command and column latches, answer without a select.
 constexpr uint32_t OSD_ROWS = 8;
 constexpr uint32_t OSD_COLS = 32;
 constexpr uint32_t OSD_FOREVER = 0xFFFFFFFFu;
+constexpr uint8_t OSD_CELL_VISIBLE = 0x80;
 
 struct OsdController {
     U32 missing;          // the controller does not acknowledge (ENXIO)
@@ -91,11 +120,13 @@ struct OsdController {
     U32 readbacks;        // reads of the cell data register
     U32 status_reads;
     U32 commits;
+    U32 unselected;                    // cell accesses refused for want of a select
     U32 busy_left;                     // busy status reads still to report for the last write
     U32 cmd, col;                      // the command and column registers
     U32 control;                       // bit 0: overlay enabled
     uint8_t window[8];                 // registers 0x0A04..0x0A0B
-    uint8_t cells[OSD_ROWS][OSD_COLS]; // what each cell shows: 0x80 | code; 0 never written
+    uint8_t cells[OSD_ROWS][OSD_COLS]; // the cell memory: data as written, 0 never written
+    uint8_t shown[OSD_ROWS][OSD_COLS]; // the cell memory as of the last commit
 };
 
 // The PWM controller's sysfs directory /sys/class/pwm/pwmchip0 with the buzzer on channel 7.
@@ -151,7 +182,7 @@ struct DeviceOpenFaults {
 struct BoardState {
     uint32_t magic;
     uint32_t version;
-    AdcFaults adc;
+    AdcLine adc;
     SleepStats sleeps;
     FbDevice fb;
     I2cBus i2c;
@@ -165,19 +196,22 @@ struct BoardState {
 static_assert(std::atomic<uint32_t>::is_always_lock_free &&
                   std::atomic<uint64_t>::is_always_lock_free,
               "the state is shared between processes: its atomics must not hide a lock");
+
 static_assert(sizeof(U32) == 4 && sizeof(U64) == 8);
-static_assert(offsetof(BoardState, sleeps) == 16 && alignof(SleepStats) == 8);
-static_assert(offsetof(BoardState, fb) == 40);
-static_assert(offsetof(BoardState, i2c) == 40 + 16 * 4);
-static_assert(offsetof(BoardState, launcher) == 104 + 16 + 256);
-static_assert(offsetof(BoardState, clock) == 376 + 16);
-static_assert(offsetof(BoardState, osd) == 392 + 16);
-static_assert(sizeof(OsdController) == 16 * 4 + 8 + OSD_ROWS * OSD_COLS);
+static_assert(offsetof(BoardState, adc) == 8 && sizeof(AdcLine) == 16);
+static_assert(offsetof(BoardState, sleeps) == 24 && alignof(SleepStats) == 8);
+static_assert(sizeof(SleepStats) == 24 + 4 * HW_SLEEP_RING);
+static_assert(offsetof(BoardState, fb) == 304);
+static_assert(offsetof(BoardState, i2c) == 304 + 16 * 4);
+static_assert(offsetof(BoardState, launcher) == 368 + 16 + 256);
+static_assert(offsetof(BoardState, clock) == 640 + 16 && sizeof(LauncherClock) == 40);
+static_assert(offsetof(BoardState, osd) == 656 + 40);
+static_assert(sizeof(OsdController) == 17 * 4 + 8 + 2 * OSD_ROWS * OSD_COLS);
 static_assert(sizeof(PwmAccess) == 24 && alignof(PwmChip) == 8);
-static_assert(offsetof(BoardState, pwm) == 736);
+static_assert(offsetof(BoardState, pwm) == 1288); // 696 + 588, aligned to 8
 static_assert(offsetof(PwmChip, history) == 32);
 static_assert(sizeof(PwmChip) == 32 + 24 * PWM_HISTORY);
-static_assert(offsetof(BoardState, opens) == 736 + 32 + 24 * PWM_HISTORY);
+static_assert(offsetof(BoardState, opens) == 1288 + 32 + 24 * PWM_HISTORY);
 static_assert(sizeof(DeviceOpenFaults) == 32);
 static_assert(sizeof(BoardState) <= BOARD_STATE_BYTES);
 

@@ -3,9 +3,13 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <grp.h>
+#include <linux/futex.h>
+#include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -32,6 +36,10 @@ constexpr const char* SANDBOX_APPS_DIR = "/record/vorna-x/apps";
 constexpr const char* ARM_SYSROOT = "/usr/arm-linux-gnueabihf";
 constexpr const char* SANDBOX_BIN_DIR = "/opt/vx-board/";
 constexpr Millis RELEASE_SETTLE(160);
+// Samples the launcher's debouncer takes to see a new level: the third in a row decides.
+constexpr int DEBOUNCE_PASSES = 3;
+// How often a wait for the launcher's next pass looks again without being woken.
+constexpr auto PARK_RECHECK = std::chrono::milliseconds(5);
 // ADC counts at the centre of each button's band, indexed by key code (1020 counts = 1.8 V).
 constexpr uint32_t KEY_CENTRE_MV[8] = {800, 1600, 1000, 1200, 1400, 1800, 400, 600};
 
@@ -165,9 +173,10 @@ void Board::start() {
     state_->version = BOARD_VERSION;
     state_->magic = BOARD_MAGIC;
 
-    adc_map_ =
-        map_file(work_ + "/mem", ADC_PAGE_PHYS + ADC_PAGE_BYTES, ADC_PAGE_PHYS, ADC_PAGE_BYTES);
-    adc_ = static_cast<volatile uint32_t*>(adc_map_);
+    // The ADC page's registers belong to the launcher and the preload library in its process:
+    // the board only makes the file, sparse up to the page.
+    munmap(map_file(work_ + "/mem", ADC_PAGE_PHYS + ADC_PAGE_BYTES, ADC_PAGE_PHYS, ADC_PAGE_BYTES),
+           ADC_PAGE_BYTES);
 
     FbDevice& fb = state_->fb;
     fb.line_length = config_.fb_line_length;
@@ -182,6 +191,7 @@ void Board::start() {
         map_file(work_ + "/fb0", config_.fb_smem_len, 0, config_.fb_smem_len));
     std::ofstream(work_ + "/remote_i2c").flush();
     set_video_mode(config_.video_mode);
+    state_->clock.stepped.store(config_.stepped ? 1 : 0);
     if (config_.before_launch) config_.before_launch(*state_);
     for (const auto& [rel, content] : config_.tmp_files) {
         const fs::path p = fs::path(work_) / "tmp" / rel;
@@ -269,6 +279,9 @@ void Board::start() {
     close(info[1]);
     close(err[1]);
     err_fd_ = err[0];
+    // Read by the reader thread and, at the end of every stepped pass, by the test's own:
+    // never blocking, so that neither holds the lines while the pipe is empty.
+    fcntl(err_fd_, F_SETFL, O_NONBLOCK);
 
     std::string json;
     char buf[256];
@@ -308,7 +321,6 @@ void Board::stop() {
         }
         if (hook) hook(*this);
     }
-    if (adc_map_) munmap(adc_map_, ADC_PAGE_BYTES), adc_map_ = nullptr, adc_ = nullptr;
     if (fb_) munmap(fb_, config_.fb_smem_len), fb_ = nullptr;
     if (state_) munmap(state_, BOARD_STATE_BYTES), state_ = nullptr;
     if (!work_.empty()) {
@@ -319,28 +331,41 @@ void Board::stop() {
 }
 
 void Board::read_stderr() {
+    pollfd p{err_fd_, POLLIN, 0};
+    for (;;) {
+        if (poll(&p, 1, -1) < 0 && errno != EINTR) return;
+        std::lock_guard<std::mutex> lock(mu_);
+        if (!take_stderr_locked()) return;
+    }
+}
+
+// Takes whatever the pipe holds into the lines; false once it has reached its end.
+bool Board::take_stderr_locked() {
+    if (eof_) return false;
     char buf[4096];
     for (;;) {
         const ssize_t n = read(err_fd_, buf, sizeof buf);
         if (n < 0 && errno == EINTR) continue;
-        std::lock_guard<std::mutex> lock(mu_);
+        if (n < 0 && errno == EAGAIN) {
+            cv_.notify_all();
+            return true;
+        }
         if (n <= 0) {
             if (!partial_.empty()) lines_.push_back(partial_), partial_.clear();
             eof_ = true;
             cv_.notify_all();
-            return;
+            return false;
         }
         partial_.append(buf, static_cast<size_t>(n));
         for (size_t nl; (nl = partial_.find('\n')) != std::string::npos;) {
             lines_.push_back(partial_.substr(0, nl + 1));
             partial_.erase(0, nl + 1);
         }
-        cv_.notify_all();
     }
 }
 
 void Board::set_adc_raw(uint32_t raw) {
-    adc_[ADC_SAMPLE_OFFSET / 4] = raw;
+    state_->adc.raw.store(raw);
 }
 void Board::press(int key_code) {
     set_adc_raw(raw_for_key(key_code));
@@ -350,6 +375,13 @@ void Board::release() {
 }
 void Board::tap(int key_code, Millis held) {
     press(key_code);
+    if (config_.stepped) {
+        const bool held_through = run_for(held);
+        release();
+        if (!held_through || !run_passes(DEBOUNCE_PASSES))
+            throw std::runtime_error("the launcher stopped passing during a tap");
+        return;
+    }
     std::this_thread::sleep_for(held);
     release();
     // The launcher needs three idle samples to see the release: a press that followed at
@@ -449,6 +481,18 @@ std::vector<SandboxProcess> Board::processes() const {
     return out;
 }
 
+bool Board::wait_ended(pid_t ns_pid, Millis timeout) {
+    const auto end = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+        bool running = false;
+        for (const SandboxProcess& p : processes())
+            running = running || (p.ns_pid == ns_pid && p.state != 'Z');
+        if (!running) return true;
+        if (std::chrono::steady_clock::now() >= end) return false;
+        std::this_thread::sleep_for(Millis(2));
+    }
+}
+
 char Board::service_state() const {
     for (const SandboxProcess& p : processes())
         if (p.comm == "fpv_grd_service") return p.state;
@@ -470,13 +514,14 @@ static_assert(sizeof OSD_CHARSET == 42 + 1);
 } // namespace
 
 std::vector<std::string> Board::osd_text() const {
+    const bool on = (state_->osd.control.load() & 1u) != 0;
     std::vector<std::string> rows;
     for (uint32_t r = 0; r < OSD_ROWS; ++r) {
         std::string row;
         for (uint32_t c = 0; c < OSD_COLS; ++c) {
-            const uint8_t v = state_->osd.cells[r][c];
+            const uint8_t v = state_->osd.shown[r][c];
             const uint32_t code = v & 0x7F;
-            row += v == 0 ? ' ' : code < 42 ? OSD_CHARSET[code] : '#';
+            row += !on || (v & OSD_CELL_VISIBLE) == 0 ? ' ' : code < 42 ? OSD_CHARSET[code] : '#';
         }
         rows.push_back(row);
     }
@@ -496,8 +541,73 @@ void Board::thaw_clock() {
     state_->clock.frozen.store(0);
 }
 
-void Board::shorten_sleeps(bool on) {
-    state_->clock.short_sleeps.store(on ? 1 : 0);
+namespace {
+
+long futex(U32& word, int op, uint32_t value, const timespec* timeout) {
+    return syscall(SYS_futex, reinterpret_cast<uint32_t*>(&word), op, value, timeout, nullptr, 0);
+}
+
+} // namespace
+
+// The launcher is parked in the sleep after its last granted pass. The wake that grants a
+// pass is sent again at every look, in case it reached the launcher before its wait began.
+bool Board::wait_parked(std::chrono::steady_clock::time_point deadline) {
+    if (!config_.stepped) throw std::logic_error("the board is not stepped");
+    LauncherClock& c = state_->clock;
+    const timespec recheck{0, std::chrono::nanoseconds(PARK_RECHECK).count()};
+    for (;;) {
+        const uint32_t reached = c.reached.load();
+        if (reached == c.granted.load() + 1) return true;
+        if (state_->launcher.exited.load() != 0 || std::chrono::steady_clock::now() >= deadline)
+            return false;
+        futex(c.granted, FUTEX_WAKE, INT32_MAX, nullptr);
+        futex(c.reached, FUTEX_WAIT, reached, &recheck);
+    }
+}
+
+bool Board::step(Millis max_real) {
+    const auto deadline = std::chrono::steady_clock::now() + max_real;
+    if (!wait_parked(deadline)) return false;
+    state_->clock.granted.fetch_add(1);
+    futex(state_->clock.granted, FUTEX_WAKE, INT32_MAX, nullptr);
+    if (!wait_parked(deadline)) return false;
+    std::lock_guard<std::mutex> lock(mu_);
+    take_stderr_locked();
+    return true;
+}
+
+bool Board::run_passes(int n, Millis max_real) {
+    const auto deadline = std::chrono::steady_clock::now() + max_real;
+    if (!wait_parked(deadline)) return false;
+    for (int i = 0; i < n; ++i) {
+        const auto left =
+            std::chrono::duration_cast<Millis>(deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0 || !step(left)) return false;
+    }
+    return true;
+}
+
+bool Board::run_until(const std::function<bool()>& done, Millis max_virtual, Millis max_real) {
+    const auto deadline = std::chrono::steady_clock::now() + max_real;
+    if (!wait_parked(deadline)) return false;
+    const int64_t end = virtual_ms() + max_virtual.count();
+    for (;;) {
+        if (done()) return true;
+        const auto left =
+            std::chrono::duration_cast<Millis>(deadline - std::chrono::steady_clock::now());
+        if (virtual_ms() >= end || left.count() <= 0 || !step(left)) return false;
+    }
+}
+
+bool Board::run_for(Millis span, Millis max_real) {
+    const auto deadline = std::chrono::steady_clock::now() + max_real;
+    if (!wait_parked(deadline)) return false;
+    const int64_t end = virtual_ms() + span.count();
+    return run_until([&] { return virtual_ms() >= end; }, span, max_real);
+}
+
+int64_t Board::virtual_ms() const {
+    return static_cast<int64_t>(state_->clock.virtual_us.load() / 1000);
 }
 
 std::string Board::sandbox_path(const std::string& path) const {

@@ -57,6 +57,9 @@ struct BoardConfig {
     // true: a process that made itself a child subreaper stands between the sandbox's init
     // and the launcher, as a service manager does; orphans of the launcher go to it.
     bool subreaper = false;
+    // true: the launcher's monotonic clock is virtual and its loop passes run only as the
+    // test grants them (step, run_for, run_until); its watchdog and apps keep real time.
+    bool stepped = false;
 };
 
 struct SandboxProcess {
@@ -87,7 +90,9 @@ class Board {
     // Takes the whole sandbox down (every process in it).
     void stop();
 
-    // Buttons: a raw ADC sample for the button's band centre, or no button.
+    // Buttons: the ADC line's true level, the button's band centre or no button. A tap holds
+    // the button for `held` and waits until the launcher has seen it go: in stepped mode both
+    // by the virtual clock.
     void press(int key_code);
     void release();
     void tap(int key_code, Millis held);
@@ -104,8 +109,9 @@ class Board {
     uint32_t screen_row() const { return state_->fb.yoffset.load(); }
     void screenshot(const std::string& png_path) const;
 
-    // The OSD controller's grid as text, one 32-character string per row: a blank or
-    // never-written cell is ' ', a code outside the controller's set '#'.
+    // What the OSD shows, one 32-character string per row: the grid as of the controller's
+    // last commit, all blank while the overlay is off. A cell without bit 7 or never written
+    // is ' ', a code outside the controller's set '#'.
     std::vector<std::string> osd_text() const;
 
     // Stops the launcher's monotonic clock where it is, moves it on by whole milliseconds,
@@ -113,9 +119,24 @@ class Board {
     void freeze_clock();
     void advance_clock(Millis ms);
     void thaw_clock();
-    // While the clock is frozen, the launcher's sleeps last at most a millisecond of real
-    // time (each is still recorded at its requested length).
-    void shorten_sleeps(bool on);
+
+    // Stepped mode (BoardConfig::stepped). Each grants loop passes one at a time, each pass
+    // followed by the launcher's standard error up to its end; false when the launcher does
+    // not come to its next pass within `max_real` of real time (it ended, or hangs).
+    // One pass:
+    bool step(Millis max_real = STEP_MAX_REAL);
+    // `n` passes (0: none, once the launcher has come to its next sleep between passes):
+    bool run_passes(int n, Millis max_real = STEP_MAX_REAL);
+    // Passes until the virtual clock has moved on by `span`:
+    bool run_for(Millis span, Millis max_real = STEP_MAX_REAL);
+    // Passes until `done` holds (tried before the first), at most `max_virtual` of the
+    // virtual clock:
+    bool run_until(const std::function<bool()>& done, Millis max_virtual,
+                   Millis max_real = STEP_MAX_REAL);
+    // Sleeps between passes the launcher has come to, and its clock, in ms.
+    uint32_t passes() const { return state_->clock.reached.load(); }
+    int64_t virtual_ms() const;
+    static constexpr Millis STEP_MAX_REAL{20000};
 
     // The launcher's standard error, a line at a time.
     std::vector<std::string> lines() const;
@@ -142,6 +163,10 @@ class Board {
     static void set_stop_hook(std::function<void(const Board&)> hook);
 
     std::vector<SandboxProcess> processes() const;
+    // Waits in real time until the sandbox's process `ns_pid` has ended (gone, or a zombie
+    // its parent has yet to collect). An app runs in real time while a stepped launcher
+    // waits for its passes: this is how long to let the app run before granting them.
+    bool wait_ended(pid_t ns_pid, Millis timeout);
     // The state letter of the goggles' service stand-in (R, S, T for stopped...), or 0.
     char service_state() const;
     // The sandbox's CLOCK_MONOTONIC in ms (shifted when seconds_before_wrap is set).
@@ -154,14 +179,14 @@ class Board {
 
   private:
     void read_stderr();
+    bool take_stderr_locked();
+    bool wait_parked(std::chrono::steady_clock::time_point deadline);
     pid_t host_pid_of(pid_t ns_pid) const;
 
     BoardConfig config_;
     Target target_;
     std::string work_;
     BoardState* state_ = nullptr;
-    volatile uint32_t* adc_ = nullptr;
-    void* adc_map_ = nullptr;
     uint32_t* fb_ = nullptr;
     pid_t bwrap_pid_ = -1;
     int64_t clock_offset_s_ = 0;

@@ -2,11 +2,9 @@
 // (a descriptor, a child, a zombie, memory) adds up. VX_SOAK_CYCLES sets the count (default
 // 500, 50 in a sanitizer build).
 //
-// The launcher's clock is frozen and moved by the test, so the 1.5 s and 3 s holds cost no
-// real time, and its loop sleeps are cut to a millisecond. What remains is the buttons'
-// debouncing: every press and release needs three samples, one per loop pass, and only some
-// of them have an effect the test can wait for; for the others the test counts the
-// launcher's loop sleeps.
+// The board is stepped: the launcher's loop passes run as fast as the test grants them, on a
+// virtual clock, so the 1.5 s and 3 s holds cost no real time. Only the app runs in real
+// time: the test lets it end before it grants the passes in which the launcher sees it go.
 #include <dirent.h>
 
 #include <cstdio>
@@ -24,12 +22,11 @@ constexpr int DEFAULT_CYCLES = 50;
 #else
 constexpr int DEFAULT_CYCLES = 500;
 #endif
-// The loop's sleep between passes as it asks for it, exact while the launcher's clock is
-// frozen.
-constexpr uint32_t POLL_US[] = {30000, 40000};
-// Three samples of a new level after a change that may land in the middle of a sample.
-constexpr int PASSES_PER_LEVEL = 4;
+// Three samples of a new level.
+constexpr int PASSES_PER_LEVEL = 3;
 constexpr Millis STEP_TIMEOUT(3000);
+// Of the launcher's clock: a hold's outcome comes within it.
+constexpr Millis HOLD_MAX(4000);
 
 struct Figures {
     int fds = 0;
@@ -81,45 +78,18 @@ class SoakTest : public FlowTest {
         return f;
     }
 
-    // Waits until the launcher has begun `n` more loop sleeps; false if it stalls. A sleep
-    // missed between two looks only makes the wait longer.
-    bool passes(int n) {
-        auto& s = board_->state().sleeps;
-        uint64_t calls = s.calls.load();
-        const auto end = Clock::now() + STEP_TIMEOUT;
-        while (n > 0 && Clock::now() < end) {
-            std::this_thread::sleep_for(std::chrono::microseconds(500));
-            const uint64_t now = s.calls.load();
-            if (now == calls) continue;
-            calls = now;
-            const uint32_t last = s.last_us.load();
-            n -= last == POLL_US[0] || last == POLL_US[1];
-        }
-        return n == 0;
-    }
-
     bool service_running() const {
         const char c = board_->service_state();
         return c == 'S' || c == 'R';
     }
 
-    template <typename T> bool grows(const std::atomic<T>& counter, T from) {
-        return wait_until([&] { return counter.load() != from; }, STEP_TIMEOUT);
-    }
-
-    // The next line containing `needle` after the last one waited for.
-    bool next_line(const std::string& needle) {
-        const auto at = board_->wait_line(needle, STEP_TIMEOUT, seen_);
-        if (!at) return false;
-        seen_ = *at + 1;
-        return true;
-    }
-
-    // A tap with the clock frozen: a press of 0 ms, acted on at its release.
-    bool tap_frozen(int key) {
-        board_->press(key);
-        const bool seen = passes(PASSES_PER_LEVEL);
-        board_->release();
+    // Passes until the next line containing `needle` after the last one waited for.
+    bool next_line(const std::string& needle, Millis max_virtual = HOLD_MAX) {
+        std::optional<size_t> at;
+        const bool seen = board_->run_until(
+            [&] { return (at = board_->wait_line(needle, Millis(0), seen_)).has_value(); },
+            max_virtual, STEP_TIMEOUT);
+        if (seen) seen_ = *at + 1;
         return seen;
     }
 
@@ -131,49 +101,41 @@ class SoakTest : public FlowTest {
             if (!ok) step_ = what;
             return ok;
         };
-        // The hold's tone starts once its start time is taken: only then may the clock move.
-        const uint32_t opening = s.pwm.accesses.load();
         b.press(PLAY);
-        if (!step("opening press", grows(s.pwm.accesses, opening))) return false;
+        if (!step("keys blocked", next_line("hold: keys blocked at "))) return false;
         const uint32_t pans = s.fb.pans.load();
-        b.advance_clock(Millis(600));
-        if (!step("keys blocked", next_line("hold: keys blocked at 600 ms\n"))) return false;
-        if (!step("progress panel", grows(s.fb.pans, pans))) return false;
-        b.advance_clock(Millis(900));
-        // Let go as the menu opens: the release is seen passes later, a long press then.
-        b.release();
+        if (!step("progress panel", b.step() && s.fb.pans.load() > pans)) return false;
         if (!step("menu open", next_line("menu open (hold play, 2 apps)\n"))) return false;
+        b.release();
+        if (!step("opening release", b.run_passes(PASSES_PER_LEVEL))) return false;
         if (!step("menu shown", highlighted_slot() == 0)) return false;
         // The count of children at idle means something only if it sees the watchdog here.
         if (first_ && !step("watchdog counted", figures().children == 1)) return false;
         first_ = false;
-        if (!step("opening release", passes(PASSES_PER_LEVEL))) return false;
 
-        const uint32_t moved = s.fb.pans.load();
-        if (!step("move", tap_frozen(DOWN) && grows(s.fb.pans, moved) &&
-                              wait_until([&] { return highlighted_slot() == 1; }, STEP_TIMEOUT)))
-            return false;
+        b.tap(DOWN, TAP);
+        if (!step("move", highlighted_slot() == 1)) return false;
 
         // The launch itself leaves the menu's page on screen; its return presents a frame.
+        b.tap(MIDDLE, TAP);
+        if (!step("launch", next_line("launched " + app + " pid="))) return false;
         const uint32_t back = s.fb.pans.load();
-        if (!step("launch", tap_frozen(MIDDLE) && next_line("launched " + app + " pid=")))
+        const auto pid = static_cast<pid_t>(number_after(line(seen_ - 1), "pid="));
+        if (!step("exit",
+                  b.wait_ended(pid, STEP_TIMEOUT) && next_line("child " + app + " exited\n")))
             return false;
-        if (!step("exit", next_line("child " + app + " exited\n"))) return false;
-        if (!step("menu back", grows(s.fb.pans, back) && highlighted_slot() == 1)) return false;
+        if (!step("menu back", s.fb.pans.load() > back && highlighted_slot() == 1)) return false;
         const char service = b.service_state();
         if (!step("service stopped in the menu", service == 'T')) {
             step_ += std::string(" (state ") + (service != 0 ? service : '0') + ")";
             return false;
         }
 
-        const uint32_t tone = s.pwm.accesses.load();
         b.press(PLAY);
-        if (!step("closing press", grows(s.pwm.accesses, tone))) return false;
-        b.advance_clock(Millis(3000));
         if (!step("keys resumed", next_line("keys resumed\n"))) return false;
         if (!step("menu closed", next_line("menu closed (hold play 3 s)\n"))) return false;
         b.release();
-        if (!step("closing release", passes(PASSES_PER_LEVEL))) return false;
+        if (!step("closing release", b.run_passes(PASSES_PER_LEVEL))) return false;
         if (!step("goggles' page", b.screen_row() == 0)) return false;
         return step("service continued",
                     wait_until([&] { return service_running(); }, STEP_TIMEOUT));
@@ -207,10 +169,10 @@ TEST_F(SoakTest, RepeatedCyclesLeaveNothingBehind) {
         order.push_back(e.path().filename().string());
     ASSERT_EQ(order.size(), 2u);
 
-    vxboard::Board& b = start_ready();
+    vxboard::BoardConfig cfg;
+    cfg.stepped = true;
+    vxboard::Board& b = start_ready(cfg);
     seen_ = b.lines().size();
-    b.freeze_clock();
-    b.shorten_sleeps(true);
 
     Figures warm;
     int idle_children_max = 0, idle_zombies_max = 0;
@@ -232,8 +194,6 @@ TEST_F(SoakTest, RepeatedCyclesLeaveNothingBehind) {
     const double per_cycle =
         std::chrono::duration<double>(Clock::now() - measured_from).count() / (cycles - warm_up);
     const Figures end = figures();
-    b.shorten_sleeps(false);
-    b.thaw_clock();
 
     std::printf("soak: %d cycles (%d of warm-up) in %.1f s, %.0f ms per cycle\n", cycles, warm_up,
                 seconds, 1000 * per_cycle);

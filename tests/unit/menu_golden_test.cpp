@@ -6,11 +6,13 @@
 #include <vector>
 
 #include "apps/manifest.h"
+#include "display/hold_panel.h"
 #include "display/menu.h"
 #include "png/png_io.h"
 
-// Whole menus compared pixel for pixel with the pictures under tests/golden. After a change
-// that is meant to alter the picture, look at the new pictures and regenerate them with
+// Whole menus and the hold's progress panel, compared pixel for pixel with the pictures
+// under tests/golden. After a change that is meant to alter a picture, look at the new
+// pictures and regenerate them with
 //   cmake --build --preset host --target update-goldens
 
 namespace {
@@ -63,30 +65,45 @@ std::vector<Scene> scenes() {
     return out;
 }
 
+// The canvas against tests/golden/NAME.png, or written there when the goldens are redrawn.
+void expect_golden(const std::string& name, const std::vector<uint32_t>& page) {
+    const std::string path = std::string(VX_GOLDEN_DIR) + "/" + name + ".png";
+    if (std::getenv("VX_UPDATE_GOLDENS") != nullptr) {
+        vxboard::write_png_argb(path, page.data(), CANVAS_W, CANVAS_H, LINE_PIXELS);
+        return;
+    }
+    std::vector<uint32_t> want;
+    uint32_t w = 0, h = 0;
+    ASSERT_TRUE(vxboard::read_png_argb(path, want, w, h)) << "missing " << path;
+    ASSERT_EQ(w, CANVAS_W);
+    ASSERT_EQ(h, CANVAS_H);
+    int differing = 0, first_x = -1, first_y = -1;
+    for (uint32_t y = 0; y < CANVAS_H; ++y)
+        for (uint32_t x = 0; x < CANVAS_W; ++x)
+            if (page[y * LINE_PIXELS + x] != want[y * CANVAS_W + x]) {
+                if (differing++ == 0) first_x = static_cast<int>(x), first_y = static_cast<int>(y);
+            }
+    EXPECT_EQ(differing, 0) << "first at (" << first_x << ", " << first_y << ")";
+}
+
 TEST(MenuGolden, PicturesMatch) {
-    const bool update = std::getenv("VX_UPDATE_GOLDENS") != nullptr;
     for (const Scene& s : scenes()) {
         SCOPED_TRACE(s.name);
         std::vector<uint32_t> page(LINE_PIXELS * CANVAS_H, 0);
         render_menu(Canvas{page.data()}, s.apps, s.notice_deadline, clock_at_1000);
-        const std::string path = std::string(VX_GOLDEN_DIR) + "/" + s.name + ".png";
-        if (update) {
-            vxboard::write_png_argb(path, page.data(), CANVAS_W, CANVAS_H, LINE_PIXELS);
-            continue;
-        }
-        std::vector<uint32_t> want;
-        uint32_t w = 0, h = 0;
-        ASSERT_TRUE(vxboard::read_png_argb(path, want, w, h)) << "missing " << path;
-        ASSERT_EQ(w, CANVAS_W);
-        ASSERT_EQ(h, CANVAS_H);
-        int differing = 0, first_x = -1, first_y = -1;
-        for (uint32_t y = 0; y < CANVAS_H; ++y)
-            for (uint32_t x = 0; x < CANVAS_W; ++x)
-                if (page[y * LINE_PIXELS + x] != want[y * CANVAS_W + x]) {
-                    if (differing++ == 0)
-                        first_x = static_cast<int>(x), first_y = static_cast<int>(y);
-                }
-        EXPECT_EQ(differing, 0) << "first at (" << first_x << ", " << first_y << ")";
+        expect_golden(s.name, page);
+    }
+}
+
+// The panel as its fill is about to start, with its first pixel, half-way, and on the last
+// frame before the menu opens.
+TEST(HoldPanelGolden, PicturesMatch) {
+    for (const int32_t elapsed_ms : {500, 503, 1000, 1499}) {
+        const std::string name = "hold_panel_" + std::to_string(elapsed_ms);
+        SCOPED_TRACE(name);
+        std::vector<uint32_t> page(LINE_PIXELS * CANVAS_H, 0);
+        draw_hold_panel(Canvas{page.data()}, elapsed_ms);
+        expect_golden(name, page);
     }
 }
 

@@ -1,0 +1,313 @@
+// The launcher's device descriptors. Every open of a path the board answers for is
+// classified once, here, into a fixed table: the ioctls, mappings and writes that follow
+// look the descriptor up instead of asking what it names. Closing forgets it, duplicating
+// copies it, and a number the kernel hands out again through any of these calls replaces
+// whatever stale entry it had (a descriptor glibc closed behind the hooks' back).
+#include <cerrno>
+#include <cstdarg>
+#include <cstring>
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include "hooks.h"
+
+using vxboard::BoardState;
+
+// The hooks carry their symbol names: with 64-bit file offsets and time on 32-bit ARM the
+// headers rename open() to open64() and fcntl() to its time64 variant, so definitions under
+// the C names would clash or land on the wrong symbol.
+extern "C" {
+int vx_open(const char* path, int flags, ...) __asm__("open");
+int vx_open64(const char* path, int flags, ...) __asm__("open64");
+int vx_openat(int dir, const char* path, int flags, ...) __asm__("openat");
+int vx_openat64(int dir, const char* path, int flags, ...) __asm__("openat64");
+int vx_open_2(const char* path, int flags) __asm__("__open_2");
+int vx_open64_2(const char* path, int flags) __asm__("__open64_2");
+int vx_close(int fd) __asm__("close");
+int vx_dup(int fd) __asm__("dup");
+int vx_dup2(int fd, int to) __asm__("dup2");
+int vx_dup3(int fd, int to, int flags) __asm__("dup3");
+#if defined(__arm__)
+int vx_fcntl(int fd, int cmd, ...) __asm__("__fcntl_time64");
+#else
+int vx_fcntl(int fd, int cmd, ...) __asm__("fcntl64");
+#endif
+}
+
+namespace vxpreload {
+
+namespace {
+
+#if defined(__arm__)
+constexpr const char* SYM_FCNTL = "__fcntl_time64";
+constexpr const char* SYM_MMAP = "mmap64";
+constexpr const char* SYM_IOCTL = "__ioctl_time64";
+constexpr const char* SYM_CLOCK_GETTIME = "__clock_gettime64";
+constexpr const char* SYM_CLOCK_NANOSLEEP = "__clock_nanosleep_time64";
+constexpr const char* SYM_NANOSLEEP = "__nanosleep64";
+#else
+constexpr const char* SYM_FCNTL = "fcntl64";
+constexpr const char* SYM_MMAP = "mmap";
+constexpr const char* SYM_IOCTL = "ioctl";
+constexpr const char* SYM_CLOCK_GETTIME = "clock_gettime";
+constexpr const char* SYM_CLOCK_NANOSLEEP = "clock_nanosleep";
+constexpr const char* SYM_NANOSLEEP = "nanosleep";
+#endif
+
+RealCalls g_real{};
+std::atomic<bool> g_resolved{false};
+
+template <typename F> void bind(F& slot, const char* name) {
+    slot = reinterpret_cast<F>(dlsym(RTLD_NEXT, name));
+}
+
+// dlsym may allocate: done before main, so that a signal handler never gets here first.
+__attribute__((constructor)) void resolve() {
+    if (g_resolved.load(std::memory_order_acquire)) return;
+    bind(g_real.open, "open");
+    bind(g_real.open64, "open64");
+    bind(g_real.openat, "openat");
+    bind(g_real.openat64, "openat64");
+    bind(g_real.open_2, "__open_2");
+    bind(g_real.open64_2, "__open64_2");
+    bind(g_real.close, "close");
+    bind(g_real.write, "write");
+    bind(g_real.dup, "dup");
+    bind(g_real.dup2, "dup2");
+    bind(g_real.dup3, "dup3");
+    bind(g_real.fcntl, SYM_FCNTL);
+    bind(g_real.mmap, SYM_MMAP);
+    bind(g_real.ioctl, SYM_IOCTL);
+    bind(g_real.clock_gettime, SYM_CLOCK_GETTIME);
+    bind(g_real.clock_nanosleep, SYM_CLOCK_NANOSLEEP);
+    bind(g_real.nanosleep, SYM_NANOSLEEP);
+    g_resolved.store(true, std::memory_order_release);
+}
+
+std::atomic<BoardState*> g_board{nullptr};
+std::atomic<bool> g_board_tried{false};
+
+// ---- the devices, as data -----------------------------------------------------------------
+
+struct DeviceNode {
+    const char* path;
+    Device device;
+};
+
+constexpr DeviceNode NODES[] = {
+    {"/dev/fb0", Device::Fb},
+    {"/dev/remote_i2c", Device::RemoteI2c},
+    {"/dev/mem", Device::Mem},
+    {"/sys/class/pwm/pwmchip0/export", Device::PwmExport},
+    {"/sys/class/pwm/pwmchip0/pwm7/period", Device::PwmPeriod},
+    {"/sys/class/pwm/pwmchip0/pwm7/duty_cycle", Device::PwmDuty},
+    {"/sys/class/pwm/pwmchip0/pwm7/enable", Device::PwmEnable},
+};
+constexpr char CHIP_DIR[] = "/sys/class/pwm/pwmchip0";
+
+// The launcher names its devices by absolute paths; a relative one is never a device.
+Device classify(const char* path) {
+    if (path == nullptr || path[0] != '/') return Device::None;
+    for (const DeviceNode& n : NODES)
+        if (std::strcmp(path, n.path) == 0) return n.device;
+    const size_t n = sizeof CHIP_DIR - 1;
+    if (std::strncmp(path, CHIP_DIR, n) == 0 && (path[n] == '\0' || path[n] == '/'))
+        return Device::PwmOther;
+    return Device::None;
+}
+
+// Lets `left` opens through before the fault takes effect; the errno of this open, or 0.
+int open_fails(vxboard::U32& err, vxboard::U32& left, vxboard::U32& count) {
+    count.fetch_add(1);
+    const uint32_t e = err.load();
+    if (e == 0) return 0;
+    uint32_t n = left.load();
+    while (n > 0 && !left.compare_exchange_weak(n, n - 1)) {
+    }
+    return n == 0 ? static_cast<int>(e) : 0;
+}
+
+int open_fault(Device d) {
+    BoardState* s = board();
+    if (s == nullptr) return 0;
+    vxboard::DeviceOpenFaults& f = s->opens;
+    if (d == Device::Fb) return open_fails(f.fb0_errno, f.fb0_opens_left, f.fb0_opens);
+    if (d == Device::RemoteI2c)
+        return open_fails(f.remote_i2c_errno, f.remote_i2c_opens_left, f.remote_i2c_opens);
+    return 0;
+}
+
+// ---- the descriptor table -----------------------------------------------------------------
+
+constexpr int MAX_OPEN_DEVICES = 64;
+OpenDevice g_open[MAX_OPEN_DEVICES];
+
+void forget(int fd) {
+    if (OpenDevice* d = device_at(fd)) {
+        d->device.store(Device::None);
+        d->fd_plus_one.store(0);
+    }
+}
+
+// `to` now refers to what `from` did.
+void copy(int from, int to) {
+    const OpenDevice* d = device_at(from);
+    if (d == nullptr) {
+        forget(to);
+        return;
+    }
+    const Device device = d->device.load();
+    const uint32_t selected = d->osd_selected.load();
+    if (track(to, device, d->access.load()))
+        if (OpenDevice* copy = device_at(to)) copy->osd_selected.store(selected);
+}
+
+mode_t mode_arg(int flags, va_list ap) {
+    return (flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE ? va_arg(ap, mode_t) : 0;
+}
+
+// An open through whichever libc entry the launcher called (`real_open`, given the flags).
+template <typename RealOpen> int open_path(const char* path, int flags, RealOpen real_open) {
+    const Device d = classify(path);
+    if (is_pwm(d)) return pwm_open(d, flags);
+    if (const int e = open_fault(d)) return fail(e);
+    const int fd = real_open();
+    if (fd < 0) return fd;
+    if (!track(fd, d, flags & O_ACCMODE)) {
+        real().close(fd);
+        return fail(ENFILE);
+    }
+    return fd;
+}
+
+} // namespace
+
+const RealCalls& real() {
+    if (!g_resolved.load(std::memory_order_acquire)) resolve();
+    return g_real;
+}
+
+int fail(int err) {
+    errno = err;
+    return -1;
+}
+
+BoardState* board() {
+    if (BoardState* s = g_board.load(std::memory_order_acquire)) return s;
+    if (g_board_tried.exchange(true)) return g_board.load(std::memory_order_acquire);
+    const int fd = real().open(vxboard::BOARD_STATE_PATH, O_RDWR | O_CLOEXEC);
+    if (fd < 0) return nullptr;
+    void* p =
+        real().mmap(nullptr, vxboard::BOARD_STATE_BYTES, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+    real().close(fd);
+    if (p == MAP_FAILED || static_cast<BoardState*>(p)->magic != vxboard::BOARD_MAGIC)
+        return nullptr;
+    g_board.store(static_cast<BoardState*>(p), std::memory_order_release);
+    return static_cast<BoardState*>(p);
+}
+
+OpenDevice* device_at(int fd) {
+    if (fd < 0) return nullptr;
+    for (OpenDevice& d : g_open)
+        if (d.fd_plus_one.load() == fd + 1) return &d;
+    return nullptr;
+}
+
+bool track(int fd, Device device, int access) {
+    forget(fd);
+    if (device == Device::None) return true;
+    for (OpenDevice& d : g_open) {
+        int expected = 0;
+        if (!d.fd_plus_one.compare_exchange_strong(expected, -1)) continue;
+        d.device.store(device);
+        d.access.store(access);
+        d.osd_selected.store(0);
+        d.fd_plus_one.store(fd + 1);
+        return true;
+    }
+    return false;
+}
+
+} // namespace vxpreload
+
+using namespace vxpreload;
+
+extern "C" {
+
+int vx_open(const char* path, int flags, ...) {
+    va_list ap;
+    va_start(ap, flags);
+    const mode_t mode = mode_arg(flags, ap);
+    va_end(ap);
+    return open_path(path, flags, [&] { return real().open(path, flags, mode); });
+}
+
+int vx_open64(const char* path, int flags, ...) {
+    va_list ap;
+    va_start(ap, flags);
+    const mode_t mode = mode_arg(flags, ap);
+    va_end(ap);
+    return open_path(path, flags, [&] { return real().open64(path, flags, mode); });
+}
+
+int vx_openat(int dir, const char* path, int flags, ...) {
+    va_list ap;
+    va_start(ap, flags);
+    const mode_t mode = mode_arg(flags, ap);
+    va_end(ap);
+    return open_path(path, flags, [&] { return real().openat(dir, path, flags, mode); });
+}
+
+int vx_openat64(int dir, const char* path, int flags, ...) {
+    va_list ap;
+    va_start(ap, flags);
+    const mode_t mode = mode_arg(flags, ap);
+    va_end(ap);
+    return open_path(path, flags, [&] { return real().openat64(dir, path, flags, mode); });
+}
+
+int vx_open_2(const char* path, int flags) {
+    return open_path(path, flags, [&] { return real().open_2(path, flags); });
+}
+
+int vx_open64_2(const char* path, int flags) {
+    return open_path(path, flags, [&] { return real().open64_2(path, flags); });
+}
+
+// Forgotten before the real close: a handler that opens in between may get the number.
+int vx_close(int fd) {
+    forget(fd);
+    return real().close(fd);
+}
+
+int vx_dup(int fd) {
+    const int r = real().dup(fd);
+    if (r >= 0) copy(fd, r);
+    return r;
+}
+
+int vx_dup2(int fd, int to) {
+    const int r = real().dup2(fd, to);
+    if (r >= 0 && r != fd) copy(fd, r);
+    return r;
+}
+
+int vx_dup3(int fd, int to, int flags) {
+    const int r = real().dup3(fd, to, flags);
+    if (r >= 0) copy(fd, r);
+    return r;
+}
+
+int vx_fcntl(int fd, int cmd, ...) {
+    va_list ap;
+    va_start(ap, cmd);
+    void* arg = va_arg(ap, void*);
+    va_end(ap);
+    const int r = real().fcntl(fd, cmd, arg);
+    if (r >= 0 && (cmd == F_DUPFD || cmd == F_DUPFD_CLOEXEC)) copy(fd, r);
+    return r;
+}
+
+} // extern "C"

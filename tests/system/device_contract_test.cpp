@@ -1,0 +1,192 @@
+// The launcher against the devices' own rules, as the board holds them: the ADC's settling
+// and its control register, what the OSD controller shows and when it acknowledges a cell,
+// the PWM core's refusals, and an app reached through a symbolic link. The board runs
+// stepped: the launcher's passes run on a virtual clock as fast as the test grants them.
+#include <algorithm>
+#include <filesystem>
+
+#include "board/pwm_history.h"
+
+#include "flow_fixture.h"
+
+namespace systest {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr Millis HOLD_MAX(4000);     // of the virtual clock: any hold's outcome comes before
+constexpr Millis APP_REAL_MAX(5000); // an app runs in real time
+
+class ContractTest : public FlowTest {
+  protected:
+    void SetUp() override {
+        if (vxboard::target_from_env() == vxboard::Target::ArmStatic)
+            GTEST_SKIP() << "the static build runs without the board's preload";
+        FlowTest::SetUp();
+    }
+
+    // A stepped board whose launcher has come to its first sleep between passes.
+    vxboard::Board& start_stepped(vxboard::BoardConfig cfg = {}) {
+        cfg.stepped = true;
+        vxboard::Board& b = start_ready(std::move(cfg));
+        EXPECT_TRUE(b.run_passes(0)) << dump();
+        return b;
+    }
+
+    // Passes until a line containing `needle` appears at or after line `from`.
+    bool run_to_line(const std::string& needle, size_t from, Millis max = HOLD_MAX) {
+        return board_->run_until([&] { return logged(needle, from); }, max);
+    }
+
+    // PLAY held until the launcher logs `done`, then let go and seen to go.
+    void hold_play_until(const std::string& done) {
+        const size_t from = board_->lines().size();
+        board_->press(PLAY);
+        EXPECT_TRUE(run_to_line(done, from)) << dump();
+        board_->release();
+        ASSERT_TRUE(board_->run_passes(3));
+    }
+
+    // The lengths of the launcher's waits inside a pass from the `from`th on.
+    std::vector<uint32_t> hardware_sleeps(uint32_t from) const {
+        const vxboard::SleepStats& st = board_->state().sleeps;
+        std::vector<uint32_t> out;
+        for (uint32_t i = from; i != st.hw_count.load(); ++i)
+            out.push_back(st.hw_us[i % vxboard::HW_SLEEP_RING].load());
+        return out;
+    }
+
+    uint32_t sounding_hz() const {
+        const vxboard::PwmChip& c = board_->state().pwm;
+        return vxboard::pwm_sounding_hz(c.period_ns.load(), c.duty_ns.load(), c.enabled.load());
+    }
+};
+
+// Every sample of a held button reads the line unsettled first, one band too high (PLAY as
+// BACK): only the second conversion, 9 ms later, reads PLAY, and the hold starts on it.
+TEST_F(ContractTest, ButtonsAreReadFromTheConversionAfterTheSettleWait) {
+    vxboard::Board& b = start_stepped();
+    const uint32_t waits_from = b.state().sleeps.hw_count.load();
+    const size_t from = b.lines().size();
+    b.tap(PLAY, Millis(700));
+    EXPECT_TRUE(logged("hold: keys blocked at ", from)) << dump();
+    EXPECT_TRUE(logged("hold aborted (release, ", from)) << dump();
+    const std::vector<uint32_t> waits = hardware_sleeps(waits_from);
+    EXPECT_GE(waits.size(), 10u);
+    EXPECT_TRUE(std::all_of(waits.begin(), waits.end(), [](uint32_t us) { return us == 9000; }))
+        << "waits inside a pass (us): " << ::testing::PrintToString(waits);
+}
+
+// A sample whose control register lost its value during the conversion is dropped, however
+// plainly it reads as a button: PLAY held through such samples never presses.
+TEST_F(ContractTest, SamplesThatLostTheControlRegisterAreDropped) {
+    vxboard::Board& b = start_stepped();
+    vxboard::AdcLine& adc = b.state().adc;
+    adc.ctrl0_losses = 1u << 30;
+    const uint32_t tones = b.state().pwm.accesses.load();
+    const size_t from = b.lines().size();
+    b.press(PLAY);
+    ASSERT_TRUE(b.run_for(Millis(2000)));
+    EXPECT_GE(adc.ctrl0_lost.load(), 20u);
+    EXPECT_FALSE(logged("hold", from)) << dump();
+    EXPECT_EQ(b.state().pwm.accesses.load(), tones) << "no hold tone";
+    adc.ctrl0_losses = 0;
+    EXPECT_TRUE(run_to_line("hold: keys blocked at ", from)) << dump();
+}
+
+// What the wearer sees on the AV overlay: the page once the launcher has committed it, the
+// marker moved, and nothing once the closing hold has blanked and committed every cell.
+// Every cell access came inside a select's transaction and was confirmed.
+TEST_F(ContractTest, OverlayShowsWhatWasCommittedInSelectedTransactions) {
+    app("alpha", "modes=av\n");
+    app("bravo", "modes=av\n");
+    std::vector<std::string> names;
+    for (const auto& e : std::filesystem::directory_iterator(apps_))
+        names.push_back(e.path().filename() == "alpha" ? "ALPHA" : "BRAVO");
+    vxboard::BoardConfig cfg;
+    cfg.video_mode = 3;
+    vxboard::Board& b = start_stepped(cfg);
+    auto page = [&](int marked) {
+        std::vector<std::string> rows(8, std::string(32, ' '));
+        rows[0] = "        VORNA X LAUNCHER        ";
+        rows[7] = "      MID:START PLAY3:EXIT      ";
+        for (int i = 0; i < 2; ++i) {
+            const std::string text = (i == marked ? "%  " : "   ") + names[i];
+            rows[2 + i].replace(0, text.size(), text);
+        }
+        return rows;
+    };
+    const std::vector<std::string> blank(8, std::string(32, ' '));
+    EXPECT_EQ(b.osd_text(), blank);
+
+    hold_play_until("menu OSD open (av, 2 apps)\n");
+    EXPECT_EQ(b.osd_text(), page(1)) << "after the opening hold";
+    b.tap(DOWN, TAP);
+    EXPECT_EQ(b.osd_text(), page(0)) << "after a move";
+    hold_play_until("menu closed (hold play 3 s)\n");
+    EXPECT_EQ(b.osd_text(), blank) << "after the closing hold";
+
+    EXPECT_TRUE(logged(" fail=0)\n")) << dump();
+    EXPECT_EQ(b.state().osd.unselected.load(), 0u);
+    EXPECT_EQ(b.state().i2c.failed.load(), 0u);
+}
+
+// On a channel exported by this run, which has no period yet, the first tone of a hold
+// sounds from the pass that saw the press, and every write of it is taken.
+TEST_F(ContractTest, FirstToneSoundsOnAFreshlyExportedChannel) {
+    vxboard::Board& b = start_stepped();
+    ASSERT_EQ(b.state().pwm.exported.load(), 1u);
+    const uint32_t from = b.state().pwm.accesses.load();
+    b.press(PLAY);
+    ASSERT_TRUE(b.run_passes(3));
+    EXPECT_EQ(sounding_hz(), 550u);
+    const std::vector<vxboard::PwmAccessRecord> all = vxboard::pwm_accesses(b.state());
+    for (size_t i = all.size() - (b.state().pwm.accesses.load() - from); i < all.size(); ++i)
+        EXPECT_EQ(all[i].error, 0)
+            << "file " << all[i].file << (all[i].is_write ? " write" : " open");
+}
+
+// An app whose `app` is a symbolic link to an executable elsewhere is listed and launched
+// from a copy of what the link points to.
+TEST_F(ContractTest, AppBehindASymbolicLinkIsListedAndLaunches) {
+    namespace fs = std::filesystem;
+    fs::create_directories(apps_ + "/.store"); // a name the catalogue never lists
+    fs::copy_file(VX_PROBE_APP_PATH, apps_ + "/.store/probe");
+    fs::create_directories(apps_ + "/linked");
+    fs::create_symlink("../.store/probe", apps_ + "/linked/app");
+    vxboard::Board& b = start_stepped();
+    hold_play_until("menu open (hold play, 1 apps)\n");
+    const size_t from = b.lines().size();
+    b.tap(MIDDLE, TAP);
+    const long pid = number_after(line(line_at("launched linked pid=", from, Millis(0))), "pid=");
+    ASSERT_TRUE(b.wait_ended(static_cast<pid_t>(pid), APP_REAL_MAX));
+    EXPECT_TRUE(run_to_line("child linked exited\n", from)) << dump();
+    EXPECT_EQ(slurp(b.sandbox_path("/tmp/vorna-x/linked/app")), slurp(apps_ + "/.store/probe"));
+    EXPECT_NE(slurp(b.sandbox_path("/tmp/vorna-x/linked.log")).find("probe done\n"),
+              std::string::npos);
+}
+
+// The 2 s opening and 3.3 s closing holds of the menu, which take over five seconds in real
+// time, pass on the stepped board in a small part of one.
+TEST_F(ContractTest, MenuOpenAndCloseHoldsTakeVirtualTime) {
+    vxboard::Board& b = start_stepped();
+    const auto real_from = Clock::now();
+    const int64_t virtual_from = b.virtual_ms();
+    b.tap(PLAY, OPEN_HOLD);
+    EXPECT_TRUE(menu_shown());
+    EXPECT_EQ(b.service_state(), 'T');
+    b.tap(PLAY, CLOSE_HOLD);
+    EXPECT_TRUE(logged("menu closed (hold play 3 s)\n")) << dump();
+    EXPECT_EQ(b.screen_row(), 0u);
+    const auto real_ms = std::chrono::duration_cast<Millis>(Clock::now() - real_from).count();
+    const int64_t virtual_ms = b.virtual_ms() - virtual_from;
+    std::printf("holds: %lld ms of the launcher's clock in %lld ms\n",
+                static_cast<long long>(virtual_ms), static_cast<long long>(real_ms));
+    EXPECT_GE(virtual_ms, (OPEN_HOLD + CLOSE_HOLD).count());
+    if (vxboard::target_from_env() == vxboard::Target::Host) {
+        EXPECT_LT(real_ms, 1000);
+    }
+}
+
+} // namespace
+} // namespace systest
