@@ -12,4 +12,4 @@ cmake --preset armhf >/dev/null
 cmake --build --preset armhf
 VX_TARGET=armhf ctest --preset host -L system "$@"
 VX_TARGET=armhf-static ctest --preset host -L system \
-    -R 'NoTransportAndNoFramebuffer' "$@"
+    -R 'no_transport_and_no_framebuffer' "$@"

@@ -1,24 +1,63 @@
 #pragma once
+// What the tests of the real launcher on the virtual board share: a scratch app directory and
+// a board around it, the launcher's log, the goggles' screen read off the framebuffer, and a
+// stepped launcher driven pass by pass on its virtual clock.
 #include <gtest/gtest.h>
 
 #include <sys/wait.h>
 
 #include <filesystem>
+#include <fstream>
+#include <functional>
 #include <memory>
+#include <sstream>
 #include <string>
+#include <thread>
 
 #include "base/version.h"
 #include "board/board.h"
+#include "board_paths.h"
+#include "display/draw.h"
 
 namespace systest {
 
 using vxboard::Millis;
+using Lines = std::vector<std::string>;
+
+enum Key : int { UP = 0, DOWN = 1, MIDDLE = 4, PLAY = 6 };
 
 constexpr Millis START_TIMEOUT(15000); // qemu-arm takes a while to bring up a binary
+constexpr Millis TAP(150);
+constexpr Millis OPEN_HOLD(2000);
+constexpr Millis CLOSE_HOLD(3300);
+constexpr Millis HOLD_MAX(4000);     // of the virtual clock: any hold's outcome comes before
+constexpr Millis APP_REAL_MAX(5000); // an app runs in real time
 inline const std::string BANNER =
     std::string("VornaX-Launcher v") + VERSION + " started (adc=1 yoff=0 fb=1)\n";
 constexpr const char* NORMAL_REGS = "mode: LT8668 B7=0x01 AD=0x00 AC=0x00\n";
 constexpr const char* BOOT_NORMAL = "boot mode=1 (0=? 1=NORMAL 2=HDMI 3=AV)\n";
+
+inline bool wait_until(const std::function<bool()>& ok, Millis timeout) {
+    const auto end = std::chrono::steady_clock::now() + timeout;
+    while (std::chrono::steady_clock::now() < end) {
+        if (ok()) return true;
+        std::this_thread::sleep_for(Millis(10));
+    }
+    return ok();
+}
+
+inline std::string slurp(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+// Number in a log line after `prefix`, e.g. the 512 of "keys blocked at 512 ms".
+inline long number_after(const std::string& line, const std::string& prefix) {
+    const auto at = line.find(prefix);
+    return at == std::string::npos ? -1 : std::atol(line.c_str() + at + prefix.size());
+}
 
 // What a sanitizer build of the launcher (or of anything else on the board) writes to its
 // standard error when it finds a fault: the process ends there, which a test may not notice.
@@ -27,7 +66,7 @@ constexpr const char* SANITIZER_MARKS[] = {"ERROR: AddressSanitizer",
                                            "runtime error:", "ERROR: UndefinedBehaviorSanitizer"};
 
 inline void expect_no_sanitizer_report(const vxboard::Board& b) {
-    const std::vector<std::string> lines = b.lines();
+    const Lines lines = b.lines();
     for (size_t i = 0; i < lines.size(); ++i)
         for (const char* mark : SANITIZER_MARKS)
             if (lines[i].find(mark) != std::string::npos) {
@@ -39,10 +78,10 @@ inline void expect_no_sanitizer_report(const vxboard::Board& b) {
             }
 }
 
-// A scratch app directory and a board around it. Every board taken down during the test is
-// checked for sanitizer reports, also one a test drops itself.
+// Every board taken down during a test is checked for sanitizer reports, also one a test
+// drops itself.
 class BoardTest : public ::testing::Test {
-  protected:
+  public:
     void SetUp() override {
         vxboard::Board::set_stop_hook(expect_no_sanitizer_report);
         char tmpl[] = "/tmp/vx-apps-XXXXXX";
@@ -52,7 +91,7 @@ class BoardTest : public ::testing::Test {
     void TearDown() override {
 #if defined(__SANITIZE_ADDRESS__)
         // A report the test's last step provoked is still on its way: let it arrive.
-        if (board_) board_->settle(Millis(100), Millis(500));
+        if (board_ && !board_->config().stepped) board_->settle(Millis(100), Millis(500));
 #endif
         board_.reset();
         vxboard::Board::set_stop_hook(nullptr);
@@ -66,15 +105,44 @@ class BoardTest : public ::testing::Test {
         return *board_;
     }
 
-    // Starts the board and waits until the launcher has scanned its catalogue.
+    // Starts the board and waits until the launcher has scanned its catalogue; a stepped
+    // launcher is then parked at its first sleep between passes.
     vxboard::Board& start_ready(vxboard::BoardConfig cfg = {}) {
         vxboard::Board& b = start(std::move(cfg));
         EXPECT_TRUE(b.wait_line("scan done:", START_TIMEOUT)) << dump();
+        if (b.config().stepped) {
+            EXPECT_TRUE(b.run_passes(0)) << dump();
+        }
+        return b;
+    }
+    vxboard::Board& start_stepped(vxboard::BoardConfig cfg = {}) {
+        cfg.stepped = true;
+        return start_ready(std::move(cfg));
+    }
+    // Starts the board and opens the menu with a PLAY hold, by the virtual clock on a stepped
+    // board, in real time on another.
+    vxboard::Board& open_menu(vxboard::BoardConfig cfg = {}) {
+        vxboard::Board& b = start_ready(std::move(cfg));
+        if (b.config().stepped) {
+            hold_play_until("menu open (hold play");
+        } else {
+            b.tap(PLAY, OPEN_HOLD);
+            EXPECT_TRUE(b.wait_line("menu open (hold play", Millis(3000))) << dump();
+            EXPECT_TRUE(wait_until([&] { return menu_shown(); }, Millis(1000)));
+        }
         return b;
     }
 
     void app(const std::string& name, const std::string& manifest = "", unsigned mode = 0755) {
         vxboard::make_app(apps_, name, "#!/bin/sh\nexit 0\n", manifest, mode);
+    }
+    // An app that reports how it was started (see sim/probe), with its manifest.
+    void probe(const std::string& name, const std::string& manifest = "") {
+        const std::filesystem::path dir = std::filesystem::path(apps_) / name;
+        std::filesystem::create_directories(dir);
+        std::filesystem::copy_file(VX_PROBE_APP_PATH, dir / "app",
+                                   std::filesystem::copy_options::overwrite_existing);
+        if (!manifest.empty()) std::ofstream(dir / "manifest") << manifest;
     }
 
     std::string dump() const {
@@ -83,6 +151,72 @@ class BoardTest : public ::testing::Test {
             for (const std::string& l : board_->lines())
                 s += "  | " + l;
         return s;
+    }
+    // Index of the first line at or after `from` containing `needle`, waiting for it.
+    size_t line_at(const std::string& needle, size_t from = 0, Millis timeout = Millis(3000)) {
+        const auto i = board_->wait_line(needle, timeout, from);
+        EXPECT_TRUE(i) << "no line \"" << needle << "\"\n" << dump();
+        return i.value_or(board_->lines().size());
+    }
+    std::string line(size_t i) const {
+        const Lines all = board_->lines();
+        return i < all.size() ? all[i] : std::string();
+    }
+    bool logged(const std::string& needle, size_t from = 0) const {
+        const Lines all = board_->lines();
+        for (size_t i = from; i < all.size(); ++i)
+            if (all[i].find(needle) != std::string::npos) return true;
+        return false;
+    }
+    size_t count_from(size_t from, const std::string& needle) const {
+        size_t n = 0;
+        const Lines all = board_->lines();
+        for (size_t i = from; i < all.size(); ++i)
+            n += all[i].find(needle) != std::string::npos;
+        return n;
+    }
+    bool service_runs() const {
+        return wait_until([&] { return board_->service_state() != 'T'; }, Millis(1000));
+    }
+
+    // Stepped: passes until a line containing `needle` appears at or after line `from`.
+    bool run_to_line(const std::string& needle, size_t from, Millis max = HOLD_MAX) {
+        return board_->run_until([&] { return logged(needle, from); }, max);
+    }
+    // Stepped: PLAY held until the launcher logs `done`, then let go and seen to go.
+    void hold_play_until(const std::string& done) {
+        const size_t from = board_->lines().size();
+        board_->press(PLAY);
+        EXPECT_TRUE(run_to_line(done, from)) << dump();
+        board_->release();
+        EXPECT_TRUE(board_->run_passes(3));
+    }
+    // Stepped: MIDDLE starts the selected app, which runs to its end in real time and is
+    // reaped; the index of its "launched" line.
+    size_t launch_and_reap(const std::string& name) {
+        const size_t from = board_->lines().size();
+        board_->tap(MIDDLE, TAP);
+        const size_t at = line_at("launched " + name + " pid=", from, Millis(0));
+        EXPECT_TRUE(board_->wait_ended(static_cast<pid_t>(number_after(line(at), "pid=")),
+                                       APP_REAL_MAX));
+        EXPECT_TRUE(run_to_line("child " + name + " exited\n", at)) << dump();
+        return at;
+    }
+
+    // The pixel at canvas (x, y) of the page on screen.
+    uint32_t screen_px(int x, int y) const {
+        const uint32_t row = board_->screen_row();
+        return board_->fb_pixels()[static_cast<size_t>(row + y) * 1920 + x];
+    }
+    bool menu_shown() const {
+        return board_->screen_row() != 0 && screen_px(255, 100) == COL_PANEL;
+    }
+    // The list slot highlighted on screen, -1 when none (or the goggles' page).
+    int highlighted_slot() const {
+        if (board_->screen_row() == 0) return -1;
+        for (int s = 0; s < 6; ++s)
+            if (screen_px(700, 174 + 66 * s) == COL_ROW_HIGHLIGHT) return s;
+        return -1;
     }
 
     std::string apps_;

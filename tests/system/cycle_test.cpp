@@ -4,7 +4,7 @@
 #include "png/png_io.h"
 #include "video/standin.h"
 
-#include "flow_fixture.h"
+#include "board_fixture.h"
 
 namespace fs = std::filesystem;
 
@@ -27,7 +27,7 @@ std::vector<std::string> listing_order(const std::string& dir) {
 // The opening hold starts before the wrap and ends after it; everything after it (the
 // move, the launch, the reaping, the return of the menu and the 3 s closing hold) runs on
 // clock readings that are all negative as 32-bit numbers.
-TEST_F(FlowTest, OpenLaunchAndCloseAcrossTheMillisecondWrap) {
+TEST_F(BoardTest, OpenLaunchAndCloseAcrossTheMillisecondWrap) {
     probe("alpha", "args=--sleep-ms 300\n");
     probe("bravo", "args=--sleep-ms 300\n");
     const std::vector<std::string> order = listing_order(apps_);
@@ -100,7 +100,7 @@ TEST_F(FlowTest, OpenLaunchAndCloseAcrossTheMillisecondWrap) {
 }
 
 // The screenshot is what the wearer sees: the launcher's translucent panel over the video.
-TEST_F(FlowTest, ScreenshotComposesThePageOverTheVideo) {
+TEST_F(BoardTest, ScreenshotComposesThePageOverTheVideo) {
     app("one");
     vxboard::Board& b = open_menu();
     const std::string path = b.workdir() + "/shot.png";

@@ -7,44 +7,19 @@
 
 #include "board/pwm_history.h"
 
-#include "flow_fixture.h"
+#include "board_fixture.h"
 
 namespace systest {
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr Millis HOLD_MAX(4000);     // of the virtual clock: any hold's outcome comes before
-constexpr Millis APP_REAL_MAX(5000); // an app runs in real time
-
-class ContractTest : public FlowTest {
+class ContractTest : public BoardTest {
   protected:
     void SetUp() override {
         if (vxboard::target_from_env() == vxboard::Target::ArmStatic)
             GTEST_SKIP() << "the static build runs without the board's preload";
-        FlowTest::SetUp();
-    }
-
-    // A stepped board whose launcher has come to its first sleep between passes.
-    vxboard::Board& start_stepped(vxboard::BoardConfig cfg = {}) {
-        cfg.stepped = true;
-        vxboard::Board& b = start_ready(std::move(cfg));
-        EXPECT_TRUE(b.run_passes(0)) << dump();
-        return b;
-    }
-
-    // Passes until a line containing `needle` appears at or after line `from`.
-    bool run_to_line(const std::string& needle, size_t from, Millis max = HOLD_MAX) {
-        return board_->run_until([&] { return logged(needle, from); }, max);
-    }
-
-    // PLAY held until the launcher logs `done`, then let go and seen to go.
-    void hold_play_until(const std::string& done) {
-        const size_t from = board_->lines().size();
-        board_->press(PLAY);
-        EXPECT_TRUE(run_to_line(done, from)) << dump();
-        board_->release();
-        ASSERT_TRUE(board_->run_passes(3));
+        BoardTest::SetUp();
     }
 
     // The lengths of the launcher's waits inside a pass from the `from`th on.

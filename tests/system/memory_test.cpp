@@ -8,7 +8,7 @@
 #include <iterator>
 #include <sstream>
 
-#include "flow_fixture.h"
+#include "board_fixture.h"
 
 namespace systest {
 namespace {
@@ -38,7 +38,7 @@ Resident resident_of(pid_t pid) {
     return r;
 }
 
-TEST_F(FlowTest, PrivateResidentMemoryAfterTheMenuStaysUnderOneMebibyte) {
+TEST_F(BoardTest, PrivateResidentMemoryAfterTheMenuStaysUnderOneMebibyte) {
     if (vxboard::target_from_env() != vxboard::Target::Host)
         GTEST_SKIP() << "under qemu the process is the emulator";
     app("one");

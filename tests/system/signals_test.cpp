@@ -1,7 +1,7 @@
 // The launcher as a process: how a signal ends it, what it gives back, what outlives it.
 #include <csignal>
 
-#include "flow_fixture.h"
+#include "board_fixture.h"
 
 namespace systest {
 namespace {
@@ -9,12 +9,12 @@ namespace {
 struct TermCase {
     const char* name;
     int sig;
-    std::function<void(FlowTest&, vxboard::Board&)> reach; // bring the launcher to its state
+    std::function<void(BoardTest&, vxboard::Board&)> reach; // bring the launcher to its state
     bool app_on_display; // the app keeps the display, and lives on
     friend void PrintTo(const TermCase& c, std::ostream* os) { *os << c.name; }
 };
 
-class TerminationIn : public FlowTest, public ::testing::WithParamInterface<TermCase> {};
+class TerminationIn : public BoardTest, public ::testing::WithParamInterface<TermCase> {};
 
 TEST_P(TerminationIn, GivesTheGogglesBack) {
     const TermCase& c = GetParam();
@@ -41,14 +41,14 @@ TEST_P(TerminationIn, GivesTheGogglesBack) {
     b.release();
 }
 
-void reach_menu(FlowTest& t, vxboard::Board& b) {
+void reach_menu(BoardTest& t, vxboard::Board& b) {
     b.tap(PLAY, OPEN_HOLD);
     t.line_at("menu open (hold play");
 }
 
 const TermCase TERMS[] = {
     {"progress_panel_sigint", SIGINT,
-     [](FlowTest& t, vxboard::Board& b) {
+     [](BoardTest& t, vxboard::Board& b) {
          b.press(PLAY);
          t.line_at("hold: keys blocked at ");
          std::this_thread::sleep_for(Millis(100));
@@ -56,7 +56,7 @@ const TermCase TERMS[] = {
      false},
     {"menu", SIGTERM, reach_menu, false},
     {"app", SIGTERM,
-     [](FlowTest& t, vxboard::Board& b) {
+     [](BoardTest& t, vxboard::Board& b) {
          reach_menu(t, b);
          b.tap(MIDDLE, TAP);
          t.line_at("launched sleeper pid=");

@@ -1,76 +1,117 @@
-#include <csignal>
-#include <thread>
+// Start-up of the real binary against the devices it finds: what it logs, in order, and
+// whether it stays up (or ends with status 1).
+#include <cerrno>
 
 #include "board_fixture.h"
 
 namespace systest {
 namespace {
 
-TEST_F(BoardTest, WithoutTheAdcStartUpFailsWithStatus1) {
+std::string regs(int b7, int ad, int ac) {
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "mode: LT8668 B7=0x%02x AD=0x%02x AC=0x%02x\n", b7, ad, ac);
+    return buf;
+}
+std::string boot(int mode) {
+    return "boot mode=" + std::to_string(mode) + " (0=? 1=NORMAL 2=HDMI 3=AV)\n";
+}
+std::string banner(int yoff, int fb) {
+    return std::string("VornaX-Launcher v") + VERSION + " started (adc=1 yoff=" +
+           std::to_string(yoff) + " fb=" + std::to_string(fb) + ")\n";
+}
+std::string scan(int mode) {
+    return "scan done: 0 apps (mode=" + std::to_string(mode) + ")\n";
+}
+
+struct StartCase {
+    const char* name;
+    std::function<void(vxboard::BoardConfig&)> setup;
+    Lines want;
+    int status; // -1: stays up
+    friend void PrintTo(const StartCase& c, std::ostream* os) { *os << c.name; }
+};
+
+void regs_set(vxboard::BoardConfig& c, uint8_t b7, uint8_t ad, uint8_t ac, bool fail = false) {
+    c.before_launch = [=](vxboard::BoardState& s) {
+        s.i2c.lt8668_regs[0xB7] = b7;
+        s.i2c.lt8668_regs[0xAD] = ad;
+        s.i2c.lt8668_regs[0xAC] = ac;
+        s.i2c.fail_all = fail ? 1 : 0;
+    };
+}
+
+class StartUp : public BoardTest, public ::testing::WithParamInterface<StartCase> {};
+
+TEST_P(StartUp, LogsAndStaysUpOrEnds) {
+    const StartCase& c = GetParam();
     vxboard::BoardConfig cfg;
-    cfg.with_mem = false;
+    c.setup(cfg);
     vxboard::Board& b = start(cfg);
-    const auto st = b.wait_exit(START_TIMEOUT);
-    ASSERT_TRUE(st) << dump();
-    EXPECT_TRUE(WIFEXITED(*st));
-    EXPECT_EQ(WEXITSTATUS(*st), 1);
-    const std::vector<std::string> want = {NORMAL_REGS, BOOT_NORMAL,
-                                           "keys: ADC open fail — launcher martwy na wejsciu\n"};
-    EXPECT_EQ(b.settle(Millis(100), Millis(2000)), want);
+    if (c.status >= 0) {
+        const auto st = b.wait_exit(START_TIMEOUT);
+        ASSERT_TRUE(st) << dump();
+        ASSERT_TRUE(WIFEXITED(*st));
+        EXPECT_EQ(WEXITSTATUS(*st), c.status);
+    } else {
+        EXPECT_TRUE(b.wait_line("scan done:", START_TIMEOUT)) << dump();
+    }
+    EXPECT_EQ(b.settle(Millis(200), Millis(3000)), c.want);
 }
 
-class Termination : public BoardTest, public ::testing::WithParamInterface<int> {};
+const StartCase STARTS[] = {
+    // The register line comes once per reading, twice when the first answer is unknown; AV
+    // leaves the framebuffer alone.
+    {"normal", [](auto& c) { regs_set(c, 1, 9, 9); },
+     {regs(1, 9, 9), boot(1), banner(0, 1), scan(1)}, -1},
+    {"av", [](auto& c) { regs_set(c, 2, 2, 1); }, {regs(2, 2, 1), boot(3), banner(0, 0), scan(3)},
+     -1},
+    {"hdmi", [](auto& c) { regs_set(c, 2, 1, 1); }, {regs(2, 1, 1), boot(2), banner(0, 1), scan(2)},
+     -1},
+    {"unknown_read_twice", [](auto& c) { regs_set(c, 3, 0, 0); },
+     {regs(3, 0, 0), regs(3, 0, 0), boot(0), banner(0, 1), scan(0)}, -1},
+    {"transfers_fail", [](auto& c) { regs_set(c, 2, 2, 1, true); },
+     {regs(0, 0, 0), regs(0, 0, 0), boot(0), banner(0, 1), scan(0)}, -1},
+    {"no_transport", [](auto& c) { c.with_i2c = false; }, {boot(0), banner(0, 1), scan(0)}, -1},
+    {"smallest_layout_and_the_goggles_second_page",
+     [](auto& c) {
+         c.fb_yres_virtual = 2160;
+         c.fb_smem_len = 24883200;
+         c.fb_yoffset = 1080;
+     },
+     {NORMAL_REGS, BOOT_NORMAL, banner(1080, 1), scan(1)}, -1},
+    {"third_page_refused",
+     [](auto& c) { c.before_launch = [](auto& s) { s.fb.fail_put_var = EINVAL; }; },
+     {NORMAL_REGS, BOOT_NORMAL, "FBIOPUT yvirt=3240 failed errno=22\n", banner(0, 1), scan(1)},
+     -1},
+    {"no_adc", [](auto& c) { c.with_mem = false; },
+     {NORMAL_REGS, BOOT_NORMAL, "keys: ADC open fail — launcher martwy na wejsciu\n"}, 1},
+    {"no_framebuffer", [](auto& c) { c.with_fb = false; },
+     {NORMAL_REGS, BOOT_NORMAL, "fb0: No such file or directory\n"}, 1},
+    {"vscreeninfo_fails",
+     [](auto& c) { c.before_launch = [](auto& s) { s.fb.fail_get_var = EIO; }; },
+     {NORMAL_REGS, BOOT_NORMAL, "ioctl: Input/output error\n"}, 1},
+    {"fscreeninfo_fails",
+     [](auto& c) { c.before_launch = [](auto& s) { s.fb.fail_get_fix = ENODEV; }; },
+     {NORMAL_REGS, BOOT_NORMAL, "ioctl: No such device\n"}, 1},
+    {"line_length", [](auto& c) { c.fb_line_length = 5120; },
+     {NORMAL_REGS, BOOT_NORMAL, "unexpected fb layout\n"}, 1},
+    {"two_pages_short", [](auto& c) { c.fb_yres_virtual = 2159; },
+     {NORMAL_REGS, BOOT_NORMAL, "unexpected fb layout\n"}, 1},
+    {"memory_short", [](auto& c) { c.fb_smem_len = 24883199; },
+     {NORMAL_REGS, BOOT_NORMAL, "unexpected fb layout\n"}, 1},
+    {"mmap_fails", [](auto& c) { c.before_launch = [](auto& s) { s.fb.fail_mmap = ENOMEM; }; },
+     {NORMAL_REGS, BOOT_NORMAL, "mmap: Cannot allocate memory\n"}, 1},
+    // Needs no device ioctl, so the static product binary runs it too.
+    {"no_transport_and_no_framebuffer",
+     [](auto& c) {
+         c.with_i2c = false;
+         c.with_fb = false;
+     },
+     {boot(0), "fb0: No such file or directory\n"}, 1},
+};
 
-TEST_P(Termination, EndsWithStatus0) {
-    app("one");
-    vxboard::Board& b = start_ready();
-    b.signal_launcher(GetParam());
-    const auto st = b.wait_exit(Millis(5000));
-    ASSERT_TRUE(st) << dump();
-    ASSERT_TRUE(WIFEXITED(*st)) << "killed by signal " << WTERMSIG(*st);
-    EXPECT_EQ(WEXITSTATUS(*st), 0);
-}
-
-INSTANTIATE_TEST_SUITE_P(Signals, Termination, ::testing::Values(SIGTERM, SIGINT),
-                         [](const auto& info) {
-                             return info.param == SIGTERM ? "SIGTERM" : "SIGINT";
-                         });
-
-TEST_F(BoardTest, StartUpLogsBannerThenCount) {
-    app("one");
-    vxboard::Board& b = start_ready();
-    const std::vector<std::string> want = {NORMAL_REGS, BOOT_NORMAL, BANNER,
-                                           "scan done: 1 apps (mode=1)\n"};
-    EXPECT_EQ(b.settle(Millis(300), Millis(2000)), want);
-}
-
-// The idle loop sleeps 40 ms a pass; over one second that is about 25 passes, fewer when a
-// pass itself takes time (under qemu-arm).
-TEST_F(BoardTest, IdleLoopPollsEvery40Ms) {
-    vxboard::Board& b = start_ready();
-    const uint64_t before = b.state().sleeps.calls.load();
-    std::this_thread::sleep_for(Millis(1000));
-    const uint64_t passes = b.state().sleeps.calls.load() - before;
-    EXPECT_GE(passes, 12u);
-    EXPECT_LE(passes, 26u);
-    EXPECT_GT(b.state().sleeps.last_us.load(), 39000u);
-    EXPECT_LE(b.state().sleeps.last_us.load(), 40000u);
-}
-
-// The reader takes a second conversion only at 115 counts and above, and drops a sample
-// whose control register lost its value meanwhile.
-TEST_F(BoardTest, SettleReadOnlyFromThe115CountThreshold) {
-    vxboard::Board& b = start_ready();
-    b.state().adc.ctrl0_losses.store(3);
-    b.set_adc_raw(114);
-    std::this_thread::sleep_for(Millis(400));
-    EXPECT_EQ(b.state().adc.ctrl0_lost.load(), 0u);
-    b.set_adc_raw(115);
-    for (int i = 0; i < 100 && b.state().adc.ctrl0_lost.load() < 3; ++i)
-        std::this_thread::sleep_for(Millis(20));
-    EXPECT_EQ(b.state().adc.ctrl0_lost.load(), 3u);
-    EXPECT_EQ(b.state().adc.ctrl0_losses.load(), 0u);
-}
+INSTANTIATE_TEST_SUITE_P(Devices, StartUp, ::testing::ValuesIn(STARTS),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace
 } // namespace systest
