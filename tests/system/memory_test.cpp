@@ -3,9 +3,7 @@
 // path touches is in.
 #include <unistd.h>
 
-#include <cstdlib>
 #include <fstream>
-#include <iterator>
 #include <sstream>
 
 #include "board_fixture.h"
@@ -53,39 +51,6 @@ TEST_F(BoardTest, PrivateResidentMemoryAfterTheMenuStaysUnderOneMebibyte) {
 #ifndef VX_SANITIZED
     EXPECT_LT(r.private_kb, 1024);
 #endif
-}
-
-// Clock ticks of CPU the process has used, user and system.
-long cpu_ticks(pid_t pid) {
-    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-    std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    std::istringstream rest(stat.substr(stat.rfind(')') + 2));
-    std::string field;
-    long utime = 0, stime = 0;
-    for (int i = 3; i <= 15 && rest >> field; ++i) {
-        if (i == 14) utime = std::stol(field);
-        if (i == 15) stime = std::stol(field);
-    }
-    return utime + stime;
-}
-
-// Idle, the launcher wakes every 40 ms to sample the buttons and goes back to sleep: its
-// share of one core stays under half a percent. VX_IDLE_SECONDS sets the span (default 10).
-TEST_F(BoardTest, IdleLauncherUsesUnderHalfAPercentOfACore) {
-    if (vxboard::target_from_env() != vxboard::Target::Host) GTEST_SKIP() << "the emulator's time";
-    const char* env = std::getenv("VX_IDLE_SECONDS");
-    const int seconds = env != nullptr ? std::atoi(env) : 10;
-    vxboard::Board& b = start_ready();
-    const pid_t pid = b.launcher_host_pid();
-    const long hz = sysconf(_SC_CLK_TCK);
-    const long before = cpu_ticks(pid);
-    const auto t0 = std::chrono::steady_clock::now();
-    std::this_thread::sleep_for(std::chrono::seconds(seconds));
-    const double wall =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-    const double share = 100.0 * static_cast<double>(cpu_ticks(pid) - before) / hz / wall;
-    std::printf("launcher idle CPU: %.3f %% of one core over %.1f s\n", share, wall);
-    EXPECT_LT(share, 0.5);
 }
 
 } // namespace

@@ -1,0 +1,338 @@
+// Randomized sessions: one launcher on a stepped board driven by a seeded stream of presses,
+// holds of every length, slides from one button to another, taps, video-mode switches,
+// device faults and apps that end at once, run a while or ignore SIGTERM. After every step
+// the launcher's log is followed through the gesture's grammar and the board is held to what
+// the launcher's state allows; idle, nothing it owns may grow. Each session ends with a
+// signal and what it must give back. One session starts just before the millisecond count
+// wraps.
+//
+// VX_SESSION_SEED=N replays one session (its seed is printed at its start and on failure);
+// VX_SESSION_SECONDS runs sessions for that long in all (default: a slice of three).
+#include <dirent.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <random>
+#include <regex>
+
+#include "board/pwm_history.h"
+
+#include "board_fixture.h"
+
+namespace systest {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+enum class Ui { Idle, Blocked, Menu, App };
+
+constexpr int STEPS_PER_SESSION = 120;
+constexpr int SLICE_SESSIONS = 3;
+constexpr long ANON_SLACK_KB = 64;
+
+// Every line the launcher writes, by its form.
+const std::regex LINE(
+    "mode: LT8668 B7=0x[0-9a-f]{2} AD=0x[0-9a-f]{2} AC=0x[0-9a-f]{2}|"
+    "hold: keys blocked at [0-9]+ ms|hold aborted \\((release|key|menu release), -?[0-9]+ ms\\)|"
+    "hold cancelled: app started mid-hold|menu refused: mode=[0-9]|keys resumed|"
+    "menu open \\(hold play, [0-9]+ apps\\)|menu OSD open \\(av, [0-9]+ apps\\)|"
+    "osd menu open \\(writes=[0-9]+ fail=[0-9]+\\)|osd menu open fail|fb0 init fail — menu refused|"
+    "menu closed \\(hold play 3 s\\)|launched [a-z_]+ pid=[0-9]+|launch failed: [a-z_]+|"
+    "child [a-z_]+ exited|menu skip po child \\(mode=[0-9]\\)|osd menu open fail po child|"
+    "menu OSD open po child \\([0-9]+ apps\\)|fb0: .*|ioctl: .*|mmap: .*");
+
+int mode_of(const std::string& regs) {
+    unsigned b7 = 0, ad = 0, ac = 0;
+    std::sscanf(regs.c_str(), "mode: LT8668 B7=0x%x AD=0x%x AC=0x%x", &b7, &ad, &ac);
+    if (b7 == 2 && ad == 2 && ac == 1) return 3;
+    return b7 == 1 ? 1 : b7 == 2 ? 2 : 0;
+}
+
+// What the test knows of the launcher from its log and of the board from what it did to it.
+struct Model {
+    uint32_t seed_ = 0;
+    int step_ = 0;
+    std::string last_ = "start";
+    size_t seen_ = 0;
+    Ui ui_ = Ui::Idle;
+    bool paused_ = false;
+    int mode_read_ = 1;
+    std::string app_;
+    pid_t app_pid_ = -1;
+    uint32_t pans_ = 0;
+    bool stale_page_ = false; // a pan was refused: the last page may stay on screen
+};
+
+class Session : public BoardTest, public Model {
+  public:
+    void run(uint32_t seed, bool across_the_wrap) {
+        *static_cast<Model*>(this) = Model{};
+        seed_ = seed;
+        rng_.seed(seed);
+        std::printf("session seed %u (VX_SESSION_SEED=%u replays it)\n", seed, seed);
+        vxboard::make_app(apps_, "quick", "#!/bin/sh\nexit 3\n", "modes=normal,av,hdmi\n");
+        vxboard::make_app(apps_, "runner", "#!/bin/sh\nsleep 0.2\n", "modes=normal,av\n");
+        vxboard::make_app(apps_, "stubborn", "#!/bin/sh\ntrap '' TERM\nsleep 0.3\n");
+        vxboard::make_app(apps_, "hdmi_only", "#!/bin/sh\nexit 0\n", "modes=hdmi\n");
+        vxboard::BoardConfig cfg;
+        cfg.stepped = true;
+        if (across_the_wrap) cfg.seconds_before_wrap = 20;
+        vxboard::Board& b = start_stepped(cfg);
+        follow();
+        baseline_ = figures();
+        for (step_ = 0; step_ < STEPS_PER_SESSION && !HasFailure(); ++step_) {
+            act();
+            follow();
+            check();
+        }
+        if (across_the_wrap) {
+            EXPECT_GT(b.virtual_ms(), int64_t{1} << 31) << "the session did not cross the wrap";
+        }
+        if (!HasFailure()) end_with_a_signal();
+        if (HasFailure())
+            std::printf("session seed %u failed at step %d: %s\n", seed, step_, last_.c_str());
+        (void)b;
+    }
+
+  private:
+    struct Figures {
+        int fds = 0;
+        long anon_kb = 0;
+    };
+
+    int pick(int n) { return std::uniform_int_distribution<int>(0, n - 1)(rng_); }
+    Millis span(int lo, int hi) { return Millis(std::uniform_int_distribution<int>(lo, hi)(rng_)); }
+
+    // One random thing a wearer, the goggles or the world does.
+    void act() {
+        vxboard::Board& b = *board_;
+        static const int KEYS[] = {UP, DOWN, MIDDLE, PLAY, 7};
+        const int what = pick(12);
+        const int key = KEYS[pick(5)];
+        if (what < 4) {
+            last_ = "tap " + std::to_string(key);
+            b.tap(key, span(40, 450));
+        } else if (what < 6) {
+            static const int HOLDS[] = {300, 499, 500, 1000, 1499, 1500, 1600, 2999, 3000, 3300};
+            const Millis held(HOLDS[pick(10)]);
+            last_ = "hold PLAY " + std::to_string(held.count());
+            b.tap(PLAY, held);
+        } else if (what == 6) {
+            const int to = KEYS[pick(5)];
+            last_ = "slide " + std::to_string(key) + " to " + std::to_string(to);
+            b.press(key);
+            expect_passing(b.run_for(span(0, 2000)));
+            b.tap(to, span(40, 700));
+        } else if (what == 7) {
+            last_ = "long press " + std::to_string(key);
+            b.tap(key, span(451, 1200));
+        } else if (what == 8) {
+            const int mode = pick(4);
+            last_ = "video mode " + std::to_string(mode);
+            b.set_video_mode(mode);
+            b.state().opens.remote_i2c_errno = pick(6) == 0 ? ENOENT : 0;
+        } else if (what == 9) {
+            last_ = "device faults";
+            b.state().fb.fail_pan = pick(5) == 0 ? EIO : 0;
+            stale_page_ = stale_page_ || b.state().fb.fail_pan.load() != 0;
+            b.state().osd.bad_count = pick(4) == 0 ? 3 : 0;
+            b.state().osd.busy_polls = static_cast<uint32_t>(pick(3));
+        } else {
+            last_ = "wait";
+            expect_passing(b.run_for(span(30, 2500)));
+        }
+        // An app runs in real time: let it end now and then before the launcher looks.
+        if (ui_ == Ui::App && app_pid_ > 0 && pick(2) == 0) {
+            last_ += ", app ends";
+            EXPECT_TRUE(b.wait_ended(app_pid_, APP_REAL_MAX)) << where();
+            expect_passing(b.run_passes(3));
+        }
+    }
+
+    void expect_passing(bool ok) { EXPECT_TRUE(ok) << "the launcher stopped passing" << where(); }
+
+    // The launcher's new lines, through the gesture's grammar.
+    void follow() {
+        const Lines all = board_->lines();
+        for (; seen_ < all.size(); ++seen_) {
+            std::string l = all[seen_];
+            if (!l.empty() && l.back() == '\n') l.pop_back();
+            if (l.rfind("VornaX", 0) == 0 || l.rfind("scan done", 0) == 0 ||
+                l.rfind("boot mode", 0) == 0 || l.rfind("FBIOPUT", 0) == 0 ||
+                l.rfind("beep:", 0) == 0) {
+                if (l.rfind("mode: ", 0) == 0) mode_read_ = mode_of(l);
+                continue;
+            }
+            EXPECT_TRUE(std::regex_match(l, LINE)) << "a line of no known form: " << l << where();
+            transition(l);
+        }
+    }
+
+    void transition(const std::string& l) {
+        auto expect_in = [&](std::initializer_list<Ui> states) {
+            bool ok = false;
+            for (Ui s : states)
+                ok = ok || ui_ == s;
+            EXPECT_TRUE(ok) << "\"" << l << "\" in state " << int(ui_) << where();
+        };
+        auto starts = [&](const char* p) { return l.rfind(p, 0) == 0; };
+        if (starts("mode: ")) {
+            mode_read_ = mode_of(l);
+        } else if (starts("hold: keys blocked")) {
+            expect_in({Ui::Idle});
+            ui_ = Ui::Blocked;
+            paused_ = true;
+        } else if (starts("hold aborted (release") || starts("hold aborted (key") ||
+                   starts("hold cancelled")) {
+            expect_in({Ui::Idle, Ui::Blocked});
+            ui_ = Ui::Idle;
+        } else if (starts("hold aborted (menu release")) {
+            expect_in({Ui::Menu});
+        } else if (starts("keys resumed")) {
+            EXPECT_TRUE(paused_) << "resumed what was not paused" << where();
+            paused_ = false;
+        } else if (starts("menu open (hold") || starts("menu OSD open (av")) {
+            expect_in({Ui::Blocked});
+            ui_ = Ui::Menu;
+        } else if (starts("fb0 init fail") || starts("osd menu open fail")) {
+            ui_ = Ui::Idle;
+        } else if (starts("menu closed")) {
+            expect_in({Ui::Menu});
+            ui_ = Ui::Idle;
+        } else if (starts("launched ")) {
+            expect_in({Ui::Menu});
+            EXPECT_EQ(app_, "") << "launched before the last one was reaped" << where();
+            app_ = l.substr(9, l.find(' ', 9) - 9);
+            app_pid_ = static_cast<pid_t>(number_after(l, "pid="));
+            ui_ = Ui::App;
+        } else if (starts("child ")) {
+            expect_in({Ui::App});
+            EXPECT_EQ(l, "child " + app_ + " exited") << where();
+            app_.clear();
+            app_pid_ = -1;
+            // The return's outcome follows in the same pass; back in NORMAL mode with the
+            // framebuffer at hand it says nothing, and the menu is back.
+            ui_ = Ui::Menu;
+        } else if (starts("menu skip po child") || starts("osd menu open fail po child")) {
+            ui_ = Ui::Idle;
+        } else if (starts("menu OSD open po child")) {
+            ui_ = Ui::Menu;
+        }
+    }
+
+    // What the board may show and run in the state the log says the launcher is in. Every step
+    // ends with the buttons let go and seen let go: no hold is in progress, nothing sounds.
+    void check() {
+        vxboard::Board& b = *board_;
+        const vxboard::PwmChip& pwm = b.state().pwm;
+        EXPECT_EQ(vxboard::pwm_sounding_hz(pwm.period_ns, pwm.duty_ns, pwm.enabled != 0), 0u)
+            << "a tone sounds with no button held" << where();
+        const bool held = ui_ != Ui::Idle;
+        EXPECT_TRUE(wait_until([&] { return (b.service_state() == 'T') == held; }, Millis(500)))
+            << "the goggles' service " << (held ? "running" : "stopped") << where();
+        if (b.screen_row() == 0) stale_page_ = false;
+        if (ui_ == Ui::Idle && !stale_page_) {
+            EXPECT_EQ(b.screen_row(), 0u) << "idle, a launcher page on screen" << where();
+        }
+        if (ui_ == Ui::Idle) {
+            EXPECT_FALSE(overlay_shown()) << "idle, text on the overlay" << where();
+        }
+        // A launcher page panned on screen follows a mode read that said NORMAL.
+        const uint32_t pans = b.state().fb.pans.load();
+        if (pans != pans_ && b.screen_row() != 0) {
+            EXPECT_EQ(mode_read_, 1) << "a launcher page panned outside NORMAL mode" << where();
+        }
+        pans_ = pans;
+        int watchdogs = 0, zombies = 0;
+        const pid_t launcher = b.launcher_host_pid();
+        for (const auto& p : b.processes()) {
+            watchdogs += p.host_ppid == launcher && p.ns_pid != app_pid_ && p.state != 'Z';
+            zombies += p.host_ppid == launcher && p.ns_pid != app_pid_ && p.state == 'Z';
+        }
+        EXPECT_LE(watchdogs, 1) << where();
+        if (ui_ == Ui::Idle) {
+            EXPECT_EQ(watchdogs, 0) << "a watchdog left behind" << where();
+            EXPECT_EQ(zombies, 0) << "a child left unreaped" << where();
+            const Figures f = figures();
+            EXPECT_LE(f.fds, baseline_.fds) << "descriptors grew" << where();
+            EXPECT_LE(f.anon_kb, baseline_.anon_kb + ANON_SLACK_KB) << "memory grew" << where();
+        }
+    }
+
+    bool overlay_shown() const {
+        for (const std::string& r : board_->osd_text())
+            if (r != std::string(32, ' ')) return true;
+        return false;
+    }
+
+    Figures figures() const {
+        Figures f;
+        const pid_t pid = board_->launcher_host_pid();
+        if (DIR* d = opendir(("/proc/" + std::to_string(pid) + "/fd").c_str())) {
+            while (const dirent* de = readdir(d))
+                f.fds += de->d_name[0] != '.';
+            closedir(d);
+        }
+        const std::string rollup = slurp("/proc/" + std::to_string(pid) + "/smaps_rollup");
+        const auto at = rollup.find("Anonymous:");
+        f.anon_kb = at == std::string::npos ? 0 : std::atol(rollup.c_str() + at + 10);
+        return f;
+    }
+
+    // A signal ends the session: it gives back what the launcher holds, leaves an app's
+    // display and the app alone; killed outright, the watchdog continues the service.
+    void end_with_a_signal() {
+        vxboard::Board& b = *board_;
+        static const int SIGNALS[] = {SIGTERM, SIGINT, SIGKILL};
+        const int sig = SIGNALS[pick(3)];
+        last_ = "signal " + std::to_string(sig);
+        // Now and then in the middle of a PLAY hold, the progress panel perhaps on screen.
+        if (pick(3) == 0) {
+            last_ += " during a hold";
+            b.press(PLAY);
+            expect_passing(b.run_for(span(0, 1400)));
+            follow();
+        }
+        const bool app_on_display = ui_ == Ui::App;
+        b.signal_launcher(sig);
+        const auto st = b.wait_exit(Millis(3000));
+        ASSERT_TRUE(st) << where();
+        EXPECT_TRUE(wait_until([&] { return b.service_state() != 'T'; }, Millis(1800))) << where();
+        if (sig == SIGKILL) return;
+        EXPECT_TRUE(WIFEXITED(*st) && WEXITSTATUS(*st) == 0) << where();
+        if (!app_on_display && !stale_page_) {
+            EXPECT_EQ(b.screen_row(), 0u) << where();
+        }
+        EXPECT_EQ(b.state().pwm.enabled.load(), 0u) << "the buzzer sounds on" << where();
+    }
+
+    std::string where() const {
+        const Lines all = board_->lines();
+        std::string s = "\n  at step " + std::to_string(step_) + " (" + last_ + ") of seed " +
+                        std::to_string(seed_) + ", the log's end:\n";
+        for (size_t i = all.size() > 12 ? all.size() - 12 : 0; i < all.size(); ++i)
+            s += "  | " + all[i];
+        return s;
+    }
+
+    std::mt19937 rng_;
+    Figures baseline_;
+};
+
+TEST_F(Session, RandomSessionsKeepTheLaunchersPromises) {
+    if (const char* s = std::getenv("VX_SESSION_SEED")) {
+        run(static_cast<uint32_t>(std::strtoul(s, nullptr, 10)), false);
+        return;
+    }
+    const char* secs = std::getenv("VX_SESSION_SECONDS");
+    const auto until = Clock::now() + std::chrono::seconds(secs ? std::atoi(secs) : 0);
+    std::random_device rd;
+    for (int i = 0; !HasFailure() && (i < SLICE_SESSIONS || Clock::now() < until); ++i) {
+        run(rd(), i == 0);
+        TearDown();
+        SetUp();
+    }
+}
+
+} // namespace
+} // namespace systest
