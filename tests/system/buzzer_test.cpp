@@ -1,8 +1,5 @@
-// The hold tones as the board's PWM chip sounds them, on the launcher's virtual clock, and a
-// launcher without a buzzer.
+// The hold tones as the board's PWM chip sounds them, on the launcher's virtual clock.
 #include <algorithm>
-#include <csignal>
-#include <memory>
 
 #include "board/pwm_history.h"
 
@@ -11,7 +8,6 @@
 namespace systest {
 namespace {
 
-using vxboard::PwmAccessRecord;
 using vxboard::Tone;
 
 // How the hold tone of each gesture should sound.
@@ -72,96 +68,6 @@ TEST_F(BuzzerTest, HoldTonesRiseAndConfirm) {
         EXPECT_EQ(tones[n - 2].hz, ramp.beep_hz);
         EXPECT_EQ(tones[n - 1].hz, 0u);
         EXPECT_EQ(tones[n - 1].at_ms - tones[n - 2].at_ms, 100u);
-    }
-}
-
-// Without a chip, or with its export refused, the launcher says so, touches nothing during
-// a hold, and its termination only tries its two writes.
-TEST_F(BuzzerTest, WithoutABuzzerAHoldIsSilent) {
-    for (const auto& inject : std::vector<std::function<void(vxboard::BoardState&)>>{
-             [](vxboard::BoardState& s) { s.pwm.missing = 1; },
-             [](vxboard::BoardState& s) { s.pwm.export_errno = EACCES; }}) {
-        app("one");
-        vxboard::BoardConfig cfg;
-        cfg.before_launch = inject;
-        vxboard::Board& b = start_stepped(cfg);
-        EXPECT_TRUE(logged("beep: brak buzzera — audio-feedback wyciszony\n")) << dump();
-        const uint32_t from = b.state().pwm.accesses.load();
-        hold_play_until("menu open (hold play");
-        EXPECT_EQ(b.state().pwm.accesses.load(), from) << "no sysfs access during the hold";
-        b.signal_launcher(SIGTERM);
-        ASSERT_TRUE(b.wait_exit(Millis(5000)));
-        const std::vector<PwmAccessRecord> all = vxboard::pwm_accesses(b.state());
-        ASSERT_EQ(b.state().pwm.accesses.load() - from, 2u);
-        EXPECT_EQ(all[all.size() - 2].file, vxboard::PWM_FILE_DUTY);
-        EXPECT_EQ(all[all.size() - 1].file, vxboard::PWM_FILE_ENABLE);
-        board_.reset();
-    }
-}
-
-// SIGTERM can land in the middle of a sysfs write of the rising tone; the handler's own
-// writes still leave the channel silent.
-TEST_F(BuzzerTest, TerminationMidHoldSilencesTheChannel) {
-    app("one");
-    vxboard::Board& b = start_ready();
-    b.press(PLAY);
-    ASSERT_TRUE(wait_until([&] { return b.state().pwm.enabled.load() == 1; }, Millis(2000)));
-    b.signal_launcher(SIGTERM);
-    const auto status = b.wait_exit(Millis(5000));
-    ASSERT_TRUE(status);
-    EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0) << *status;
-    EXPECT_EQ(b.state().pwm.enabled.load(), 0u);
-    EXPECT_EQ(b.state().pwm.duty_ns.load(), 0u);
-}
-
-// ---- the board's replay of the history --------------------------------------------------
-
-struct Step {
-    uint32_t file;
-    bool is_write;
-    uint32_t value;
-    int32_t error;
-};
-
-TEST(BuzzerHistory, TonesChangeOnlyWhenTheSoundDoes) {
-    using namespace vxboard;
-    const Step period_400{PWM_FILE_PERIOD, true, 2500000, 0};
-    const Step duty_400{PWM_FILE_DUTY, true, 1250000, 0};
-    const Step enable{PWM_FILE_ENABLE, true, 1, 0};
-    const struct {
-        const char* name;
-        std::vector<Step> steps; // the ith at i ms
-        std::vector<std::pair<uint64_t, uint32_t>> tones;
-    } cases[] = {
-        {"configured then enabled", {period_400, duty_400, enable}, {{2, 400}}},
-        {"enabled without duty is silent", {period_400, enable, duty_400}, {{2, 400}}},
-        {"retuning rounds to the nearest hertz",
-         {period_400, duty_400, enable, {PWM_FILE_PERIOD, true, 1818181, 0},
-          {PWM_FILE_DUTY, true, 909090, 0}, {PWM_FILE_PERIOD, true, 588235, 0}},
-         {{2, 400}, {3, 550}, {5, 1700}}},
-        {"duty off, then disabled: one silence",
-         {period_400, duty_400, enable, {PWM_FILE_DUTY, true, 0, 0}, {PWM_FILE_ENABLE, true, 0, 0}},
-         {{2, 400}, {3, 0}}},
-        {"refused writes and opens change nothing",
-         {{PWM_FILE_PERIOD, false, 0, 0}, period_400, {PWM_FILE_DUTY, true, 1250000, EINVAL},
-          {PWM_FILE_ENABLE, false, 0, ENOENT}, enable, duty_400},
-         {{5, 400}}},
-    };
-    for (const auto& c : cases) {
-        auto s = std::make_unique<BoardState>();
-        for (size_t i = 0; i < c.steps.size(); ++i) {
-            PwmAccess& a = s->pwm.history[i];
-            a.at_ms = i;
-            a.file = c.steps[i].file;
-            a.is_write = c.steps[i].is_write ? 1 : 0;
-            a.value = c.steps[i].value;
-            a.error = c.steps[i].error;
-        }
-        s->pwm.accesses = static_cast<uint32_t>(c.steps.size());
-        std::vector<std::pair<uint64_t, uint32_t>> got;
-        for (const Tone& t : pwm_tones(*s))
-            got.emplace_back(t.at_ms, t.hz);
-        EXPECT_EQ(got, c.tones) << c.name;
     }
 }
 

@@ -207,55 +207,6 @@ const I2cFault I2C_FAULTS[] = {
 INSTANTIATE_TEST_SUITE_P(Faults, I2cAtHold, ::testing::ValuesIn(I2C_FAULTS),
                          [](const auto& info) { return std::string(info.param.name); });
 
-// ---- The return from an app -------------------------------------------------------------
-
-struct ReturnFault {
-    const char* name;
-    int mode_after;
-    Inject inject;
-    const char* line;
-    const char* reopened; // what the next hold logs once the fault is gone
-    friend void PrintTo(const ReturnFault& c, std::ostream* os) { *os << c.name; }
-};
-
-class ReturnFromApp : public FaultTest, public ::testing::WithParamInterface<ReturnFault> {};
-
-// The menu cannot come back: the launcher goes idle and gives the goggles everything back
-// at once, and a later hold opens the menu when the device is there again.
-TEST_P(ReturnFromApp, GoesIdleAndRecovers) {
-    const ReturnFault& c = GetParam();
-    vxboard::make_app(apps_, "runner", "#!/bin/sh\nexit 0\n", "modes=av,normal\n");
-    start_ready(stepped(3));
-    hold_play_until("menu OSD open (av, 1 apps)\n");
-    vxboard::Board& b = *board_;
-    b.set_video_mode(c.mode_after);
-    c.inject(b.state(), true);
-    const size_t launched = launch_and_reap("runner");
-    const size_t failed = line_at(c.line, launched, Millis(0));
-    line_at("keys resumed\n", failed, Millis(0));
-    EXPECT_TRUE(service_runs());
-    EXPECT_EQ(b.screen_row(), 0u);
-
-    c.inject(b.state(), false);
-    hold_play_until(c.reopened);
-}
-
-const ReturnFault RETURN_FAULTS[] = {
-    {"framebuffer_fails", 1, [](auto& s, bool on) { s.fb.fail_get_var = on ? EIO : 0; },
-     "menu skip po child (mode=1)\n", "menu open (hold play, 1 apps)\n"},
-    {"overlay_fails", 3,
-     [](auto& s, bool on) {
-         s.opens.remote_i2c_opens_left = on ? 1 : 0;
-         s.opens.remote_i2c_errno = on ? ENODEV : 0;
-     },
-     "osd menu open fail po child\n", "menu OSD open (av, 1 apps)\n"},
-    {"transport_gone", 3, [](auto& s, bool on) { s.opens.remote_i2c_errno = on ? ENOENT : 0; },
-     "menu skip po child (mode=0)\n", "menu OSD open (av, 1 apps)\n"},
-};
-
-INSTANTIATE_TEST_SUITE_P(Faults, ReturnFromApp, ::testing::ValuesIn(RETURN_FAULTS),
-                         [](const auto& info) { return std::string(info.param.name); });
-
 // ---- Faults that only bind a launcher that is not root -----------------------------------
 
 // An app directory gone unreadable lists nothing and starts nothing; readable again, the

@@ -67,6 +67,8 @@ const StartCase STARTS[] = {
      -1},
     {"hdmi", [](auto& c) { regs_set(c, 2, 1, 1); }, {regs(2, 1, 1), boot(2), banner(0, 1), scan(2)},
      -1},
+    {"hdmi_not_av", [](auto& c) { regs_set(c, 2, 2, 0); },
+     {regs(2, 2, 0), boot(2), banner(0, 1), scan(2)}, -1},
     {"unknown_read_twice", [](auto& c) { regs_set(c, 3, 0, 0); },
      {regs(3, 0, 0), regs(3, 0, 0), boot(0), banner(0, 1), scan(0)}, -1},
     {"transfers_fail", [](auto& c) { regs_set(c, 2, 2, 1, true); },

@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "hw/keys_logic.h"
+#include "hw/video_mode.h"
 
 namespace {
 
@@ -167,6 +168,21 @@ TEST(Debounce, NoDurationPointerMeansNoClockOnRelease) {
         last = keys_debounce(&d, KEY_NONE, fake_clock, nullptr);
     EXPECT_EQ(last, ~KEY_BACK);
     EXPECT_EQ(g_clock_reads, 1);
+}
+
+TEST(VideoMode, DecisionTable) {
+    struct Case {
+        uint8_t b7, ad, ac;
+        int32_t want;
+    } cases[] = {
+        {1, 0, 0, MODE_NORMAL},     {1, 2, 1, MODE_NORMAL},  {1, 0xFF, 0xFF, MODE_NORMAL},
+        {2, 2, 1, MODE_AV},         {2, 2, 0, MODE_HDMI},    {2, 1, 1, MODE_HDMI},
+        {2, 0, 0, MODE_HDMI},       {0, 2, 1, MODE_UNKNOWN}, {3, 2, 1, MODE_UNKNOWN},
+        {0xFF, 0, 0, MODE_UNKNOWN},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(video_mode_decide(c.b7, c.ad, c.ac), c.want)
+            << int(c.b7) << " " << int(c.ad) << " " << int(c.ac);
 }
 
 } // namespace
