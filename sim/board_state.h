@@ -44,14 +44,12 @@ struct AdcLine {
 };
 
 // The launcher's monotonic clock as the preload reports it to the launcher process (not to
-// its children). Frozen: every reading is frozen_ms and sleeps take real time. Stepped: the
-// clock is virtual_us, every sleep moves it on by the span asked for and returns at once,
+// its children). Stepped: the clock is virtual_us, every sleep moves it on by the span asked for and returns at once,
 // except the sleep between two loop passes, which waits for the board to grant the next
 // pass: a futex pair, `reached` counted up by the launcher, `granted` by the board.
 struct LauncherClock {
-    U32 frozen;
     U32 stepped;
-    U64 frozen_ms;
+    U32 pad0;
     U64 virtual_us;
     U32 virtual_set; // 0 until the launcher's first reading in stepped mode takes the real time
     U32 granted;     // passes the board has let start
@@ -204,14 +202,14 @@ static_assert(sizeof(SleepStats) == 24 + 4 * HW_SLEEP_RING);
 static_assert(offsetof(BoardState, fb) == 304);
 static_assert(offsetof(BoardState, i2c) == 304 + 16 * 4);
 static_assert(offsetof(BoardState, launcher) == 368 + 16 + 256);
-static_assert(offsetof(BoardState, clock) == 640 + 16 && sizeof(LauncherClock) == 40);
-static_assert(offsetof(BoardState, osd) == 656 + 40);
+static_assert(offsetof(BoardState, clock) == 640 + 16 && sizeof(LauncherClock) == 32);
+static_assert(offsetof(BoardState, osd) == 656 + 32);
 static_assert(sizeof(OsdController) == 17 * 4 + 8 + 2 * OSD_ROWS * OSD_COLS);
 static_assert(sizeof(PwmAccess) == 24 && alignof(PwmChip) == 8);
-static_assert(offsetof(BoardState, pwm) == 1288); // 696 + 588, aligned to 8
+static_assert(offsetof(BoardState, pwm) == 1280); // 688 + 588, aligned to 8
 static_assert(offsetof(PwmChip, history) == 32);
 static_assert(sizeof(PwmChip) == 32 + 24 * PWM_HISTORY);
-static_assert(offsetof(BoardState, opens) == 1288 + 32 + 24 * PWM_HISTORY);
+static_assert(offsetof(BoardState, opens) == 1280 + 32 + 24 * PWM_HISTORY);
 static_assert(sizeof(DeviceOpenFaults) == 32);
 static_assert(sizeof(BoardState) <= BOARD_STATE_BYTES);
 

@@ -528,19 +528,6 @@ std::vector<std::string> Board::osd_text() const {
     return rows;
 }
 
-void Board::freeze_clock() {
-    state_->clock.frozen_ms.store(static_cast<uint64_t>(sandbox_monotonic_ms()));
-    state_->clock.frozen.store(1);
-}
-
-void Board::advance_clock(Millis ms) {
-    state_->clock.frozen_ms.fetch_add(static_cast<uint64_t>(ms.count()));
-}
-
-void Board::thaw_clock() {
-    state_->clock.frozen.store(0);
-}
-
 namespace {
 
 long futex(U32& word, int op, uint32_t value, const timespec* timeout) {

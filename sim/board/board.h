@@ -114,12 +114,6 @@ class Board {
     // is ' ', a code outside the controller's set '#'.
     std::vector<std::string> osd_text() const;
 
-    // Stops the launcher's monotonic clock where it is, moves it on by whole milliseconds,
-    // or lets it run again (it then reads the real time once more).
-    void freeze_clock();
-    void advance_clock(Millis ms);
-    void thaw_clock();
-
     // Stepped mode (BoardConfig::stepped). Each grants loop passes one at a time, each pass
     // followed by the launcher's standard error up to its end; false when the launcher does
     // not come to its next pass within `max_real` of real time (it ended, or hangs).

@@ -58,13 +58,9 @@ uint64_t real_now_us(clockid_t clock) {
     return timespec_us(ts);
 }
 
-// The launcher's monotonic clock when the board keeps it (frozen or stepped), else false.
+// The launcher's monotonic clock when the board steps it, else false.
 bool board_now_us(BoardState& s, uint64_t* us) {
     LauncherClock& c = s.clock;
-    if (c.frozen.load() != 0) {
-        *us = c.frozen_ms.load() * 1000;
-        return true;
-    }
     if (c.stepped.load() == 0) return false;
     // Stepping starts where the real clock is, so that the launcher's time never goes back.
     if (c.virtual_set.load() == 0) {
@@ -77,7 +73,7 @@ bool board_now_us(BoardState& s, uint64_t* us) {
 
 bool stepped(BoardState& s) {
     uint64_t now;
-    return s.clock.frozen.load() == 0 && board_now_us(s, &now);
+    return board_now_us(s, &now);
 }
 
 bool is_pass_sleep(uint64_t us) {
@@ -146,18 +142,14 @@ void after_sleep(BoardState& s, uint64_t us, bool pass) {
     line.ctrl0_lost.fetch_add(1);
 }
 
-// A sleep of `us` by the launcher on the board's clock: the frozen clock's deadline waited
-// for on the real one; the stepped clock moved on, and between passes the board's grant.
-// Returns what the sleep returns, or -1 when the real sleep is the one to make.
-int board_sleep(BoardState& s, uint64_t us, bool pass, bool absolute) {
-    if (stepped(s)) {
-        s.clock.virtual_us.fetch_add(us);
-        if (pass) wait_for_grant(s.clock);
-        return 0;
-    }
-    if (!absolute) return -1;
-    const timespec span = span_of(us);
-    return real().clock_nanosleep(CLOCK_MONOTONIC, 0, &span, nullptr);
+// A sleep of `us` by the launcher on the stepped clock: the clock moved on, and between
+// passes the board's grant waited for. Returns what the sleep returns, or -1 when the real
+// sleep is the one to make.
+int board_sleep(BoardState& s, uint64_t us, bool pass) {
+    if (!stepped(s)) return -1;
+    s.clock.virtual_us.fetch_add(us);
+    if (pass) wait_for_grant(s.clock);
+    return 0;
 }
 
 } // namespace
@@ -201,7 +193,7 @@ int clock_nanosleep(clockid_t clock, int flags, const timespec* req, timespec* r
     }
     const bool pass = is_pass_sleep(us);
     note_sleep(s->sleeps, us, pass);
-    int r = board_clock ? board_sleep(*s, us, pass, (flags & TIMER_ABSTIME) != 0) : -1;
+    int r = board_clock ? board_sleep(*s, us, pass) : -1;
     if (r < 0) r = real().clock_nanosleep(clock, flags, req, rem);
     after_sleep(*s, us, pass);
     return r;
@@ -213,7 +205,7 @@ int nanosleep(const timespec* req, timespec* rem) {
     const uint64_t us = timespec_us(*req);
     const bool pass = is_pass_sleep(us);
     note_sleep(s->sleeps, us, pass);
-    int r = stepped(*s) ? board_sleep(*s, us, pass, false) : -1;
+    int r = stepped(*s) ? board_sleep(*s, us, pass) : -1;
     if (r < 0) r = real().nanosleep(req, rem);
     after_sleep(*s, us, pass);
     return r;

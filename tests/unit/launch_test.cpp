@@ -207,8 +207,13 @@ TEST_F(Launch, TheAppStartsInItsOwnSessionWithOnlyItsLogAndDefaultSignals) {
     EXPECT_EQ(fs::read_symlink(proc(pid, "cwd")), fs::canonical(app_dir));
     std::set<std::string> fds, want_fds = {"1", "2"};
     if (fcntl(0, F_GETFD) != -1) want_fds.insert("0"); // 0 stays as the launcher had it
-    for (const auto& de : fs::directory_iterator(proc(pid, "fd")))
-        fds.insert(de.path().filename().string());
+    // sleep opens files of its own as it starts (its locale): wait until it sleeps.
+    wait_until([&] {
+        fds.clear();
+        for (const auto& de : fs::directory_iterator(proc(pid, "fd")))
+            fds.insert(de.path().filename().string());
+        return fds == want_fds;
+    });
     EXPECT_EQ(fds, want_fds);
     for (const char* fd : {"1", "2"}) {
         EXPECT_EQ(fs::read_symlink(proc(pid, "fd/") + fd), fs::canonical(stage() / "sleeper.log"));
