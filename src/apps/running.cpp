@@ -111,6 +111,12 @@ int32_t reap_running_app_in(const char* staging_dir) {
     return 1;
 }
 
+int32_t signal_running_app(int sig) {
+    // pid 1 and below would name init's group or every process the launcher may signal.
+    if (g_running.pid < 2) return -1;
+    return kill(-g_running.pid, sig) == 0 ? 0 : -1;
+}
+
 int32_t reap_running_app() {
     return reap_running_app_in(STAGING_DIR);
 }

@@ -21,6 +21,10 @@ int32_t any_app_running_in(const char* staging_dir);
 int32_t reap_running_app();
 int32_t reap_running_app_in(const char* staging_dir);
 
+// Sends `sig` to the launched app's process group (it leads a session of its own, so what it
+// started goes too): 0, or -1 without an app or when the signal cannot be sent.
+int32_t signal_running_app(int sig);
+
 // The number a pid file starts with (after optional white space, an optionally signed
 // decimal that fits 32 bits, anything after it ignored); 1 and *pid set, or 0.
 int32_t parse_pid_text(const char* text, int32_t* pid);

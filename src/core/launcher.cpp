@@ -11,6 +11,7 @@
 #include "base/clock.h"
 #include "base/log.h"
 #include "base/version.h"
+#include "core/escape.h"
 #include "core/hold.h"
 #include "core/menu_nav.h"
 #include "core/surface.h"
@@ -37,11 +38,13 @@ void on_terminate(int) {
 void handle_key_event(int32_t event, int32_t duration_ms) {
     if (event > 0) {
         hold_on_press(event - 1);
+        escape_on_press(event - 1);
         return;
     }
     const int32_t key = ~event;
     hold_on_release(key, duration_ms);
     nav_on_release(key, duration_ms);
+    escape_on_release();
 }
 
 } // namespace
@@ -61,6 +64,7 @@ void loop_pass() {
     const int32_t event = keys_poll(&duration_ms);
     if (event != 0) handle_key_event(event, duration_ms);
     if (g_launcher.hold_active) hold_advance();
+    escape_advance();
     if (g_launcher.ui_state == UI_MENU && !surface_is_overlay() && g_launcher.notice_deadline != 0)
         notice_expire();
     if (g_launcher.ui_state == UI_APP && g_running.pid >= 1 && reap_running_app())

@@ -9,6 +9,7 @@
 
 #include "base/version.h"
 #include "base/clock.h"
+#include "core/escape.h"
 #include "core/hold.h"
 #include "core/launcher.h"
 #include "core/menu_nav.h"
@@ -301,6 +302,48 @@ const Gesture NAVIGATION[] = {
      UI_IDLE},
 };
 
+// The way out of a hung app: PLAY held 10 s while it runs.
+const Effects STOPPED = {"[launch alpha]", "[signal app TERM]",
+                         "app alpha stopped (hold play 10 s)", "[beep 1]"};
+const Effects BACK = {"[reaped alpha]", "[mode 1]", "[scan 1]", "[menu sel=0]"};
+const Gesture ESCAPES[] = {
+    {"PLAY held 10 s ends the app", NORMAL, TWO, [] { w.app_runs_ms = 60000; },
+     {press(0, KEY_MIDDLE), release(150), press(300, KEY_PLAY), release(12000)}, 13000,
+     then(STOPPED, BACK), UI_MENU},
+    {"an app that ignores SIGTERM is killed 2 s later", NORMAL, TWO,
+     [] {
+         w.app_runs_ms = 60000;
+         w.app_ignores_term = true;
+     },
+     {press(0, KEY_MIDDLE), release(150), press(300, KEY_PLAY), release(12000)}, 13000,
+     then(then(STOPPED, {"[signal app KILL]"}), BACK), UI_MENU},
+    {"a shorter hold is the app's own", NORMAL, TWO, [] { w.app_runs_ms = 60000; },
+     {press(0, KEY_MIDDLE), release(150), press(300, KEY_PLAY), release(10280)}, 13000,
+     {"[launch alpha]"}, UI_APP},
+    {"sliding off PLAY is letting it go", NORMAL, TWO, [] { w.app_runs_ms = 60000; },
+     {press(0, KEY_MIDDLE), release(150), press(300, KEY_PLAY), press(5000, KEY_DOWN),
+      release(12000)},
+     13000, {"[launch alpha]"}, UI_APP},
+    {"the next app, with the same pid, owes nothing to the last one's escape", NORMAL, TWO,
+     [] {
+         w.app_runs_ms = 60000;
+         w.app_ignores_term = true;
+     },
+     {press(0, KEY_MIDDLE), release(150), press(300, KEY_PLAY), release(10400),
+      press(13000, KEY_MIDDLE), release(13150)},
+     16000,
+     then(then(then(STOPPED, {"[signal app KILL]"}), BACK), {"[launch alpha]"}), UI_APP},
+    {"an app that ends by itself at 9 s is not signalled", NORMAL, TWO,
+     [] { w.app_runs_ms = 9000; },
+     {press(0, KEY_MIDDLE), release(150), press(300, KEY_PLAY), release(12000)}, 13000,
+     then({"[launch alpha]"}, BACK), UI_MENU},
+};
+
+INSTANTIATE_TEST_SUITE_P(Escape, InTheMenu,
+                         ::testing::Combine(::testing::ValuesIn(ESCAPES),
+                                            ::testing::ValuesIn(ORIGINS)),
+                         case_name);
+
 INSTANTIATE_TEST_SUITE_P(Navigation, InTheMenu,
                          ::testing::Combine(::testing::ValuesIn(NAVIGATION),
                                             ::testing::ValuesIn(ORIGINS)),
@@ -346,6 +389,21 @@ TEST(Hold, ThresholdsToTheMillisecond) {
             w.now = ms_after(t1, e);
             hold_advance();
             EXPECT_EQ(w.effects, e < 3000 ? Effects{} : CLOSED) << "closing, " << e << " ms";
+        }
+        // The escape from an app, pressed at t2, after a pass in the menu as the loop makes.
+        escape_advance();
+        w.launch_pid = 99;
+        launch_selected_app();
+        g_launcher.ui_state = UI_APP;
+        w.app_runs_ms = 60000;
+        escape_on_press(KEY_PLAY);
+        const int32_t t2 = w.now;
+        for (const int32_t e : {9999, 10000}) {
+            w.effects.clear();
+            w.now = ms_after(t2, e);
+            escape_advance();
+            EXPECT_EQ(w.effects.size(), e < 10000 ? 0u : 3u)
+                << "escape, " << e << " ms: " << ::testing::PrintToString(w.effects);
         }
     }
 }

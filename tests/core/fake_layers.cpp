@@ -1,5 +1,6 @@
 #include "fake_layers.h"
 
+#include <csignal>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -323,6 +324,15 @@ int32_t reap_running_app() {
     effect(std::string("reaped ") + g_running.name);
     g_running.pid = -1;
     return 1;
+}
+
+int32_t signal_running_app(int sig) {
+    if (g_running.pid < 2) return -1;
+    effect(std::string("signal app ") + (sig == SIGKILL ? "KILL" : sig == SIGTERM ? "TERM" : "?"));
+    // The app ends at once, unless it ignores what it was sent.
+    if (sig == SIGKILL || !w.app_ignores_term)
+        w.app_runs_ms = fake::script_ms() - w.app_started_at;
+    return 0;
 }
 
 void pause_goggle_service() {

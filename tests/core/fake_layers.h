@@ -47,6 +47,7 @@ struct World {
     int32_t alive_from_ms = -1;  // ...from this script time on (-1: as app_alive says)
     int32_t launch_pid = 4242;   // what a launch gives, -1 when it fails
     int32_t app_runs_ms = 500;   // how long a launched app runs
+    bool app_ignores_term = false;
     int32_t app_started_at = 0;
     std::vector<AppEntry> catalogue; // what a scan finds
 

@@ -341,26 +341,71 @@ TEST_F(FaultTest, DaemonisingAppEndsForTheLauncherAtOnce) {
     launch_and_reap("daemon");
 }
 
-// An app that will not be told to stop is never told: a PLAY hold while it runs closes
-// nothing and signals nothing; the menu comes back when the app is done.
-TEST_F(FaultTest, AppIgnoringSigtermIsNeverSignalledAndKeepsTheButtonsBlocked) {
-    vxboard::make_app(apps_, "stubborn",
-                      "#!/bin/sh\ntrap 'echo got TERM' TERM\nsleep 1.5\necho done\n");
+// ---- The way out of a hung app ----------------------------------------------------------
+
+struct Hung {
+    const char* name;
+    const char* script;
+    bool stopped; // the 10 s hold signals it
+    bool kill;    // ...and it takes a SIGKILL to end it
+    friend void PrintTo(const Hung& c, std::ostream* os) { *os << c.name; }
+};
+
+class HungApp : public FaultTest, public ::testing::WithParamInterface<Hung> {};
+
+// PLAY held 10 s while an app runs ends it: SIGTERM to its group, SIGKILL 2 s later to one
+// that ignores it. An app that ends by itself before then is not signalled, and shorter holds
+// are the app's own: nothing is logged, nothing sounds, the display stays the app's.
+TEST_P(HungApp, EndsAtATenSecondPlayHold) {
+    const Hung& c = GetParam();
+    vxboard::make_app(apps_, "hung", c.script);
     vxboard::Board& b = open_menu(stepped());
     const uint32_t pans = b.state().fb.pans.load();
     const size_t from = b.lines().size();
     b.tap(MIDDLE, TAP);
-    const size_t launched = line_at("launched stubborn pid=", from, Millis(0));
+    line_at("launched hung pid=", from, Millis(0));
+    // The app runs in real time: it has its traps set once it says so.
+    ASSERT_TRUE(wait_until(
+        [&] { return slurp(b.sandbox_path("/tmp/vorna-x/hung.log")) == "ready\n"; }, APP_REAL_MAX));
     b.tap(PLAY, CLOSE_HOLD);
-    EXPECT_EQ(b.lines().size(), launched + 1) << "no hold while an app runs\n" << dump();
-    EXPECT_EQ(b.service_state(), 'T');
+    EXPECT_EQ(b.lines().size(), from + 1) << "a 3.3 s hold is the app's\n" << dump();
+    EXPECT_EQ(b.state().pwm.enabled.load(), 0u);
     EXPECT_EQ(b.state().fb.pans.load(), pans) << "the display is the app's";
-    ASSERT_TRUE(b.wait_ended(static_cast<pid_t>(number_after(line(launched), "pid=")),
-                             APP_REAL_MAX));
-    EXPECT_TRUE(run_to_line("child stubborn exited\n", launched));
+    auto app_gone = [&] {
+        for (const auto& p : b.processes())
+            if (p.comm == "app" && p.state != 'Z') return false;
+        return true;
+    };
+    b.press(PLAY);
+    ASSERT_TRUE(b.run_for(Millis(9000)));
+    if (!c.stopped) {
+        std::ofstream(b.sandbox_path("/tmp/go")).flush(); // the app's cue to end
+        ASSERT_TRUE(wait_until(app_gone, APP_REAL_MAX));
+    }
+    ASSERT_TRUE(b.run_for(Millis(1100)));
+    EXPECT_EQ(logged("app hung stopped (hold play 10 s)\n", from), c.stopped) << dump();
+    if (c.stopped) {
+        // Until the launcher's clock reaches the kill, SIGTERM alone decides.
+        EXPECT_EQ(wait_until(app_gone, Millis(c.kill ? 300 : 5000)), !c.kill);
+    }
+    ASSERT_TRUE(b.run_for(Millis(2500)));
+    b.release();
+    ASSERT_TRUE(b.run_passes(3));
+    EXPECT_TRUE(wait_until(app_gone, APP_REAL_MAX)) << "the app lives on";
+    EXPECT_TRUE(run_to_line("child hung exited\n", from)) << dump();
     EXPECT_TRUE(menu_shown());
-    EXPECT_EQ(slurp(b.sandbox_path("/tmp/vorna-x/stubborn.log")), "done\n");
 }
+
+const Hung HUNG[] = {
+    {"looping", "#!/bin/sh\necho ready\nwhile :; do sleep 0.05; done\n", true, false},
+    {"ignoring_sigterm", "#!/bin/sh\ntrap '' TERM\necho ready\nwhile :; do sleep 0.05; done\n",
+     true, true},
+    {"ending_by_itself_at_9_s",
+     "#!/bin/sh\necho ready\nwhile [ ! -e /tmp/go ]; do sleep 0.05; done\n", false, false},
+};
+
+INSTANTIATE_TEST_SUITE_P(Escape, HungApp, ::testing::ValuesIn(HUNG),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace
 } // namespace systest

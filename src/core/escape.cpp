@@ -1,0 +1,62 @@
+#include "core/escape.h"
+
+#include <csignal>
+
+#include "apps/running.h"
+#include "base/clock.h"
+#include "base/gesture.h"
+#include "base/log.h"
+#include "core/launcher.h"
+#include "hw/buzzer.h"
+#include "hw/keys_logic.h"
+
+namespace {
+
+struct Escape {
+    bool held = false;      // PLAY pressed while the app runs, not let go since
+    int32_t pressed_ms = 0;
+    int32_t stopped_pid = -1; // the app signalled, until it is reaped or killed
+    int32_t stopped_ms = 0;
+};
+
+Escape g_escape;
+// The beep of a closing hold: the app goes as a menu would.
+HoldTone g_escape_tone{1};
+
+} // namespace
+
+void escape_on_press(int32_t key) {
+    // Another button's press means PLAY is no longer held: the ADC reads one at a time.
+    g_escape.held = key == KEY_PLAY && g_launcher.ui_state == UI_APP;
+    g_escape.pressed_ms = now_ms();
+}
+
+void escape_on_release() {
+    g_escape.held = false;
+}
+
+void escape_advance() {
+    // Nothing carries over from one app to the next: a later one may even have the same pid.
+    if (g_launcher.ui_state != UI_APP) {
+        g_escape = Escape{};
+        return;
+    }
+    const int32_t now = now_ms();
+    if (g_escape.stopped_pid >= 1) {
+        // Reaped (or another app started since): nothing left to kill.
+        if (g_running.pid != g_escape.stopped_pid) {
+            g_escape.stopped_pid = -1;
+        } else if (ms_elapsed(now, g_escape.stopped_ms) >= ESCAPE_KILL_AFTER_MS) {
+            signal_running_app(SIGKILL);
+            g_escape.stopped_pid = -1;
+        }
+        return;
+    }
+    if (!g_escape.held || ms_elapsed(now, g_escape.pressed_ms) < ESCAPE_HOLD_MS) return;
+    g_escape.held = false; // once per press
+    if (signal_running_app(SIGTERM) != 0) return;
+    g_escape.stopped_pid = g_running.pid;
+    g_escape.stopped_ms = now;
+    log_line("app %s stopped (hold play 10 s)\n", g_running.name);
+    hold_tone_confirm(&g_escape_tone);
+}

@@ -1,0 +1,12 @@
+#pragma once
+#include <cstdint>
+
+// The way out of an app that hangs: while an app runs, a PLAY press that stays the button held
+// for ESCAPE_HOLD_MS ends it (SIGTERM to its process group, SIGKILL ESCAPE_KILL_AFTER_MS later
+// if it is still there), with one confirmation beep. Any shorter press stays the app's own:
+// nothing sounds, nothing is logged. Its end is reaped as any other and the menu comes back.
+
+void escape_on_press(int32_t key);
+void escape_on_release();
+// Every loop pass.
+void escape_advance();
