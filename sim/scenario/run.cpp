@@ -44,7 +44,7 @@ std::string mismatch(const std::string& expected, const std::string& found) {
 }
 
 std::string rtrim(std::string s) {
-    s.erase(s.find_last_not_of(' ') + 1);
+    s.erase(s.find_last_not_of(" \n") + 1);
     return s;
 }
 
@@ -187,6 +187,14 @@ std::optional<Session::Launch> Session::last_launch(const std::string& name) con
     return std::nullopt;
 }
 
+bool Session::running(const std::string& name) const {
+    const std::optional<Launch> launch = last_launch(name);
+    if (!launch) return false;
+    for (const vxboard::SandboxProcess& p : board_->processes())
+        if (p.ns_pid == launch->pid && p.state != 'Z') return true;
+    return false;
+}
+
 void Session::act(const Step& s) {
     vxboard::Board& b = *board_;
     auto seen = [&] {
@@ -320,11 +328,11 @@ std::optional<std::string> Session::expect(const Step& s) {
         const std::string path = b.sandbox_path(STAGING + name + ".log");
         bool exists = false;
         std::string log;
-        // The app runs in real time; the launcher waits meanwhile.
+        // An app still running has a while, in real time, to write it; the launcher waits.
         wait_real(
             [&] {
                 log = slurp(path, &exists);
-                return log.find(s.text) != std::string::npos;
+                return log.find(s.text) != std::string::npos || !running(name);
             },
             APP_LOG_GRACE);
         if (log.find(s.text) != std::string::npos) return std::nullopt;
@@ -388,15 +396,12 @@ std::optional<std::string> Session::expect_app(const Step& s) {
     std::string found = "never launched";
     if (launch) {
         const std::optional<vxboard::AppEnd> end = board_->app_end(launch->pid);
-        bool alive = false;
-        for (const vxboard::SandboxProcess& p : board_->processes())
-            alive = alive || (p.ns_pid == launch->pid && p.state != 'Z');
         if (end && end->exec_errno != 0)
             found = "exec failed: " + errno_name(end->exec_errno);
         else if (end && end->wait_status)
             found = vxboard::describe(*end);
         else
-            found = alive ? "running" : "ended, not collected by the launcher yet";
+            found = running(s.name) ? "running" : "ended, not collected by the launcher yet";
     }
     if (found == want) return std::nullopt;
     return mismatch(s.name + " " + want, found);

@@ -120,6 +120,7 @@ class Session {
     std::optional<std::string> expect_app(const Step& step);
     std::optional<std::string> compare(const Step& step);
     std::optional<Launch> last_launch(const std::string& name) const;
+    bool running(const std::string& name) const;
     bool run_until(const std::function<bool()>& done, Millis limit);
     void pass_time(Millis span);
     uint32_t screen_px(int x, int y) const;
