@@ -310,16 +310,14 @@ Scenario parse(const std::string& path, const std::string& text, std::vector<Par
         Reader r(std::vector<Word>(words.begin() + 1, words.end()));
         if (verb == "apps" || verb == "args" || verb == "board" || (verb == "mode" && !acted)) {
             if (acted) {
-                errors.push_back({path, n,
-                                  "'" + verb +
-                                      "' is set-up: it must come before the "
-                                      "first action, when the board starts"});
+                const std::string what = "'" + verb + "' is set-up: it must come before the";
+                errors.push_back({path, n, what + " first action, when the board starts"});
                 continue;
             }
             setup(verb, r, sc.setup);
             if (verb == "apps") sc.setup.apps_line = n;
         } else {
-            acted = acted || verb != "mode";
+            acted = true;
             if (std::optional<Step> s = step(verb, r); s && !r.failed()) {
                 s->line = n;
                 const size_t from = line.find_first_not_of(" \t");
