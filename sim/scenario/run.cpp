@@ -141,6 +141,10 @@ void Session::start() {
     cfg.args = set.args;
     cfg.stepped = !options_.realtime;
     cfg.target = options_.target;
+    if (cfg.stepped &&
+        cfg.target.value_or(vxboard::target_from_env()) == vxboard::Target::ArmStatic)
+        throw std::runtime_error("no preload joins the static ARM build to step its clock: "
+                                 "run it with --realtime");
     cfg.with_i2c = set.transport;
     cfg.with_fb = set.framebuffer;
     cfg.with_mem = set.adc;
@@ -530,8 +534,10 @@ bool run(const Scenario& scenario, const Options& options, std::ostream& out) {
                                             std::to_string(step.line) + ".png"))
                 .string();
         try {
-            session.screenshot(png);
-            out << "        the screen then: " << png << "\n";
+            if (session.board() != nullptr) {
+                session.screenshot(png);
+                out << "        the screen then: " << png << "\n";
+            }
         } catch (const std::exception&) {
         }
         out << "FAILED " << scenario.path << " at line " << step.line << "\n";
