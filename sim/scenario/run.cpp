@@ -34,6 +34,9 @@ constexpr Millis APP_LOG_GRACE(3000);
 // The launcher's clock it may take to collect an app that has ended.
 constexpr Millis COLLECT_LIMIT(5000);
 constexpr const char* STAGING = "/tmp/vorna-x/";
+constexpr const char* SANITIZER_MARKS[] = {"ERROR: AddressSanitizer",
+                                           "AddressSanitizer:DEADLYSIGNAL", "LeakSanitizer",
+                                           "runtime error:", "ERROR: UndefinedBehaviorSanitizer"};
 
 std::string quoted(const std::string& s) {
     return "\"" + s + "\"";
@@ -543,11 +546,29 @@ bool run(const Scenario& scenario, const Options& options, std::ostream& out) {
         out << "FAILED " << scenario.path << " at line " << step.line << "\n";
         return false;
     }
+    // A sanitized launcher that found a fault in itself may have said so and carried on, or
+    // ended: the report fails the scenario, whatever its steps saw. The board is taken down
+    // first, so that the last of the log is in.
+    const int64_t clock_ms = session.clock_ms().value_or(0);
+    std::vector<std::string> lines;
+    if (vxboard::Board* b = session.board()) {
+        b->stop();
+        lines = b->lines();
+    }
+    for (size_t i = 0; i < lines.size(); ++i)
+        for (const char* mark : SANITIZER_MARKS)
+            if (lines[i].find(mark) != std::string::npos) {
+                out << "  a sanitizer report on the board:\n"
+                    << last_lines(std::vector<std::string>(lines.begin() + static_cast<long>(i),
+                                                           lines.end()),
+                                  40)
+                    << "FAILED " << scenario.path << "\n";
+                return false;
+            }
     const auto real_ms =
         std::chrono::duration_cast<Millis>(std::chrono::steady_clock::now() - real_from).count();
     out << "passed " << scenario.path << ": " << scenario.steps.size() << " steps, "
-        << seconds(session.clock_ms().value_or(0)) << " on the launcher's clock in "
-        << seconds(real_ms) << "\n";
+        << seconds(clock_ms) << " on the launcher's clock in " << seconds(real_ms) << "\n";
     return true;
 }
 
