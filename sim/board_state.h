@@ -177,6 +177,27 @@ struct DeviceOpenFaults {
     U32 pad[2];
 };
 
+// The apps the launcher started and how each ended, in a ring of APP_RUN_SLOTS entries
+// (entry i is runs[i % APP_RUN_SLOTS]). The launcher's child fills an entry as it execs,
+// with the errno of an exec that failed; the launcher's waitpid adds the wait status.
+constexpr uint32_t APP_RUN_SLOTS = 16;
+constexpr uint32_t APP_RUN_NAME_BYTES = 40;
+enum AppRunState : uint32_t { APP_RUN_FREE, APP_RUN_EXEC, APP_RUN_COLLECTED };
+
+struct AppRun {
+    U32 state;       // AppRunState; the fields below are written before it leaves FREE
+    I32 ns_pid;      // the app's pid inside the sandbox
+    I32 exec_errno;  // 0: the exec went through (or has yet to fail)
+    I32 wait_status; // as the launcher's waitpid got it, once collected
+    char name[APP_RUN_NAME_BYTES];
+};
+
+struct AppRuns {
+    U32 started; // entries claimed so far
+    U32 pad;
+    AppRun runs[APP_RUN_SLOTS];
+};
+
 struct BoardState {
     uint32_t magic;
     uint32_t version;
@@ -189,6 +210,7 @@ struct BoardState {
     OsdController osd;
     PwmChip pwm;
     DeviceOpenFaults opens;
+    AppRuns apps;
 };
 
 static_assert(std::atomic<uint32_t>::is_always_lock_free &&
@@ -211,6 +233,8 @@ static_assert(offsetof(PwmChip, history) == 32);
 static_assert(sizeof(PwmChip) == 32 + 24 * PWM_HISTORY);
 static_assert(offsetof(BoardState, opens) == 1280 + 32 + 24 * PWM_HISTORY);
 static_assert(sizeof(DeviceOpenFaults) == 32);
+static_assert(sizeof(AppRun) == 56 && sizeof(AppRuns) == 8 + 56 * APP_RUN_SLOTS);
+static_assert(offsetof(BoardState, apps) == 1280 + 32 + 24 * PWM_HISTORY + 32);
 static_assert(sizeof(BoardState) <= BOARD_STATE_BYTES);
 
 } // namespace vxboard

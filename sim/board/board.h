@@ -70,6 +70,17 @@ struct SandboxProcess {
     char state; // R, S, T, Z, ... as /proc reports it
 };
 
+// An app the launcher started, as the board saw it exec and, once the launcher collected it,
+// end.
+struct AppEnd {
+    std::string name;
+    pid_t ns_pid = 0;
+    int exec_errno = 0;             // the exec failed with it, and the child ended with 127
+    std::optional<int> wait_status; // as the launcher's waitpid got it; nullopt before
+};
+// "exited 3", "killed by SIGSEGV", "exec failed: Exec format error", "not collected".
+std::string describe(const AppEnd& end);
+
 // The build's own artefacts, for a target.
 struct Artefacts {
     std::string launcher, preload, init;
@@ -161,6 +172,10 @@ class Board {
     // its parent has yet to collect). An app runs in real time while a stepped launcher
     // waits for its passes: this is how long to let the app run before granting them.
     bool wait_ended(pid_t ns_pid, Millis timeout);
+    // The apps the launcher started, the last APP_RUN_SLOTS of them, oldest first; the latest
+    // with pid `ns_pid`.
+    std::vector<AppEnd> app_ends() const;
+    std::optional<AppEnd> app_end(pid_t ns_pid) const;
     // The state letter of the goggles' service stand-in (R, S, T for stopped...), or 0.
     char service_state() const;
     // The sandbox's CLOCK_MONOTONIC in ms (shifted when seconds_before_wrap is set).

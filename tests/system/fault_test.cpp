@@ -1,7 +1,8 @@
 // Faults the goggles can throw at the launcher after it is up: devices that stop opening or
 // answering, directories it cannot read, forks the kernel refuses, a watchdog signalled from
-// outside, and apps that end in ways a launcher would rather they did not. After each the
-// launcher must still do its job. The board runs stepped: holds take virtual time.
+// outside. After each the launcher must still do its job. The board runs stepped: holds take
+// virtual time. Refused pans, the transport at a hold and apps that will not end as asked
+// are scenarios (tests/scenarios).
 //
 // Root passes permission bits and process limits, so the faults that rest on them run the
 // launcher as a user of its own (BoardConfig::unprivileged).
@@ -17,20 +18,8 @@ namespace {
 
 using Inject = std::function<void(vxboard::BoardState&, bool on)>;
 
-constexpr const char* AV_REGS = "mode: LT8668 B7=0x02 AD=0x02 AC=0x01\n";
-constexpr const char* ZERO_REGS = "mode: LT8668 B7=0x00 AD=0x00 AC=0x00\n";
-
 class FaultTest : public BoardTest {
   public:
-    // The lines from `from` on, each starting with its `want`.
-    void expect_lines_from(size_t from, const Lines& want) {
-        const Lines all = board_->lines();
-        const Lines got(all.begin() + static_cast<long>(std::min(from, all.size())), all.end());
-        bool ok = got.size() == want.size();
-        for (size_t i = 0; ok && i < want.size(); ++i)
-            ok = got[i].rfind(want[i], 0) == 0;
-        EXPECT_TRUE(ok) << "got:\n" << dump();
-    }
     vxboard::BoardConfig stepped(int mode = 1) {
         vxboard::BoardConfig cfg;
         cfg.stepped = true;
@@ -115,36 +104,6 @@ const FbFault FB_FAULTS[] = {
 INSTANTIATE_TEST_SUITE_P(Faults, FbOnDemand, ::testing::ValuesIn(FB_FAULTS),
                          [](const auto& info) { return std::string(info.param.name); });
 
-// A refused pan leaves the page on screen as it was and is not reported; the next pan that
-// works shows the latest frame. A refused pan back leaves the menu's page up while the
-// goggles have their service again.
-TEST_F(FaultTest, RefusedPansLeaveThePageOnScreen) {
-    for (const char* n : {"a", "b", "c"})
-        app(n);
-    vxboard::Board& b = open_menu(stepped());
-    const uint32_t row = b.screen_row();
-    ASSERT_EQ(highlighted_slot(), 0);
-    b.state().fb.fail_pan = EIO;
-    const size_t quiet = b.lines().size();
-    b.tap(DOWN, TAP);
-    EXPECT_EQ(b.screen_row(), row);
-    EXPECT_EQ(highlighted_slot(), 0);
-    EXPECT_EQ(b.lines().size(), quiet) << "no message";
-    b.state().fb.fail_pan = 0;
-    b.tap(DOWN, TAP);
-    EXPECT_EQ(highlighted_slot(), 2);
-
-    b.state().fb.fail_pan = EIO;
-    hold_play_until("menu closed (hold play 3 s)\n");
-    EXPECT_TRUE(service_runs());
-    EXPECT_NE(b.screen_row(), 0u);
-    b.state().fb.fail_pan = 0;
-    hold_play_until("menu open (hold play, 3 apps)\n");
-    EXPECT_TRUE(menu_shown());
-    hold_play_until("menu closed (hold play 3 s)\n");
-    EXPECT_EQ(b.screen_row(), 0u);
-}
-
 // A driver that keeps two pages of virtual height: every pan to the second launcher page is
 // refused, so the first frame of the hold (on row 1080) stays up, and the launcher runs on.
 TEST_F(FaultTest, RefusedThirdPageLeavesALauncherThatStillRuns) {
@@ -161,51 +120,6 @@ TEST_F(FaultTest, RefusedThirdPageLeavesALauncherThatStillRuns) {
     EXPECT_EQ(b.screen_row(), 0u);
     EXPECT_TRUE(service_runs());
 }
-
-// ---- The I2C transport at a hold in AV mode ----------------------------------------------
-
-struct I2cFault {
-    const char* name;
-    Inject inject;
-    Lines want; // the lines of the failed hold, by their beginnings
-    friend void PrintTo(const I2cFault& c, std::ostream* os) { *os << c.name; }
-};
-
-class I2cAtHold : public FaultTest, public ::testing::WithParamInterface<I2cFault> {};
-
-TEST_P(I2cAtHold, RefusesTheOverlayUntilTheTransportWorks) {
-    const I2cFault& c = GetParam();
-    app("one", "modes=av\n");
-    vxboard::Board& b = start_ready(stepped(3));
-    c.inject(b.state(), true);
-    const size_t from = b.lines().size();
-    hold_through_opening();
-    expect_lines_from(from, c.want);
-    EXPECT_TRUE(service_runs());
-    EXPECT_EQ(b.state().osd.char_writes.load(), 0u);
-
-    c.inject(b.state(), false);
-    hold_play_until("menu OSD open (av, 1 apps)\n");
-    EXPECT_EQ(b.osd_text()[2].substr(0, 6), "%  ONE");
-}
-
-const I2cFault I2C_FAULTS[] = {
-    {"gone_at_the_press",
-     [](auto& s, bool on) { s.opens.remote_i2c_errno = on ? ENOENT : 0; },
-     {"menu refused: mode=0\n"}},
-    {"failing_at_the_press",
-     [](auto& s, bool on) { s.i2c.fail_all = on ? 1 : 0; },
-     {ZERO_REGS, ZERO_REGS, "menu refused: mode=0\n"}},
-    {"gone_at_the_overlay",
-     [](auto& s, bool on) {
-         s.opens.remote_i2c_opens_left = on ? 1 : 0; // the mode read at the press gets through
-         s.opens.remote_i2c_errno = on ? ENODEV : 0;
-     },
-     {AV_REGS, "hold: keys blocked at ", "keys resumed\n", "osd menu open fail\n"}},
-};
-
-INSTANTIATE_TEST_SUITE_P(Faults, I2cAtHold, ::testing::ValuesIn(I2C_FAULTS),
-                         [](const auto& info) { return std::string(info.param.name); });
 
 // ---- Faults that only bind a launcher that is not root -----------------------------------
 
@@ -316,29 +230,6 @@ TEST_F(FaultTest, WatchdogContinuesTheServiceWhenTheLauncherDiesUnderASubreaper)
     ASSERT_TRUE(b.wait_exit(Millis(2000)));
     EXPECT_TRUE(wait_until([&] { return service_runs(); }, Millis(1800)))
         << "the service stays stopped for good";
-}
-
-// ---- Apps that do not end the way the launcher would like --------------------------------
-
-// Forks a grandchild into a session of its own and ends at once: the launcher sees its
-// child end, brings the menu back and is not held up by what the app left running.
-TEST_F(FaultTest, DaemonisingAppEndsForTheLauncherAtOnce) {
-    vxboard::make_app(apps_, "daemon",
-                      "#!/bin/sh\n( setsid sleep 30 </dev/null >/dev/null 2>&1 & )\nexit 0\n");
-    vxboard::Board& b = open_menu(stepped());
-    launch_and_reap("daemon");
-    EXPECT_TRUE(menu_shown());
-    EXPECT_TRUE(wait_until(
-        [&] {
-            for (const auto& p : b.processes())
-                if (p.comm == "sleep") return true;
-            return false;
-        },
-        Millis(1000)))
-        << "the daemon lives on";
-    hold_play_until("menu closed (hold play 3 s)\n");
-    hold_play_until("menu open (hold play, 1 apps)\n");
-    launch_and_reap("daemon");
 }
 
 // ---- The way out of a hung app ----------------------------------------------------------

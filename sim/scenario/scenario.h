@@ -1,0 +1,144 @@
+#pragma once
+// Scenarios: sessions on the virtual goggles written as plain text, one step a line (see
+// SCENARIOS.md), read whole before any board starts and then run step by step against a
+// board, each expectation checked as its step comes.
+#include <chrono>
+#include <functional>
+#include <iosfwd>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "board/board.h"
+
+namespace vxscenario {
+
+using Millis = std::chrono::milliseconds;
+
+enum class Op {
+    Press,
+    Release,
+    Tap, // also `hold`: a press of a given length
+    Slide,
+    Wait,
+    WaitLog,
+    WaitAppExit,
+    Mode,
+    Fault,
+    ExpectLog,
+    ExpectNoLog,
+    ExpectAppLog,
+    ExpectService,
+    ExpectScreen,
+    ExpectSelected,
+    ExpectOsd,
+    ExpectTone,
+    ExpectApp,
+    Screenshot,
+    Compare,
+};
+
+struct Step {
+    int line = 0;
+    std::string source; // the line as written, without its comment
+    Op op = Op::Wait;
+    int key = -1, to_key = -1;
+    Millis span{0};   // how long, or how long at most
+    std::string text; // a log or overlay text, a file
+    std::string name; // an app, a fault
+    std::string word; // the state expected, a fault's setting
+    int number = 0;   // a mode, a slot, a row, Hz, an exit code, a signal, an errno
+};
+
+// What the board starts with; the steps before the first action set it.
+struct Setup {
+    std::string apps;                   // relative to the scenario's directory
+    std::vector<std::string> app_names; // only these of it (none: all)
+    int apps_line = 0;
+    int mode = 1;
+    std::vector<std::string> args;
+    bool buzzer = true, transport = true, framebuffer = true, adc = true;
+};
+
+struct Scenario {
+    std::string path;
+    Setup setup;
+    std::vector<Step> steps;
+};
+
+struct ParseError {
+    std::string path;
+    int line = 0;
+    std::string what;
+};
+std::string to_string(const ParseError& e);
+
+// Reads a scenario from its text; every error found lands in `errors`.
+Scenario parse(const std::string& path, const std::string& text, std::vector<ParseError>& errors);
+// Reads a scenario file; without `apps_given`, its app directory and apps must be there.
+Scenario load(const std::string& path, bool apps_given, std::vector<ParseError>& errors);
+
+struct Options {
+    std::string apps; // overrides the scenario's `apps`
+    bool realtime = false;
+    bool accept = false; // `compare` writes its reference anew
+    std::optional<vxboard::Target> target;
+    std::string out_dir; // screenshots, diffs; default: the scenario's directory
+};
+
+// One scenario's board and what its steps have read of it so far. The board starts at the
+// first step that is not set-up.
+class Session {
+  public:
+    Session(const Scenario& scenario, Options options);
+    ~Session();
+    Session(const Session&) = delete;
+    Session& operator=(const Session&) = delete;
+
+    // Runs a step: nullopt when it passed, else what was expected and what was found.
+    std::optional<std::string> run(const Step& step);
+    // The launcher's clock since the board started, in ms; nullopt before.
+    std::optional<int64_t> clock_ms() const;
+    // What a failure report shows: the end of the launcher's log and of the app's (the one a
+    // step names, else the last one launched); a screenshot written to `png`.
+    std::string tails(const Step& step, size_t lines) const;
+    void screenshot(const std::string& png) const;
+    vxboard::Board* board() const { return board_.get(); }
+    const std::string& out_dir() const { return options_.out_dir; }
+
+  private:
+    struct Launch {
+        std::string name;
+        pid_t pid = -1;
+        size_t line = 0;
+    };
+    void start();
+    void act(const Step& step);
+    std::optional<std::string> wait_for(const Step& step);
+    std::optional<std::string> expect(const Step& step);
+    std::optional<std::string> expect_app(const Step& step);
+    std::optional<std::string> compare(const Step& step);
+    std::optional<Launch> last_launch(const std::string& name) const;
+    bool running(const std::string& name) const;
+    bool run_until(const std::function<bool()>& done, Millis limit);
+    void pass_time(Millis span);
+    uint32_t screen_px(int x, int y) const;
+    int highlighted_slot() const;
+    std::string path_near_scenario(const std::string& file) const;
+
+    const Scenario& scenario_;
+    Options options_;
+    std::string apps_copy_; // the named apps alone
+    std::unique_ptr<vxboard::Board> board_;
+    int64_t clock_base_ = 0;
+    size_t cursor_ = 0; // where the next log expectation starts looking
+    size_t mark_ = 0;   // the first line of the last step that acted or waited
+    int held_ = -1;     // the button held since a `press`
+};
+
+// Runs every step of a scenario until one fails, with a line of report for each to `out`.
+// True when all passed.
+bool run(const Scenario& scenario, const Options& options, std::ostream& out);
+
+} // namespace vxscenario
