@@ -14,6 +14,8 @@ case "${1:-}" in
 esac
 parts=board
 [ "$front" = web ] && parts=web
+# The apps it runs may be ARM programs, as on the goggles.
+parts="$parts arm-apps"
 case " $* " in
 *" --target armhf"*) parts="$parts arm" ;;
 esac

@@ -9,7 +9,8 @@
 # 2 a bad scenario or bad usage.
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
-parts=board
+# The apps may be ARM programs, as on the goggles.
+parts="board arm-apps"
 case " $* " in
 *" --target armhf"*) parts="$parts arm" ;;
 esac

@@ -3,7 +3,7 @@
 # more. Idempotent: with everything in place it only asks dpkg and touches no network.
 #
 #   tools/setup.sh PART...     build (always implied), board, web, tests, arm, browser, fuzz,
-#                              glyphs
+#                              glyphs, arm-apps
 #
 # As root it updates the package lists once and installs the missing packages with apt-get;
 # as another user it prints the one apt-get line that is needed and fails, so that nothing
@@ -13,6 +13,7 @@ cd "$(dirname "$0")/.."
 
 packages="cmake ninja-build g++ pkg-config"
 npm_dirs=""
+arm_apps=""
 for part in "$@"; do
     case "$part" in
     build) ;;
@@ -33,8 +34,13 @@ for part in "$@"; do
     # Regenerating the checked-in glyph tables and drawing their sheets: FreeType, the face
     # they are rendered from, and libpng for the sheets.
     glyphs) packages="$packages libfreetype-dev fonts-dejavu-core libpng-dev" ;;
+    # ARM apps on the board: the kernel hands ARM executables to qemu-arm (below).
+    arm-apps)
+        packages="$packages qemu-user-static"
+        arm_apps=1
+        ;;
     *)
-        echo "setup: unknown part '$part' (build, board, web, tests, arm, browser, fuzz, glyphs)" >&2
+        echo "setup: unknown part '$part' (build, board, web, tests, arm, browser, fuzz, glyphs, arm-apps)" >&2
         exit 2
         ;;
     esac
@@ -66,3 +72,32 @@ for dir in $npm_dirs; do
         (cd "$dir" && npm ci --no-audit --no-fund --loglevel=error)
     fi
 done
+
+# ARM executables run by the kernel through binfmt_misc: an app the launcher execs on the
+# board is a 32-bit ARM ELF, as on the goggles. The static qemu-arm needs no libraries, and
+# the fix-binary flag (F) has the kernel open it now, so that it works inside the board's
+# sandbox too. The magic is the ELF header of a 32-bit little-endian ARM executable or
+# position-independent one (e_type 2 or 3, e_machine 40), the ABI byte left out.
+if [ -n "$arm_apps" ]; then
+    binfmt=/proc/sys/fs/binfmt_misc
+    if [ "$(id -u)" -ne 0 ]; then
+        if [ ! -f "$binfmt/qemu-arm" ]; then
+            echo "setup: ARM executables are not registered with binfmt_misc; as root run: tools/setup.sh arm-apps" >&2
+            exit 1
+        fi
+    else
+        if [ ! -f "$binfmt/register" ]; then
+            mount -t binfmt_misc binfmt_misc "$binfmt"
+            echo "setup: mounted binfmt_misc at $binfmt" >&2
+        fi
+        if [ ! -f "$binfmt/qemu-arm" ]; then
+            printf '%s' ':qemu-arm:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x28\x00:\xff\xff\xff\xff\xff\xff\xff\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:/usr/bin/qemu-arm-static:F' \
+                >"$binfmt/register"
+            echo "setup: registered qemu-arm (/usr/bin/qemu-arm-static, flag F) for ARM executables" >&2
+        fi
+        if ! grep -qx enabled "$binfmt/qemu-arm"; then
+            echo 1 >"$binfmt/qemu-arm"
+            echo "setup: enabled the qemu-arm entry of binfmt_misc" >&2
+        fi
+    fi
+fi
