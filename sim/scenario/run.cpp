@@ -105,6 +105,16 @@ std::string expected_app(const Step& s) {
     return s.word;
 }
 
+// A 32-bit little-endian ARM executable, as the goggles run: what the host's kernel runs only
+// through qemu-arm registered with binfmt_misc.
+bool arm_executable(const std::string& path) {
+    unsigned char h[20] = {};
+    std::ifstream in(path, std::ios::binary);
+    if (!in.read(reinterpret_cast<char*>(h), sizeof h)) return false;
+    return std::memcmp(h, "\x7f" "ELF\x01\x01", 6) == 0 && (h[16] == 2 || h[16] == 3) &&
+           h[17] == 0 && h[18] == 40 && h[19] == 0;
+}
+
 } // namespace
 
 Session::Session(const Scenario& scenario, Options options)
@@ -505,6 +515,16 @@ std::string Session::tails(const Step& step, size_t lines) const {
     return out;
 }
 
+std::string Session::hint() const {
+    if (!board_) return "";
+    for (const vxboard::AppEnd& e : board_->app_ends())
+        if (e.exec_errno == ENOEXEC &&
+            arm_executable(board_->sandbox_path(STAGING + e.name + "/app")))
+            return e.name + "/app is an ARM executable, and the board cannot run ARM executables: "
+                            "tools/setup.sh arm-apps registers qemu-arm";
+    return "";
+}
+
 void Session::screenshot(const std::string& png) const {
     if (board_) board_->screenshot(png);
 }
@@ -529,6 +549,8 @@ bool run(const Scenario& scenario, const Options& options, std::ostream& out) {
         std::istringstream msg(*failure);
         for (std::string l; std::getline(msg, l);)
             out << "        " << l << "\n";
+        if (const std::string hint = session.hint(); !hint.empty())
+            out << "        " << hint << "\n";
         std::istringstream tails(session.tails(step, 15));
         for (std::string l; std::getline(tails, l);)
             out << "        " << l << "\n";

@@ -103,6 +103,9 @@ class Session {
     // What a failure report shows: the end of the launcher's log and of the app's (the one a
     // step names, else the last one launched); a screenshot written to `png`.
     std::string tails(const Step& step, size_t lines) const;
+    // Why an app could not be run, when the board knows better than its log: an ARM
+    // executable whose exec failed (ENOEXEC) on a board without qemu-arm; else empty.
+    std::string hint() const;
     void screenshot(const std::string& png) const;
     vxboard::Board* board() const { return board_.get(); }
     const std::string& out_dir() const { return options_.out_dir; }
