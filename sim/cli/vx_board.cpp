@@ -126,8 +126,12 @@ int main(int argc, char** argv) {
         while (!g_quit) {
             if (!board.wait_line("", Millis(100), next)) continue;
             const auto all = board.lines();
-            for (; next < all.size(); ++next)
+            for (; next < all.size(); ++next) {
                 std::printf("%s", all[next].c_str());
+                // The launcher collected its app: how it ended, as the board saw it.
+                if (all[next].rfind("child ", 0) == 0 && !board.app_ends().empty())
+                    std::printf("  [board] %s\n", describe(board.app_ends().back()).c_str());
+            }
         }
     });
 
