@@ -22,6 +22,7 @@ arm-linux-gnueabihf-strip "$out/$name/apps/button-clock/app"
 cp release/apps/button-clock/manifest "$out/$name/apps/button-clock/"
 cp release/README-goggles.md "$out/$name/README.md"
 cp release/MANIFEST.md "$out/$name/"
+cp APPS.md "$out/$name/"
 chmod 755 "$out/$name/VornaX-Launcher/app" "$out/$name"/apps/*/app
 (cd "$out/$name" && find . -type f ! -name SHA256SUMS | sort | xargs sha256sum > SHA256SUMS)
 tar -C "$out" --owner=0 --group=0 --sort=name -czf "$out/$name.tar.gz" "$name"
