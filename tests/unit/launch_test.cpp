@@ -58,15 +58,6 @@ std::string proc(pid_t pid, const std::string& what) {
 
 class Launch : public ScratchDir {
   protected:
-    void SetUp() override {
-        ScratchDir::SetUp();
-        g_running = RunningApp{};
-    }
-    void TearDown() override {
-        g_running = RunningApp{};
-        ScratchDir::TearDown();
-    }
-
     fs::path stage() const { return dir_ / "stage"; }
     fs::path source(const std::string& name) const { return dir_ / "apps" / name / "app"; }
     void write_app(const std::string& name, const std::string& content) {
