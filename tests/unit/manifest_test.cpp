@@ -1,135 +1,89 @@
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <string>
+#include <vector>
 
 #include "apps/manifest.h"
 
 namespace {
 
+// A word counts only whole, up to a separator (comma, space, TAB); an unknown token runs to
+// the next comma; nothing recognised is NORMAL.
 TEST(ParseModes, Tokens) {
-    struct Case {
-        const char* text;
+    const struct {
         uint32_t want;
+        std::vector<const char*> texts;
     } cases[] = {
-        {"normal,hdmi", 5},
-        {"hdmi", 4},
-        {"av", 2},
-        {"normal av", 3},
-        {"", 1},
-        {nullptr, 1},
-        {"HDMI", 1},
-        {"normalx,av", 2},
-        {"foo hdmi", 1},
-        {"foo,hdmi", 4},
-        {" , av ,, ", 2},
-        {"av\thdmi", 6},
-        {"hdmi,av,normal", 7},
-        {"normal", 1},
-        {"avx hdmi,av", 2},
-        {"a", 1},
-        {"hdmix", 1},
-        {"av,", 2},
-        {",,,", 1},
+        {APP_MODE_NORMAL, {"", nullptr, "normal", "HDMI", "a", "hdmix", ",,,", "foo hdmi"}},
+        {APP_MODE_AV, {"av", "av,", " , av ,, ", "normalx,av", "avx hdmi,av"}},
+        {APP_MODE_HDMI, {"hdmi", "foo,hdmi"}},
+        {APP_MODE_NORMAL | APP_MODE_AV, {"normal av"}},
+        {APP_MODE_NORMAL | APP_MODE_HDMI, {"normal,hdmi"}},
+        {APP_MODE_AV | APP_MODE_HDMI, {"av\thdmi"}},
+        {APP_MODE_NORMAL | APP_MODE_AV | APP_MODE_HDMI, {"hdmi,av,normal"}},
     };
-    for (const Case& c : cases)
-        EXPECT_EQ(parse_modes(c.text), c.want) << (c.text ? c.text : "(null)");
+    for (const auto& c : cases)
+        for (const char* text : c.texts)
+            EXPECT_EQ(parse_modes(text), c.want) << (text ? text : "(null)");
 }
 
+// modes bits: 1 normal, 2 av, 4 hdmi; video modes: 1 NORMAL, 2 HDMI, 3 AV.
 TEST(AllowedInMode, BitOrderIsNotModeOrder) {
-    // modes bits: 1 normal, 2 av, 4 hdmi; video modes: 1 NORMAL, 2 HDMI, 3 AV.
-    struct Case {
+    const struct {
         uint32_t modes;
-        int32_t mode;
-        int32_t want;
-    } cases[] = {
-        {1, 1, 1}, {1, 2, 0}, {1, 3, 0},  {2, 3, 1}, {2, 2, 0}, {4, 2, 1}, {4, 3, 0},
-        {7, 0, 0}, {7, 4, 0}, {7, -1, 0}, {7, 1, 1}, {7, 2, 1}, {7, 3, 1},
-    };
-    for (const Case& c : cases)
+        int32_t mode, want;
+    } cases[] = {{1, 1, 1}, {1, 2, 0}, {1, 3, 0},  {2, 3, 1}, {2, 2, 0}, {4, 2, 1}, {4, 3, 0},
+                 {7, 0, 0}, {7, 4, 0}, {7, -1, 0}, {7, 1, 1}, {7, 2, 1}, {7, 3, 1}};
+    for (const auto& c : cases)
         EXPECT_EQ(app_allowed_in_mode(c.modes, c.mode), c.want) << c.modes << " in " << c.mode;
 }
 
-AppEntry fresh() {
-    AppEntry e;
-    std::memset(&e, 0, sizeof e);
-    e.modes = 1;
-    e.version[0] = '1';
-    return e;
-}
-
-// Feeds a whole manifest through the same stream path the scan uses.
-AppEntry parse(const std::string& text) {
-    AppEntry e = fresh();
-    FILE* f = fmemopen(const_cast<char*>(text.data()), text.size(), "r");
-    manifest_read(&e, f);
-    fclose(f);
-    return e;
-}
-
-TEST(Manifest, ValuesAreCutAtControlBytesNotTrimmed) {
-    struct Case {
-        const char* text;
-        const char* desc;
+// Whole manifests through the stream the scan reads, into an entry with the scan's defaults.
+// Values are cut at the first control byte or the end of their field, never trimmed; a line
+// is read in parts of 511 bytes, each part a line of its own.
+TEST(Manifest, LinesSetTheirFields) {
+    const std::string x300(300, 'x'), a506(506, 'a'), a127(127, 'a');
+    const struct {
+        std::string text, desc, version, args;
+        uint32_t modes;
     } cases[] = {
-        {"desc=Hello\n", "Hello"},
-        {"desc=Hello\r\n", "Hello"},
-        {"desc= two  \n", " two  "},
-        {"desc=left\tright\n", "left"},
-        {"desc=no newline at end", "no newline at end"},
-        {" desc=indented\n", ""},
-        {"DESC=upper\n", ""},
-        {"desc =spaced\n", ""},
-        {"desc=\xc5\xbc\xc3\xb3\xc5\x82w \x7f\n", "\xc5\xbc\xc3\xb3\xc5\x82w \x7f"},
-        {"desc=first\ndesc=second\n", "second"},
-        {"desc=kept\ndesc=\n", ""},
-        {"# desc=comment\nunknown=1\n\n", ""},
+        {"desc=Hello\n", "Hello", "1", "", 1},
+        {"desc=Hello\r\n", "Hello", "1", "", 1},
+        {"desc= two  \n", " two  ", "1", "", 1},
+        {"desc=left\tright\n", "left", "1", "", 1},
+        {"desc=no newline at end", "no newline at end", "1", "", 1},
+        {" desc=indented\nDESC=upper\ndesc =spaced\n", "", "1", "", 1},
+        {"desc=\xc5\xbc\xc3\xb3\xc5\x82w \x7f\n", "\xc5\xbc\xc3\xb3\xc5\x82w \x7f", "1", "", 1},
+        {"desc=first\ndesc=second\n", "second", "1", "", 1},
+        {"desc=kept\ndesc=\n", "", "1", "", 1},
+        {"# desc=comment\nunknown=1\n\n", "", "1", "", 1},
+        {"version=2.0.1\nargs=-v --fast\nargs=--slow x\nmodes=normal,av\n", "", "2.0.1", "--slow x",
+         3},
+        {"version=\nmodes=\n", "", "", "", 1},
+        {"modes=normal\thdmi\n", "", "1", "", 1},
+        {"modes=hdmi\nmodes=av\n", "", "1", "", 2},
+        {"desc=" + x300 + "\nversion=" + x300 + "\nargs=" + x300 + "\n", x300.substr(0, 95),
+         x300.substr(0, 15), x300.substr(0, 127), 1},
+        // A "modes=" value is cut to 63 bytes before it is parsed: an "av" past that is lost.
+        {"modes=" + std::string(57, ' ') + "hdmi,av\n", "", "1", "", 4},
+        {"modes=" + std::string(50, ' ') + "hdmi,av\n", "", "1", "", 6},
+        // A key that starts exactly after 511 bytes counts; a line feed alone is an empty line.
+        {"args=" + a506 + "desc=tail\n", "tail", "1", a127, 1},
+        {"args=" + a506 + "\nversion=3\n", "", "3", a127, 1},
+        {std::string("desc=ab\0cd\nversion=7\n", 21), "ab", "7", "", 1},
     };
-    for (const Case& c : cases)
-        EXPECT_STREQ(parse(c.text).desc, c.desc) << c.text;
-}
-
-TEST(Manifest, FieldsAndDefaults) {
-    const AppEntry e = parse("version=2.0.1\nargs=-v --fast\nargs=--slow x\nmodes=normal,av\n");
-    EXPECT_STREQ(e.version, "2.0.1");
-    EXPECT_STREQ(e.args, "--slow x");
-    EXPECT_EQ(e.modes, 3u);
-    EXPECT_STREQ(parse("").version, "1");
-    EXPECT_STREQ(parse("version=\n").version, "");
-    EXPECT_EQ(parse("modes=normal\thdmi\n").modes, 1u);
-    EXPECT_EQ(parse("modes=hdmi\nmodes=av\n").modes, 2u);
-    EXPECT_EQ(parse("modes=\n").modes, 1u);
-}
-
-TEST(Manifest, LongValuesAreTruncatedToTheirFields) {
-    const std::string long_value(300, 'x');
-    const AppEntry e =
-        parse("desc=" + long_value + "\nversion=" + long_value + "\nargs=" + long_value + "\n");
-    EXPECT_EQ(std::strlen(e.desc), 95u);
-    EXPECT_EQ(std::strlen(e.version), 15u);
-    EXPECT_EQ(std::strlen(e.args), 127u);
-    // A "modes=" value is cut to 63 bytes before it is parsed: an "av" past that is lost.
-    EXPECT_EQ(parse("modes=" + std::string(57, ' ') + "hdmi,av\n").modes, 4u);
-    EXPECT_EQ(parse("modes=" + std::string(50, ' ') + "hdmi,av\n").modes, 6u);
-}
-
-TEST(Manifest, OverlongLineIsReadInParts) {
-    // 511 bytes per read: the part after the first 511 bytes is a line of its own, so a key
-    // that starts exactly there counts, and the first part's value ends at its field size.
-    const std::string head = "args=" + std::string(506, 'a'); // 511 bytes without the LF
-    const AppEntry e = parse(head + "desc=tail\n");
-    EXPECT_EQ(std::strlen(e.args), 127u);
-    EXPECT_STREQ(e.desc, "tail");
-    // The line feed left alone in a part makes an empty line, which is ignored.
-    const AppEntry f = parse(head + "\nversion=3\n");
-    EXPECT_STREQ(f.version, "3");
-}
-
-TEST(Manifest, NulByteEndsTheLineText) {
-    const char text[] = "desc=ab\0cd\nversion=7\n";
-    const AppEntry e = parse(std::string(text, sizeof text - 1));
-    EXPECT_STREQ(e.desc, "ab");
-    EXPECT_STREQ(e.version, "7");
+    for (const auto& c : cases) {
+        AppEntry e{};
+        e.modes = APP_MODE_NORMAL;
+        e.version[0] = '1';
+        FILE* f = fmemopen(const_cast<char*>(c.text.data()), c.text.size(), "r");
+        manifest_read(&e, f);
+        fclose(f);
+        EXPECT_EQ(e.desc, c.desc) << c.text;
+        EXPECT_EQ(e.version, c.version) << c.text;
+        EXPECT_EQ(e.args, c.args) << c.text;
+        EXPECT_EQ(e.modes, c.modes) << c.text;
+    }
 }
 
 } // namespace

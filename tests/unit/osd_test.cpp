@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "hw/osd_page.h"
 
@@ -11,18 +12,15 @@ TEST(OsdCharCode, CoversTheControllersSetAndNothingElse) {
     const std::string set = " %./0123456789:@ABCDEFGHIJKLMNOPQRSTUVWXYZ";
     for (int code = 0; code < static_cast<int>(set.size()); ++code)
         EXPECT_EQ(osd_char_code(set[code]), code) << "'" << set[code] << "'";
-    for (char c : std::string("az-_!#$&*+,;<=>?[]^`{|}~\t\x7f\x80\xff"))
+    for (char c : std::string("az-_!#$&*+,;<=>?[]^`{|}~\t\x7f\x80\xff") + '\0')
         EXPECT_EQ(osd_char_code(c), -1) << static_cast<int>(static_cast<unsigned char>(c));
-    EXPECT_EQ(osd_char_code('\0'), -1);
 }
 
 TEST(OsdFormatName, UpperCasesAndBlanksWhatTheControllerCannotShow) {
-    struct Case {
-        const char* name;
-        const char* shown;
+    const struct {
+        const char *name, *shown;
     } cases[] = {
         {"my_app-2", "MY APP 2"},
-        {"hello", "HELLO"},
         {"DVR-viewer_v2", "DVR VIEWER V2"},
         {"a.b/c:d@e%f", "A.B/C:D@E%F"},
         {"caf\xc3\xa9", "CAF  "},
@@ -30,7 +28,7 @@ TEST(OsdFormatName, UpperCasesAndBlanksWhatTheControllerCannotShow) {
         // 39 characters: the first 28 are shown.
         {"abcdefghijklmnopqrstuvwxyz0123456789abc", "ABCDEFGHIJKLMNOPQRSTUVWXYZ01"},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         char out[OSD_NAME_MAX + 1];
         std::memset(out, 'x', sizeof out);
         osd_format_name(c.name, out);
@@ -49,33 +47,28 @@ AppTable table_of(const std::string& allowed, int selected) {
     return t;
 }
 
-// The list window over the allowed entries: which catalogue entry each of rows 2..6 shows
-// (-1 blank) and where the marker is.
+// Which catalogue entry each of rows 2..6 shows (-1 blank) and the row of the marker. Entries
+// not allowed are not listed and do not count as positions; a selection that is not listed
+// puts the marker on the first listed entry.
 TEST(OsdListWindow, KeepsTheSelectionInViewOverAllowedEntriesOnly) {
-    struct Case {
+    const struct {
         const char* allowed;
         int selected;
         int32_t rows[OSD_LIST_ROWS];
         int32_t marker_row;
     } cases[] = {
-        {"111", 1, {0, 1, 2, -1, -1}, 3},
-        {"11111", 4, {0, 1, 2, 3, 4}, 6},
-        {"1111111", 4, {0, 1, 2, 3, 4}, 6},
-        {"1111111", 5, {1, 2, 3, 4, 5}, 6},
-        {"1111111", 6, {2, 3, 4, 5, 6}, 6},
-        {"1111111", 0, {0, 1, 2, 3, 4}, 2},
-        // Entries not allowed are not listed and do not count as positions.
-        {"0101010101", 5, {1, 3, 5, 7, 9}, 4},
-        {"0101010101010101", 15, {7, 9, 11, 13, 15}, 6},
-        // A selection that is not listed puts the marker on the first listed entry.
-        {"0110", 0, {1, 2, -1, -1, -1}, 2},
-        {"0000", 2, {-1, -1, -1, -1, -1}, -1},
+        {"111", 1, {0, 1, 2, -1, -1}, 3},      {"11111", 4, {0, 1, 2, 3, 4}, 6},
+        {"1111111", 0, {0, 1, 2, 3, 4}, 2},    {"1111111", 4, {0, 1, 2, 3, 4}, 6},
+        {"1111111", 5, {1, 2, 3, 4, 5}, 6},    {"1111111", 6, {2, 3, 4, 5, 6}, 6},
+        {"0101010101", 5, {1, 3, 5, 7, 9}, 4}, {"0101010101010101", 15, {7, 9, 11, 13, 15}, 6},
+        {"0110", 0, {1, 2, -1, -1, -1}, 2},    {"0000", 2, {-1, -1, -1, -1, -1}, -1},
         {"", 0, {-1, -1, -1, -1, -1}, -1},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         const OsdListWindow w = osd_list_window(table_of(c.allowed, c.selected));
-        for (int r = 0; r < OSD_LIST_ROWS; ++r)
-            EXPECT_EQ(w.entry[r], c.rows[r]) << c.allowed << " sel " << c.selected << " row " << r;
+        EXPECT_EQ(std::vector<int32_t>(w.entry, w.entry + OSD_LIST_ROWS),
+                  std::vector<int32_t>(c.rows, c.rows + OSD_LIST_ROWS))
+            << c.allowed << " sel " << c.selected;
         EXPECT_EQ(w.marker_row, c.marker_row) << c.allowed << " sel " << c.selected;
     }
 }
@@ -90,7 +83,7 @@ TEST(OsdListRow, MarkerThenNameFromColumnThreeInThirtyTwoCells) {
     osd_list_row(t, 1, 0, row);
     EXPECT_EQ(std::string(row), "   ABCDEFGHIJKLMNOPQRSTUVWXYZ01 ");
     osd_list_row(t, -1, 1, row);
-    EXPECT_STREQ(row, std::string(OSD_GRID_COLS, ' ').c_str());
+    EXPECT_EQ(std::string(row), std::string(OSD_GRID_COLS, ' '));
 }
 
 } // namespace
