@@ -44,9 +44,9 @@ struct AdcLine {
 };
 
 // The launcher's monotonic clock as the preload reports it to the launcher process (not to
-// its children). Stepped: the clock is virtual_us, every sleep moves it on by the span asked for and returns at once,
-// except the sleep between two loop passes, which waits for the board to grant the next
-// pass: a futex pair, `reached` counted up by the launcher, `granted` by the board.
+// its children). Stepped: the clock is virtual_us, every sleep moves it on by the span asked for
+// and returns at once, except the sleep between two loop passes, which waits for the board to grant
+// the next pass: a futex pair, `reached` counted up by the launcher, `granted` by the board.
 struct LauncherClock {
     U32 stepped;
     U32 pad0;

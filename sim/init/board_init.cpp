@@ -79,8 +79,8 @@ pid_t start_service(uid_t uid) {
 
 // The subreaper between init and the launcher: it starts the launcher, records its end as
 // init would, and collects whatever the launcher leaves behind, until the board goes.
-[[noreturn]] void run_under_subreaper(vxboard::BoardState* state, char** argv,
-                                      const char* preload, uid_t uid) {
+[[noreturn]] void run_under_subreaper(vxboard::BoardState* state, char** argv, const char* preload,
+                                      uid_t uid) {
     prctl(PR_SET_CHILD_SUBREAPER, 1);
     const pid_t launcher = fork();
     if (launcher == 0) exec_launcher(argv, preload, uid);
@@ -115,9 +115,8 @@ int main(int argc, char** argv) {
             uid = static_cast<uid_t>(strtoul(argv[++i], nullptr, 10));
     }
     if (i + 1 >= argc) {
-        fprintf(stderr,
-                "usage: board-init [--service] [--preload LIB] [--uid N] [--subreaper] -- "
-                "LAUNCHER [ARGS...]\n");
+        fprintf(stderr, "usage: board-init [--service] [--preload LIB] [--uid N] [--subreaper] -- "
+                        "LAUNCHER [ARGS...]\n");
         return 2;
     }
     char** launcher_argv = argv + i + 1;

@@ -111,8 +111,11 @@ bool arm_executable(const std::string& path) {
     unsigned char h[20] = {};
     std::ifstream in(path, std::ios::binary);
     if (!in.read(reinterpret_cast<char*>(h), sizeof h)) return false;
-    return std::memcmp(h, "\x7f" "ELF\x01\x01", 6) == 0 && (h[16] == 2 || h[16] == 3) &&
-           h[17] == 0 && h[18] == 40 && h[19] == 0;
+    return std::memcmp(h,
+                       "\x7f"
+                       "ELF\x01\x01",
+                       6) == 0 &&
+           (h[16] == 2 || h[16] == 3) && h[17] == 0 && h[18] == 40 && h[19] == 0;
 }
 
 } // namespace

@@ -13,7 +13,7 @@
 namespace {
 
 struct Escape {
-    bool held = false;      // PLAY pressed while the app runs, not let go since
+    bool held = false; // PLAY pressed while the app runs, not let go since
     int32_t pressed_ms = 0;
     int32_t stopped_pid = -1; // the app signalled, until it is reaped or killed
     int32_t stopped_ms = 0;

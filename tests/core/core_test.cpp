@@ -7,8 +7,8 @@
 #include <csignal>
 #include <functional>
 
-#include "base/version.h"
 #include "base/clock.h"
+#include "base/version.h"
 #include "core/escape.h"
 #include "core/hold.h"
 #include "core/launcher.h"
@@ -101,6 +101,7 @@ Effects then(Effects a, const Effects& b) {
     return a;
 }
 
+// clang-format off
 const Gesture OPENING[] = {
     {"released before the buttons are taken", NORMAL, TWO, nullptr,
      {press(0, KEY_PLAY), release(400)}, 1000,
@@ -165,6 +166,7 @@ const Gesture OPENING[] = {
       "[osd open fails]", "[tone stop]", "[resume]", "keys resumed", "osd menu open fail"},
      UI_IDLE},
 };
+// clang-format on
 
 std::string case_name(const ::testing::TestParamInfo<std::tuple<Gesture, int32_t>>& info) {
     std::string n = std::get<0>(info.param).name;
@@ -182,6 +184,7 @@ const std::vector<AppEntry> AV_TWO = {fake::app("alpha", BOTH), fake::app("bravo
 const Effects CLOSED = {"[beep 1]", "[resume]", "keys resumed", "[pan back]",
                         "menu closed (hold play 3 s)"};
 
+// clang-format off
 const Gesture CLOSING[] = {
     {"3 s closes", NORMAL, TWO, nullptr, {press(0, KEY_PLAY), release(3300)}, 3600,
      then({"[tone start 1]"}, CLOSED), UI_IDLE},
@@ -215,6 +218,7 @@ const Gesture CLOSING[] = {
       "menu closed (hold play 3 s)"},
      UI_IDLE},
 };
+// clang-format on
 
 INSTANTIATE_TEST_SUITE_P(Closing, InTheMenu,
                          ::testing::Combine(::testing::ValuesIn(CLOSING),
@@ -236,6 +240,7 @@ std::vector<fake::KeyStep> taps(std::vector<int32_t> keys) {
     return s;
 }
 
+// clang-format off
 const Gesture NAVIGATION[] = {
     {"taps move with wrap-around", NORMAL, MIXED, nullptr,
      taps({KEY_DOWN, KEY_DOWN, KEY_DOWN, KEY_UP}), 1500,
@@ -301,11 +306,13 @@ const Gesture NAVIGATION[] = {
       "[resume]", "keys resumed", "[pan back]"},
      UI_IDLE},
 };
+// clang-format on
 
 // The way out of a hung app: PLAY held 10 s while it runs.
 const Effects STOPPED = {"[launch alpha]", "[signal app TERM]",
                          "app alpha stopped (hold play 10 s)", "[beep 1]"};
 const Effects BACK = {"[reaped alpha]", "[mode 1]", "[scan 1]", "[menu sel=0]"};
+// clang-format off
 const Gesture ESCAPES[] = {
     {"PLAY held 10 s ends the app", NORMAL, TWO, [] { w.app_runs_ms = 60000; },
      {press(0, KEY_MIDDLE), release(150), press(300, KEY_PLAY), release(12000)}, 13000,
@@ -338,6 +345,7 @@ const Gesture ESCAPES[] = {
      {press(0, KEY_MIDDLE), release(150), press(300, KEY_PLAY), release(12000)}, 13000,
      then({"[launch alpha]"}, BACK), UI_MENU},
 };
+// clang-format on
 
 INSTANTIATE_TEST_SUITE_P(Escape, InTheMenu,
                          ::testing::Combine(::testing::ValuesIn(ESCAPES),
@@ -441,6 +449,7 @@ TEST_P(Terminated, GivesBackWhatTheLauncherHolds) {
     EXPECT_EQ(w.effects, c.effects);
 }
 
+// clang-format off
 const Termination TERMINATIONS[] = {
     {"idle", NORMAL, {}, 0, {"[buzzer off]", "[resume]"}},
     {"the progress panel on screen", NORMAL, {press(0, KEY_PLAY)}, 800,
@@ -453,6 +462,7 @@ const Termination TERMINATIONS[] = {
      {press(0, KEY_PLAY), release(1700), press(1800, KEY_MIDDLE), release(1900)}, 2000,
      {"[buzzer off]", "[resume]"}},
 };
+// clang-format on
 
 INSTANTIATE_TEST_SUITE_P(States, Terminated, ::testing::ValuesIn(TERMINATIONS));
 
@@ -480,10 +490,13 @@ TEST_P(StartingUp, InItsOrder) {
     EXPECT_EQ(w.effects, c.effects);
 }
 
-const std::string BANNER = std::string("VornaX-Launcher v") + VERSION + " started (adc=1 yoff=0 fb=";
-const Effects UP_NORMAL = {"[mode 1]", "boot mode=1 (0=? 1=NORMAL 2=HDMI 3=AV)", "[fb open]",
-                           BANNER + "1)", "[scan 1]", "scan done: 2 apps (mode=1)"};
+const std::string BANNER =
+    std::string("VornaX-Launcher v") + VERSION + " started (adc=1 yoff=0 fb=";
+const Effects UP_NORMAL = {"[mode 1]",  "boot mode=1 (0=? 1=NORMAL 2=HDMI 3=AV)",
+                           "[fb open]", BANNER + "1)",
+                           "[scan 1]",  "scan done: 2 apps (mode=1)"};
 
+// clang-format off
 const StartUp START_UPS[] = {
     {"NORMAL", {}, nullptr, 0, UP_NORMAL},
     {"AV leaves the framebuffer alone", {}, [] { w.mode = AV; }, 0,
@@ -509,6 +522,7 @@ const StartUp START_UPS[] = {
     {"only --menu itself counts", {"--menux"}, nullptr, 0, UP_NORMAL},
     {"only the first argument counts", {"-v", "--menu"}, nullptr, 0, UP_NORMAL},
 };
+// clang-format on
 
 INSTANTIATE_TEST_SUITE_P(Cases, StartingUp, ::testing::ValuesIn(START_UPS));
 

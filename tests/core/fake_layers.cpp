@@ -57,7 +57,8 @@ void panel_shown(int32_t e) {
     const std::string last = w.effects.empty() ? "" : w.effects.back();
     if (last.rfind("[panel ", 0) == 0) {
         const size_t dash = last.find('-');
-        const std::string first = last.substr(7, (dash == std::string::npos ? last.size() - 1 : dash) - 7);
+        const std::string first =
+            last.substr(7, (dash == std::string::npos ? last.size() - 1 : dash) - 7);
         w.effects.back() = "[panel " + first + "-" + std::to_string(e) + "]";
         return;
     }
@@ -250,7 +251,8 @@ void fb_begin_frame_no_clear() {
 
 void render_menu(Canvas, const AppTable& apps, int32_t notice_deadline, int32_t (*clock)()) {
     fake::g_frame = "menu sel=" + std::to_string(apps.selected);
-    if (notice_deadline != 0 && ms_elapsed(clock(), notice_deadline) < 0) fake::g_frame += " notice";
+    if (notice_deadline != 0 && ms_elapsed(clock(), notice_deadline) < 0)
+        fake::g_frame += " notice";
 }
 
 void draw_hold_panel(Canvas, int32_t elapsed_ms) {
@@ -292,7 +294,7 @@ void scan_apps(int32_t video_mode) {
         if (g_apps.count == MAX_APPS) break;
         AppEntry& slot = g_apps.entries[g_apps.count++];
         slot = e;
-        const uint32_t bit = video_mode == 1 ? APP_MODE_NORMAL
+        const uint32_t bit = video_mode == 1   ? APP_MODE_NORMAL
                              : video_mode == 2 ? APP_MODE_HDMI
                              : video_mode == 3 ? APP_MODE_AV
                                                : 0;
@@ -330,8 +332,7 @@ int32_t signal_running_app(int sig) {
     if (g_running.pid < 2) return -1;
     effect(std::string("signal app ") + (sig == SIGKILL ? "KILL" : sig == SIGTERM ? "TERM" : "?"));
     // The app ends at once, unless it ignores what it was sent.
-    if (sig == SIGKILL || !w.app_ignores_term)
-        w.app_runs_ms = fake::script_ms() - w.app_started_at;
+    if (sig == SIGKILL || !w.app_ignores_term) w.app_runs_ms = fake::script_ms() - w.app_started_at;
     return 0;
 }
 

@@ -29,24 +29,24 @@ inline KeyStep video(int32_t at_ms, int32_t mode) {
 }
 
 struct World {
-    int32_t now = 0;     // the monotonic clock the core reads, ms
-    int32_t origin = 0;  // where the script's times count from
+    int32_t now = 0;    // the monotonic clock the core reads, ms
+    int32_t origin = 0; // where the script's times count from
     std::vector<KeyStep> script;
     size_t next_step = 0;
     int32_t held_key = -1, pressed_at = 0;
 
     // What the devices and processes answer.
-    int32_t mode = 1;            // video_mode_read, from now on
-    bool fb_opens = true;        // fb_open succeeds
-    bool fb_open = false;        // the framebuffer is open and mapped
-    bool panned = false;         // a launcher page is on screen
-    bool pans = true;            // FBIOPAN_DISPLAY succeeds
-    bool osd_opens = true;       // osd_menu_open succeeds
+    int32_t mode = 1;      // video_mode_read, from now on
+    bool fb_opens = true;  // fb_open succeeds
+    bool fb_open = false;  // the framebuffer is open and mapped
+    bool panned = false;   // a launcher page is on screen
+    bool pans = true;      // FBIOPAN_DISPLAY succeeds
+    bool osd_opens = true; // osd_menu_open succeeds
     bool adc = true, buzzer = true;
-    bool app_alive = false;      // a pid file names a live app
-    int32_t alive_from_ms = -1;  // ...from this script time on (-1: as app_alive says)
-    int32_t launch_pid = 4242;   // what a launch gives, -1 when it fails
-    int32_t app_runs_ms = 500;   // how long a launched app runs
+    bool app_alive = false;     // a pid file names a live app
+    int32_t alive_from_ms = -1; // ...from this script time on (-1: as app_alive says)
+    int32_t launch_pid = 4242;  // what a launch gives, -1 when it fails
+    int32_t app_runs_ms = 500;  // how long a launched app runs
     bool app_ignores_term = false;
     int32_t app_started_at = 0;
     std::vector<AppEntry> catalogue; // what a scan finds

@@ -197,8 +197,8 @@ class BoardTest : public ::testing::Test {
         const size_t from = board_->lines().size();
         board_->tap(MIDDLE, TAP);
         const size_t at = line_at("launched " + name + " pid=", from, Millis(0));
-        EXPECT_TRUE(board_->wait_ended(static_cast<pid_t>(number_after(line(at), "pid=")),
-                                       APP_REAL_MAX));
+        EXPECT_TRUE(
+            board_->wait_ended(static_cast<pid_t>(number_after(line(at), "pid=")), APP_REAL_MAX));
         EXPECT_TRUE(run_to_line("child " + name + " exited\n", at)) << dump();
         return at;
     }

@@ -38,7 +38,8 @@ const std::regex LINE(
     "menu open \\(hold play, [0-9]+ apps\\)|menu OSD open \\(av, [0-9]+ apps\\)|"
     "osd menu open \\(writes=[0-9]+ fail=[0-9]+\\)|osd menu open fail|fb0 init fail — menu refused|"
     "menu closed \\(hold play 3 s\\)|launched [a-z_]+ pid=[0-9]+|launch failed: [a-z_]+|"
-    "child [a-z_]+ exited|app [a-z_]+ stopped \\(hold play 10 s\\)|menu skip po child \\(mode=[0-9]\\)|osd menu open fail po child|"
+    "child [a-z_]+ exited|app [a-z_]+ stopped \\(hold play 10 s\\)|menu skip po child "
+    "\\(mode=[0-9]\\)|osd menu open fail po child|"
     "menu OSD open po child \\([0-9]+ apps\\)|fb0: .*|ioctl: .*|mmap: .*");
 
 int mode_of(const std::string& regs) {
@@ -113,7 +114,8 @@ class Session : public BoardTest, public Model {
             last_ = "tap " + std::to_string(key);
             b.tap(key, span(40, 450));
         } else if (what < 6) {
-            static const int HOLDS[] = {300, 499, 500, 1000, 1499, 1500, 1600, 2999, 3000, 3300, 10500};
+            static const int HOLDS[] = {300,  499,  500,  1000, 1499, 1500,
+                                        1600, 2999, 3000, 3300, 10500};
             const Millis held(HOLDS[pick(11)]);
             last_ = "hold PLAY " + std::to_string(held.count());
             b.tap(PLAY, held);

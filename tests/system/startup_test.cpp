@@ -16,8 +16,8 @@ std::string boot(int mode) {
     return "boot mode=" + std::to_string(mode) + " (0=? 1=NORMAL 2=HDMI 3=AV)\n";
 }
 std::string banner(int yoff, int fb) {
-    return std::string("VornaX-Launcher v") + VERSION + " started (adc=1 yoff=" +
-           std::to_string(yoff) + " fb=" + std::to_string(fb) + ")\n";
+    return std::string("VornaX-Launcher v") + VERSION +
+           " started (adc=1 yoff=" + std::to_string(yoff) + " fb=" + std::to_string(fb) + ")\n";
 }
 std::string scan(int mode) {
     return "scan done: 0 apps (mode=" + std::to_string(mode) + ")\n";
@@ -58,6 +58,7 @@ TEST_P(StartUp, LogsAndStaysUpOrEnds) {
     EXPECT_EQ(b.settle(Millis(200), Millis(3000)), c.want);
 }
 
+// clang-format off
 const StartCase STARTS[] = {
     // The register line comes once per reading, twice when the first answer is unknown; AV
     // leaves the framebuffer alone.
@@ -111,6 +112,7 @@ const StartCase STARTS[] = {
      },
      {boot(0), "fb0: No such file or directory\n"}, 1},
 };
+// clang-format on
 
 INSTANTIATE_TEST_SUITE_P(Devices, StartUp, ::testing::ValuesIn(STARTS),
                          [](const auto& info) { return std::string(info.param.name); });
