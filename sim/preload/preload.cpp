@@ -5,12 +5,15 @@
 // transport's ioctls and the devices' mappings; devices.cpp classifies the descriptors,
 // clock.cpp keeps the launcher's time and the ADC's line, pwm_sysfs.cpp the buzzer's PWM.
 #include <cerrno>
+#include <climits>
 #include <cstdarg>
 #include <cstdint>
 #include <cstring>
 #include <linux/fb.h>
+#include <linux/futex.h>
 #include <sys/ioctl.h>
 #include <sys/mman.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include "hooks.h"
@@ -28,6 +31,9 @@ void screen_changed(BoardState& s) {
     s.screen.changed_realtime_ns.store(static_cast<uint64_t>(now.tv_sec) * 1000000000u +
                                        static_cast<uint64_t>(now.tv_nsec));
     s.screen.generation.fetch_add(1);
+    // A front end may be waiting for the change rather than looking for it now and then.
+    syscall(SYS_futex, reinterpret_cast<uint32_t*>(&s.screen.generation), FUTEX_WAKE, INT_MAX,
+            nullptr, nullptr, 0);
 }
 
 // ---- /dev/fb0 -------------------------------------------------------------------------
