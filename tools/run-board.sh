@@ -24,7 +24,7 @@ if [ "$front" = web ]; then
     if ! cmake --build --preset host --target vx-web >"$out" 2>&1; then
         cat "$out" >&2
         rm -f "$out"
-        echo "run-board: vx-web did not build (it needs civetweb: apt-get install libcivetweb-dev);" \
+        echo "run-board: vx-web did not build (it needs civetweb and nlohmann-json: apt-get install libcivetweb-dev nlohmann-json3-dev);" \
             "the terminal front end is tools/run-board.sh --cli" >&2
         exit 1
     fi
