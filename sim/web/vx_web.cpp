@@ -5,10 +5,11 @@
 //   vx-web [--port N] [--apps DIR] [--target host|armhf|armhf-static] [--mode 0..3]
 //          [--no-buzzer] [-- LAUNCHER-ARGS...]
 //
-// The page talks over one WebSocket (/ws): it sends "press K", "release", "mode M" and
-// "stop app" and receives the board's state as JSON whenever something changed; the page on
-// screen is fetched as /frame.png (half size, or ?full=1 for 1920 x 1080) when the state
-// announces a new one, and /catalogue.json checks the app directory.
+// The page talks over one WebSocket (/ws): it sends "press K", "release", "mode M", "stop
+// app" and "size 960|1920", and receives the board's state as JSON whenever something
+// changed, followed by the launcher's page as a PNG when that changed. /frame.png (?full=1
+// for 1920 x 1080) is the same page for anything else; /catalogue.json checks the app
+// directory.
 #include <civetweb.h>
 #include <dirent.h>
 #include <fcntl.h>
@@ -228,7 +229,7 @@ class WebGoggles {
             start_stop();
         } else if (msg == "size 1920" || msg == "size 960") {
             for (auto& c : clients_)
-                if (c->conn == conn) {
+                if (c->conn == conn && c->full != (msg == "size 1920")) {
                     c->full = msg == "size 1920";
                     c->frame_sent = 0;
                 }
@@ -237,21 +238,20 @@ class WebGoggles {
     }
 
     // The latest page as a PNG, encoded once per size however many tabs want it.
-    std::string frame_png(bool full) {
+    std::string frame_data(bool full) {
         std::lock_guard<std::mutex> lock(frame_mu_);
-        std::string& cached = full ? full_png_ : half_png_;
-        uint64_t& cached_seq = full ? full_seq_ : half_seq_;
-        if (cached_seq != frame_seq_ || cached.empty()) {
+        Encoded& e = encoded_[full ? 1 : 0];
+        if (e.seq != frame_seq_ || e.data.empty()) {
             if (full) {
-                cached = vxweb::png_rgba(page_, PAGE_W, PAGE_H);
+                e.data = vxweb::png_rgba(page_, PAGE_W, PAGE_H);
             } else {
                 std::vector<uint32_t> half;
                 vxweb::halve_page(page_.data(), PAGE_W, half);
-                cached = vxweb::png_rgba(half, vxweb::FRAME_W, vxweb::FRAME_H);
+                e.data = vxweb::png_rgba(half, vxweb::FRAME_W, vxweb::FRAME_H);
             }
-            cached_seq = frame_seq_;
+            e.seq = frame_seq_;
         }
-        return cached;
+        return e.data;
     }
 
     // The page goes to the tabs over their WebSocket; this is for anything else that wants
@@ -259,7 +259,7 @@ class WebGoggles {
     int serve_frame(mg_connection* conn) {
         const mg_request_info* ri = mg_get_request_info(conn);
         const bool full = ri->query_string != nullptr && std::strstr(ri->query_string, "full=1");
-        const std::string png = frame_png(full);
+        const std::string png = frame_data(full);
         if (png.empty()) {
             mg_send_http_error(conn, 503, "no frame yet");
             return 503;
@@ -329,8 +329,8 @@ class WebGoggles {
                     (c->full ? want_full : want_half) |= c->frame_sent != frame_seq_;
             }
             // Encoded before the lock that the server's threads need to take a press.
-            const std::string half = want_half ? frame_png(false) : "";
-            const std::string full = want_full ? frame_png(true) : "";
+            const std::string half = want_half ? frame_data(false) : "";
+            const std::string full = want_full ? frame_data(true) : "";
             std::lock_guard<std::mutex> lock(clients_mu_);
             for (auto& c : clients_)
                 send_to(*c, state, c->full ? full : half);
@@ -684,9 +684,14 @@ class WebGoggles {
     uint32_t seen_generation_ = 0, seen_row_ = 0;
     std::mutex frame_mu_;
     std::vector<uint32_t> page_;
-    uint64_t frame_seq_ = 0, half_seq_ = 0, full_seq_ = 0;
+    uint64_t frame_seq_ = 0;
     int64_t frame_at_ms_ = 0;
-    std::string half_png_, full_png_;
+    struct Encoded {
+        uint64_t seq = 0;
+        std::string data;
+    };
+    Encoded encoded_[2]; // half and full size
+
     int mem_fd_ = -1;
 };
 

@@ -306,7 +306,8 @@ let prevApp = null, noticeCount = null;
 let nextFrame = null, decoding = false, frameAt = 0;
 
 async function onFrame(blob) {
-  nextFrame = { blob, seq: frameWanted, at: frameAt };
+  // A page sent again (at another size) is no change of the launcher's: no delay to count.
+  nextFrame = { blob, seq: frameWanted, at: frameWanted !== frameLoaded ? frameAt : 0 };
   if (decoding) return;
   decoding = true;
   try {
