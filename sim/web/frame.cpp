@@ -5,12 +5,17 @@
 namespace vxweb {
 
 void halve_page(const uint32_t* page, uint32_t stride, std::vector<uint32_t>& out) {
-    out.resize(static_cast<size_t>(FRAME_W) * FRAME_H);
-    for (uint32_t y = 0; y < FRAME_H; ++y) {
-        const uint32_t* r0 = page + static_cast<size_t>(2 * y) * stride;
+    halve(page, stride, FRAME_W, FRAME_H, out);
+}
+
+void halve(const uint32_t* src, uint32_t stride, uint32_t out_w, uint32_t out_h,
+           std::vector<uint32_t>& out) {
+    out.resize(static_cast<size_t>(out_w) * out_h);
+    for (uint32_t y = 0; y < out_h; ++y) {
+        const uint32_t* r0 = src + static_cast<size_t>(2 * y) * stride;
         const uint32_t* r1 = r0 + stride;
-        uint32_t* o = out.data() + static_cast<size_t>(y) * FRAME_W;
-        for (uint32_t x = 0; x < FRAME_W; ++x) {
+        uint32_t* o = out.data() + static_cast<size_t>(y) * out_w;
+        for (uint32_t x = 0; x < out_w; ++x) {
             const uint32_t q[4] = {r0[2 * x], r0[2 * x + 1], r1[2 * x], r1[2 * x + 1]};
             uint32_t a = 0, r = 0, g = 0, b = 0;
             for (uint32_t p : q) {

@@ -7,9 +7,9 @@
 //
 // The page talks over one WebSocket (/ws): it sends "press K", "release", "mode M", "stop
 // app" and "size 960|1920", and receives the board's state as JSON whenever something
-// changed, followed by the launcher's page as a PNG when that changed. /frame.png (?full=1
-// for 1920 x 1080) is the same page for anything else; /catalogue.json checks the app
-// directory.
+// changed, followed by what changed of the launcher's page, as a PNG of a rectangle, when
+// that changed. /frame.png (?full=1 for 1920 x 1080) is the whole page for anything else;
+// /catalogue.json checks the app directory.
 #include <civetweb.h>
 #include <dirent.h>
 #include <fcntl.h>
@@ -237,21 +237,41 @@ class WebGoggles {
         wake_ = true;
     }
 
-    // The latest page as a PNG, encoded once per size however many tabs want it.
-    std::string frame_data(bool full) {
+    // The latest page for a tab: all of it, or only the rectangle that changed since the
+    // page before (a tab that has that one). Half or full size; an 8-byte head (x, y and the
+    // page's width, 16-bit little-endian, then 0) before the PNG. Made once per kind however
+    // many tabs want it.
+    std::string frame_message(bool full, bool whole) {
         std::lock_guard<std::mutex> lock(frame_mu_);
-        Encoded& e = encoded_[full ? 1 : 0];
-        if (e.seq != frame_seq_ || e.data.empty()) {
-            if (full) {
-                e.data = vxweb::png_rgba(page_, PAGE_W, PAGE_H);
-            } else {
-                std::vector<uint32_t> half;
-                vxweb::halve_page(page_.data(), PAGE_W, half);
-                e.data = vxweb::png_rgba(half, vxweb::FRAME_W, vxweb::FRAME_H);
-            }
-            e.seq = frame_seq_;
+        Encoded& e = encoded_[(full ? 2 : 0) + (whole ? 1 : 0)];
+        if (e.seq == frame_seq_ && !e.data.empty()) return e.data;
+        Rect r = whole ? Rect{0, 0, PAGE_W, PAGE_H} : dirty_;
+        const uint32_t k = full ? 1 : 2;
+        // Half size takes whole 2 x 2 blocks.
+        r.x0 &= ~1u, r.y0 &= ~1u, r.x1 = (r.x1 + 1) & ~1u, r.y1 = (r.y1 + 1) & ~1u;
+        const uint32_t w = (r.x1 - r.x0) / k, h = (r.y1 - r.y0) / k;
+        const uint32_t* at = page_.data() + static_cast<size_t>(r.y0) * PAGE_W + r.x0;
+        std::vector<uint32_t> px;
+        if (full) {
+            px.reserve(static_cast<size_t>(w) * h);
+            for (uint32_t y = 0; y < h; ++y)
+                px.insert(px.end(), at + static_cast<size_t>(y) * PAGE_W,
+                          at + static_cast<size_t>(y) * PAGE_W + w);
+        } else {
+            vxweb::halve(at, PAGE_W, w, h, px);
         }
+        const uint16_t head[4] = {static_cast<uint16_t>(r.x0 / k), static_cast<uint16_t>(r.y0 / k),
+                                  static_cast<uint16_t>(PAGE_W / k), 0};
+        e.data.assign(reinterpret_cast<const char*>(head), sizeof head);
+        e.data += vxweb::png_rgba(px, w, h);
+        e.seq = frame_seq_;
         return e.data;
+    }
+
+    // The whole page as a PNG, made once per size.
+    std::string frame_png(bool full) {
+        const std::string m = frame_message(full, true);
+        return m.size() > 8 ? m.substr(8) : std::string();
     }
 
     // The page goes to the tabs over their WebSocket; this is for anything else that wants
@@ -259,7 +279,7 @@ class WebGoggles {
     int serve_frame(mg_connection* conn) {
         const mg_request_info* ri = mg_get_request_info(conn);
         const bool full = ri->query_string != nullptr && std::strstr(ri->query_string, "full=1");
-        const std::string png = frame_data(full);
+        const std::string png = frame_png(full);
         if (png.empty()) {
             mg_send_http_error(conn, 503, "no frame yet");
             return 503;
@@ -322,18 +342,23 @@ class WebGoggles {
             }
             if (!changed) continue;
             const std::string state = state_json();
-            bool want_half = false, want_full = false;
+            // Each tab gets what changed since its last page, or the whole page when it
+            // missed one. Encoded before the lock that the server's threads need to take a
+            // press.
+            bool want[4] = {};
             {
                 std::lock_guard<std::mutex> lock(clients_mu_);
                 for (auto& c : clients_)
-                    (c->full ? want_full : want_half) |= c->frame_sent != frame_seq_;
+                    if (c->frame_sent != frame_seq_)
+                        want[(c->full ? 2 : 0) + (c->frame_sent + 1 != frame_seq_ ? 1 : 0)] = true;
             }
-            // Encoded before the lock that the server's threads need to take a press.
-            const std::string half = want_half ? frame_data(false) : "";
-            const std::string full = want_full ? frame_data(true) : "";
+            std::string messages[4];
+            for (int i = 0; i < 4; ++i)
+                if (want[i]) messages[i] = frame_message(i >= 2, (i & 1) != 0);
             std::lock_guard<std::mutex> lock(clients_mu_);
             for (auto& c : clients_)
-                send_to(*c, state, c->full ? full : half);
+                send_to(*c, state,
+                        messages[(c->full ? 2 : 0) + (c->frame_sent + 1 != frame_seq_ ? 1 : 0)]);
         }
     }
 
@@ -374,18 +399,33 @@ class WebGoggles {
         return board_.fb_pixels() + static_cast<size_t>(row) * stride;
     }
 
-    void take_page(int64_t changed_ms) {
+    // Copies the page on screen, noting the rectangle that changed; false when none did.
+    bool take_page(int64_t changed_ms) {
         const uint32_t* p = shown_page();
         {
             std::lock_guard<std::mutex> lock(frame_mu_);
-            if (p != nullptr)
-                std::memcpy(page_.data(), p, page_.size() * 4);
-            else
-                std::fill(page_.begin(), page_.end(), 0);
+            Rect r{PAGE_W, PAGE_H, 0, 0};
+            for (uint32_t y = 0; y < PAGE_H; ++y) {
+                uint32_t* row = page_.data() + static_cast<size_t>(y) * PAGE_W;
+                static const std::vector<uint32_t> black(PAGE_W, 0);
+                const uint32_t* src =
+                    p != nullptr ? p + static_cast<size_t>(y) * PAGE_W : black.data();
+                if (std::memcmp(row, src, PAGE_W * 4) == 0) continue;
+                uint32_t a = 0, b = PAGE_W;
+                while (row[a] == src[a])
+                    ++a;
+                while (row[b - 1] == src[b - 1])
+                    --b;
+                r = {std::min(r.x0, a), std::min(r.y0, y), std::max(r.x1, b), y + 1};
+                std::memcpy(row, src, PAGE_W * 4);
+            }
+            if (r.x1 == 0 && frame_seq_ != 0) return false;
+            dirty_ = r.x1 == 0 ? Rect{0, 0, PAGE_W, PAGE_H} : r;
             ++frame_seq_;
             frame_at_ms_ = changed_ms;
         }
         look_for_notice();
+        return true;
     }
 
     // A pan or a commit since the last look: the preload counted it and stamped its time.
@@ -397,19 +437,13 @@ class WebGoggles {
         seen_generation_ = gen;
         seen_row_ = row;
         const uint64_t at = r.changed_realtime_ns.load();
-        take_page(at != 0 ? static_cast<int64_t>(at / 1000000) : realtime_ms());
-        return true;
+        return take_page(at != 0 ? static_cast<int64_t>(at / 1000000) : realtime_ms());
     }
 
     bool look_at_app_pixels() {
         const uint32_t* p = shown_page();
         if (p == nullptr) return false;
-        {
-            std::lock_guard<std::mutex> lock(frame_mu_);
-            if (std::memcmp(page_.data(), p, page_.size() * 4) == 0) return false;
-        }
-        take_page(realtime_ms());
-        return true;
+        return take_page(realtime_ms());
     }
 
     // A refused start: the launcher draws its notice on the selected row's second line and
@@ -690,7 +724,11 @@ class WebGoggles {
         uint64_t seq = 0;
         std::string data;
     };
-    Encoded encoded_[2]; // half and full size
+    Encoded encoded_[4]; // half and full size, the changed rectangle and the whole page
+    struct Rect {
+        uint32_t x0, y0, x1, y1; // x1 and y1 one past
+    };
+    Rect dirty_{0, 0, PAGE_W, PAGE_H}; // what changed from page frame_seq_ - 1 to frame_seq_
 
     int mem_fd_ = -1;
 };

@@ -53,7 +53,7 @@ function setZoom(z) {
 
 function connect() {
   ws = new WebSocket(`ws://${location.host}/ws`);
-  ws.binaryType = "blob";
+  ws.binaryType = "arraybuffer";
   ws.onopen = () => {
     $("link").textContent = "connected";
     $("link").className = "badge on";
@@ -65,8 +65,8 @@ function connect() {
     setHeld(null);
     setTimeout(connect, 1000);
   };
-  // The state comes as text; the launcher's page, when it changed, as a PNG right after the
-  // state that announced it.
+  // The state comes as text; what changed of the launcher's page, when it did, as a PNG of
+  // a rectangle right after the state that announced it.
   ws.onmessage = (ev) => typeof ev.data === "string" ? onState(JSON.parse(ev.data)) : onFrame(ev.data);
 }
 
@@ -301,31 +301,26 @@ function onState(s) {
 
 let prevApp = null, noticeCount = null;
 
-// Only the newest page is decoded: one that came while another was being decoded is
-// passed over for the next.
-let nextFrame = null, decoding = false, frameAt = 0;
+// Each picture after a tab's first is the rectangle that changed since the one before: they
+// are drawn in order, none passed over.
+let frames = Promise.resolve(), frameAt = 0;
 
-async function onFrame(blob) {
+function onFrame(buf) {
+  const head = new DataView(buf, 0, 8);
+  const x = head.getUint16(0, true), y = head.getUint16(2, true), width = head.getUint16(4, true);
+  const blob = new Blob([new Uint8Array(buf, 8)], { type: "image/png" });
+  const seq = frameWanted;
   // A page sent again (at another size) is no change of the launcher's: no delay to count.
-  nextFrame = { blob, seq: frameWanted, at: frameWanted !== frameLoaded ? frameAt : 0 };
-  if (decoding) return;
-  decoding = true;
-  try {
-    while (nextFrame) {
-      const { blob: b, seq, at } = nextFrame;
-      nextFrame = null;
-      const bmp = await createImageBitmap(b);
-      overlayCtx.clearRect(0, 0, W, H);
-      overlayCtx.drawImage(bmp, 0, 0, W, H);
-      bmp.close();
-      frameLoaded = seq;
-      render(performance.now(), state && state.mode.registers === 3 ? 0 : at);
-    }
-  } catch (e) {
-    console.warn("frame", e);
-  } finally {
-    decoding = false;
-  }
+  const at = frameWanted !== frameLoaded ? frameAt : 0;
+  frames = frames.then(async () => {
+    if (width !== W) return;  // asked for before a switch of size
+    const bmp = await createImageBitmap(blob);
+    overlayCtx.clearRect(x, y, bmp.width, bmp.height);
+    overlayCtx.drawImage(bmp, x, y);
+    bmp.close();
+    frameLoaded = seq;
+    render(performance.now(), state && state.mode.registers === 3 ? 0 : at);
+  }).catch((e) => console.warn("frame", e));
 }
 
 // --- the buzzer, played on request -----------------------------------------------------
@@ -484,7 +479,7 @@ function drawOsd(c, rows) {
   c.restore();
 }
 
-// The stand-in video is drawn small and no more than 20 times a second, then scaled: a
+// The stand-in video is drawn small and no more than 15 times a second, then scaled: a
 // software canvas takes tens of ms for it at full size, time the launcher's own picture
 // would wait for.
 const scene = document.createElement("canvas");
@@ -494,7 +489,7 @@ const sceneCtx = scene.getContext("2d");
 let sceneAt = -1e9;
 
 function sceneFrame(now) {
-  if (now - sceneAt >= 50) {
+  if (now - sceneAt >= 66) {
     sceneAt = now;
     drawScene(sceneCtx, now / 1000, scene.width, scene.height);
   }
@@ -508,9 +503,9 @@ let frameNo = 0, lastDraw = 0;
 function render(now, changedAt) {
   const changed = changedAt !== undefined;
   if (!changed) requestAnimationFrame(render);
-  // About 30 pictures a second are enough for a stand-in and spare the machine; a change
-  // of the launcher's picture is drawn at once.
-  if (!changed && now - lastDraw < 30) return;
+  // About 15 pictures a second are enough for a stand-in and leave the browser time for the
+  // launcher's pictures, each of which is drawn at once.
+  if (!changed && now - lastDraw < 66) return;
   lastDraw = now;
   ++frameNo;
   const t = now / 1000;
