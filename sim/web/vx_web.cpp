@@ -525,18 +525,17 @@ class WebGoggles {
         app_name_ = name;
         app_pid_ = running ? pid : app_pid_;
         app_running_ = running;
-        std::string status;
-        if (running)
-            status = "running";
-        else if (!name.empty()) {
-            const std::optional<int> st = app_end_status(board_, name);
-            status = st ? wait_status_text(*st) : "ended";
-        }
+        const std::optional<int> end =
+            running || name.empty() ? std::nullopt : app_end_status(board_, name);
+        const std::string status = running        ? "running"
+                                   : end          ? wait_status_text(*end)
+                                   : name.empty() ? ""
+                                                  : "ended";
         return {{"name", name},
                 {"running", running},
                 {"pid", app_pid_},
                 {"status", status},
-                {"status_from_board", !running && app_end_status(board_, name).has_value()}};
+                {"status_from_board", end.has_value()}};
     }
 
     bool look_at_app_log() {
