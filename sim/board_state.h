@@ -40,7 +40,9 @@ struct AdcLine {
     // value, as a disturbed conversion does on the real SoC.
     U32 ctrl0_losses;
     U32 ctrl0_lost; // how many times it was cleared
-    U32 pad;
+    // Conversions of the launcher that read the line's true level: a front end holds a level
+    // until the launcher has read it as often as its debouncer needs.
+    U32 reads;
 };
 
 // The launcher's monotonic clock as the preload reports it to the launcher process (not to
@@ -198,6 +200,16 @@ struct AppRuns {
     AppRun runs[APP_RUN_SLOTS];
 };
 
+// What the launcher shows changes only when it pans the framebuffer, commits the OSD
+// controller's cells or switches the overlay: the preload counts these, and stamps the
+// latest with CLOCK_REALTIME (no time namespace shifts it), so that a front end looks at
+// the pictures only when this changes and can tell how long its picture took to follow.
+struct ScreenRecord {
+    U32 generation;
+    U32 pad;
+    U64 changed_realtime_ns;
+};
+
 struct BoardState {
     uint32_t magic;
     uint32_t version;
@@ -211,6 +223,7 @@ struct BoardState {
     PwmChip pwm;
     DeviceOpenFaults opens;
     AppRuns apps;
+    ScreenRecord screen;
 };
 
 static_assert(std::atomic<uint32_t>::is_always_lock_free &&
@@ -235,6 +248,7 @@ static_assert(offsetof(BoardState, opens) == 1280 + 32 + 24 * PWM_HISTORY);
 static_assert(sizeof(DeviceOpenFaults) == 32);
 static_assert(sizeof(AppRun) == 56 && sizeof(AppRuns) == 8 + 56 * APP_RUN_SLOTS);
 static_assert(offsetof(BoardState, apps) == 1280 + 32 + 24 * PWM_HISTORY + 32);
+static_assert(offsetof(BoardState, screen) == 1280 + 32 + 24 * PWM_HISTORY + 32 + 8 + 56 * APP_RUN_SLOTS);
 static_assert(sizeof(BoardState) <= BOARD_STATE_BYTES);
 
 } // namespace vxboard

@@ -21,18 +21,17 @@ case " $* " in
 esac
 tools/setup.sh $parts
 cmake --preset host >/dev/null
-if [ "$front" = web ]; then
-    out=$(mktemp)
-    if ! cmake --build --preset host --target vx-web >"$out" 2>&1; then
-        cat "$out" >&2
-        rm -f "$out"
-        echo "run-board: vx-web did not build (it needs civetweb: apt-get install libcivetweb-dev);" \
-            "the terminal front end is tools/run-board.sh --cli" >&2
-        exit 1
+# Only the front end and what it runs (the launcher, the sandbox's init, the preload), in
+# view: the first build takes a minute or two, and a silent one looks like a hang.
+target=vx-board
+[ "$front" = web ] && target=vx-web
+[ -x "build/host/sim/$target" ] || echo "run-board: building $target and the launcher (the first time takes a while)" >&2
+if ! cmake --build --preset host --target "$target" >&2; then
+    if [ "$front" = web ]; then
+        echo "run-board: vx-web did not build (it needs civetweb and nlohmann-json: apt-get install" \
+            "libcivetweb-dev nlohmann-json3-dev); the terminal front end is tools/run-board.sh --cli" >&2
     fi
-    rm -f "$out"
-else
-    cmake --build --preset host >/dev/null
+    exit 1
 fi
 case " $* " in
 *" --target armhf"*)

@@ -14,7 +14,7 @@ else
     cmake --build "$build" --target vx-web -j2
 fi
 [ -x "$build/sim/vx-web" ] || {
-    echo "run-browser-tests: $build/sim/vx-web was not built (is libcivetweb-dev installed?)" >&2
+    echo "run-browser-tests: $build/sim/vx-web was not built (are libcivetweb-dev and nlohmann-json3-dev installed?)" >&2
     exit 1
 }
 command -v "${CHROMIUM:-/usr/bin/chromium}" >/dev/null || {

@@ -20,11 +20,11 @@ for part in "$@"; do
     # The board: the launcher in a bubblewrap sandbox; unshare (util-linux) gives the time
     # namespace of the wrap tests; libpng writes the screenshots.
     board) packages="$packages bubblewrap util-linux libpng-dev" ;;
-    web) packages="$packages bubblewrap util-linux libpng-dev libcivetweb-dev" ;;
+    web) packages="$packages bubblewrap util-linux libpng-dev libcivetweb-dev nlohmann-json3-dev" ;;
     tests) packages="$packages bubblewrap util-linux libpng-dev libgtest-dev libgmock-dev libbenchmark-dev" ;;
     arm) packages="$packages g++-arm-linux-gnueabihf libc6-dev-armhf-cross qemu-user" ;;
     browser)
-        packages="$packages bubblewrap util-linux libpng-dev libcivetweb-dev chromium"
+        packages="$packages bubblewrap util-linux libpng-dev libcivetweb-dev nlohmann-json3-dev chromium"
         # Node.js with npm may come from elsewhere than Debian; only a machine without npm
         # gets Debian's.
         command -v npm >/dev/null 2>&1 || packages="$packages nodejs npm"

@@ -423,9 +423,15 @@ void Board::screenshot(const std::string& png_path) const {
     write_png_rgb(png_path, screen.data(), VIDEO_W, VIDEO_H, VIDEO_W);
 }
 
-std::vector<std::string> Board::lines() const {
+std::vector<std::string> Board::lines(size_t from) const {
     std::lock_guard<std::mutex> lock(mu_);
-    return lines_;
+    if (from >= lines_.size()) return {};
+    return {lines_.begin() + static_cast<std::ptrdiff_t>(from), lines_.end()};
+}
+
+size_t Board::line_count() const {
+    std::lock_guard<std::mutex> lock(mu_);
+    return lines_.size();
 }
 
 std::optional<size_t> Board::wait_line(const std::string& needle, Millis timeout, size_t from) {

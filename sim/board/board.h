@@ -143,8 +143,9 @@ class Board {
     int64_t virtual_ms() const;
     static constexpr Millis STEP_MAX_REAL{20000};
 
-    // The launcher's standard error, a line at a time.
-    std::vector<std::string> lines() const;
+    // The launcher's standard error, a line at a time, from line `from` on.
+    std::vector<std::string> lines(size_t from = 0) const;
+    size_t line_count() const;
     // Waits for a line containing `needle` at or after line `from`; its index, or nullopt.
     std::optional<size_t> wait_line(const std::string& needle, Millis timeout, size_t from = 0);
     // Returns the lines when the launcher has been quiet for `quiet`, at most `timeout`.

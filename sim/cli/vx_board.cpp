@@ -1,8 +1,10 @@
 // Command-line front end of the virtual goggles board: runs the launcher on the board with
-// an app directory, prints its log, and turns keys into button presses.
+// an app directory, prints its log and the running app's, and turns keys into button
+// presses.
 //
-//   vx-board [--apps DIR] [--target host|armhf|armhf-static] [--no-mem] [--no-service]
-//            [-- LAUNCHER-ARGS...]
+//   vx-board [--apps DIR] [--target host|armhf|armhf-static] [--mode 0..3] [--no-mem]
+//            [--no-service] [--no-buzzer] [--shots DIR] [-- LAUNCHER-ARGS...]
+//   vx-board --check DIR     what the launcher will make of an app directory, and exit
 #include <poll.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -13,30 +15,36 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <thread>
 
+#include "board/app_control.h"
 #include "board/board.h"
 #include "board_paths.h"
+#include "catalogue/catalogue.h"
+#include "front/front.h"
 
 using namespace vxboard;
 using std::chrono::steady_clock;
 
 namespace {
 
-constexpr Millis TAP_MS(150);
 constexpr Millis OPEN_HOLD_MS(1800);
 constexpr Millis CLOSE_HOLD_MS(3300);
 
 // Button codes of the goggles' resistor ladder.
 enum : int { UP = 0, DOWN = 1, MIDDLE = 4, PLAY = 6, BACK = 7 };
 
-const char* HELP = "keys: u=UP d=DOWN m=MIDDLE p=PLAY b=BACK (taps of 150 ms)\n"
-                   "      o=hold PLAY 1.8 s (open the menu)   c=hold PLAY 3.3 s (close it)\n"
-                   "      P or space = PLAY down / up (hold it as long as you like)\n"
-                   "      s=processes on the board   w=screenshot (PNG in the current directory)\n"
-                   "      t=the OSD overlay's text   1/2/3/0=video mode NORMAL/HDMI/AV/unknown\n"
-                   "      ?=this help   q=quit\n";
+const char* HELP =
+    "keys: u=UP d=DOWN m=MIDDLE p=PLAY b=BACK (taps, each held until the launcher has seen it)\n"
+    "      o=hold PLAY 1.8 s (open the menu)   c=hold PLAY 3.3 s (close it)\n"
+    "      P or space = PLAY down / up (hold it as long as you like)\n"
+    "      k=stop the app (SIGTERM to its group, SIGKILL 2 s later)\n"
+    "      s=processes on the board   w=screenshot (PNG in the --shots directory)\n"
+    "      t=the OSD overlay's text   1/2/3/0=video mode NORMAL/HDMI/AV/unknown\n"
+    "      ?=this help   q=quit\n";
 
 std::atomic<bool> g_quit{false};
 void on_signal(int) {
@@ -61,44 +69,85 @@ struct RawTerminal {
 
 void usage() {
     std::fprintf(stderr,
-                 "usage: vx-board [--apps DIR] [--target host|armhf|armhf-static] "
-                 "[--mode 0..3] [--no-mem] [--no-service] [--no-buzzer] [-- LAUNCHER-ARGS...]\n");
+                 "usage: vx-board [--apps DIR] [--target host|armhf|armhf-static] [--mode 0..3]\n"
+                 "                [--no-mem] [--no-service] [--no-buzzer] [--shots DIR]"
+                 " [-- LAUNCHER-ARGS...]\n"
+                 "       vx-board --check DIR\n");
 }
 
-void print_processes(const Board& board) {
-    for (const SandboxProcess& p : board.processes())
-        std::printf("  [board] pid %d (host %d) %-16s %c\n", p.ns_pid, p.host_pid, p.comm.c_str(),
-                    p.state);
+void print_processes(Board& board) {
+    for (const NamedProcess& p : named_processes(board))
+        std::printf("  [board] pid %5d (host %d) %c  %s\n", p.proc.ns_pid, p.proc.host_pid,
+                    p.proc.state, p.role.c_str());
 }
 
-void hold(Board& board, Millis span) {
+void hold(vxfront::KeyFeed& feed, Millis span) {
     std::printf("  [board] PLAY held for %lld ms\n", static_cast<long long>(span.count()));
     std::fflush(stdout);
-    board.tap(PLAY, span);
+    feed.press(PLAY);
+    std::this_thread::sleep_for(span);
+    feed.release();
+    feed.drain();
 }
+
+// Follows the log of the app the launcher runs, as it grows: new lines are printed as they
+// come, and a new app's log from its start.
+class AppLogFollower {
+  public:
+    explicit AppLogFollower(Board& board) : board_(board) {}
+    void poll() {
+        if (const std::optional<RunningApp> app = running_app(board_); app && app->name != name_) {
+            name_ = app->name;
+            offset_ = 0;
+        }
+        if (name_.empty()) return;
+        std::ifstream in(
+            board_.sandbox_path(std::string(STAGING_DIR_IN_SANDBOX) + "/" + name_ + ".log"),
+            std::ios::binary);
+        if (!in || !in.seekg(offset_)) return;
+        std::string line;
+        while (std::getline(in, line)) {
+            if (in.eof()) break; // a line still being written: printed once whole
+            std::printf("  [app %s] %s\n", name_.c_str(), line.c_str());
+            offset_ += static_cast<std::streamoff>(line.size() + 1);
+        }
+    }
+
+  private:
+    Board& board_;
+    std::string name_;
+    std::streamoff offset_ = 0;
+};
 
 } // namespace
 
 int main(int argc, char** argv) {
     BoardConfig cfg;
     cfg.apps_dir = VX_SAMPLE_APPS_DIR;
+    std::string shots = std::filesystem::temp_directory_path().string();
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
-        if (a == "--apps" && i + 1 < argc)
-            cfg.apps_dir = argv[++i];
-        else if (a == "--target" && i + 1 < argc) {
-            const std::string t = argv[++i];
-            cfg.target = t == "armhf"          ? Target::Arm
-                         : t == "armhf-static" ? Target::ArmStatic
-                                               : Target::Host;
+        std::string error;
+        const vxfront::Option o = vxfront::take_board_option(argc, argv, i, cfg, error);
+        if (o == vxfront::Option::Taken) continue;
+        if (o == vxfront::Option::Bad) {
+            std::fprintf(stderr, "vx-board: %s\n", error.c_str());
+            return 2;
+        }
+        if (a == "--check" && i + 1 < argc) {
+            const vxcat::Report r = vxcat::check_catalogue(argv[i + 1]);
+            std::fputs(vxcat::report_text(r).c_str(), stdout);
+            return r.error.empty() ? 0 : 1;
+        } else if (a == "--shots" && i + 1 < argc) {
+            shots = argv[++i];
+            if (!std::filesystem::is_directory(shots)) {
+                std::fprintf(stderr, "vx-board: --shots %s: not a directory\n", shots.c_str());
+                return 2;
+            }
         } else if (a == "--no-mem")
             cfg.with_mem = false;
         else if (a == "--no-service")
             cfg.with_service = false;
-        else if (a == "--mode" && i + 1 < argc)
-            cfg.video_mode = std::atoi(argv[++i]);
-        else if (a == "--no-buzzer")
-            cfg.before_launch = [](vxboard::BoardState& s) { s.pwm.missing = 1; };
         else if (a == "--") {
             cfg.args.assign(argv + i + 1, argv + argc);
             break;
@@ -118,26 +167,32 @@ int main(int argc, char** argv) {
         return 1;
     }
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
-    std::printf("  [board] launcher on the virtual board, apps from %s\n%s", cfg.apps_dir.c_str(),
-                HELP);
+    std::printf(
+        "  [board] launcher on the virtual board, apps from %s\n"
+        "  [board] the sandbox's /tmp is %s/tmp here (the apps' logs: vorna-x/NAME.log)\n%s",
+        cfg.apps_dir.c_str(), board.workdir().c_str(), HELP);
+    vxfront::KeyFeed feed(board);
+    std::thread stopper;
 
     std::thread printer([&] {
         size_t next = 0;
+        AppLogFollower app_log(board);
         while (!g_quit) {
-            if (!board.wait_line("", Millis(100), next)) continue;
-            const auto all = board.lines();
-            for (; next < all.size(); ++next) {
-                std::printf("%s", all[next].c_str());
+            board.wait_line("", Millis(100), next);
+            for (const std::string& l : board.lines(next)) {
+                std::printf("%s", l.c_str());
+                ++next;
                 // The launcher collected its app: how it ended, as the board saw it.
-                if (all[next].rfind("child ", 0) == 0 && !board.app_ends().empty())
+                if (l.rfind("child ", 0) == 0 && !board.app_ends().empty())
                     std::printf("  [board] %s\n", describe(board.app_ends().back()).c_str());
             }
+            app_log.poll();
         }
     });
 
     RawTerminal term;
     bool play_down = false;
-    int shots = 0;
+    int shot = 0;
     auto play_since = steady_clock::now();
     while (!g_quit) {
         if (board.state().launcher.exited.load()) {
@@ -153,35 +208,50 @@ int main(int argc, char** argv) {
         if (read(0, &c, 1) != 1) break;
         switch (c) {
         case 'u':
-            board.tap(UP, TAP_MS);
-            break;
         case 'd':
-            board.tap(DOWN, TAP_MS);
-            break;
         case 'm':
-            board.tap(MIDDLE, TAP_MS);
-            break;
         case 'p':
-            board.tap(PLAY, TAP_MS);
-            break;
         case 'b':
-            board.tap(BACK, TAP_MS);
+            feed.press(c == 'u'   ? UP
+                       : c == 'd' ? DOWN
+                       : c == 'm' ? MIDDLE
+                       : c == 'p' ? PLAY
+                                  : BACK);
+            feed.release();
             break;
         case 'o':
-            hold(board, OPEN_HOLD_MS);
+            hold(feed, OPEN_HOLD_MS);
             break;
         case 'c':
-            hold(board, CLOSE_HOLD_MS);
+            hold(feed, CLOSE_HOLD_MS);
+            break;
+        case 'k':
+            if (stopper.joinable()) stopper.join();
+            // On a thread of its own: the keys stay live for the 2 s it may take.
+            stopper = std::thread([&board] {
+                const std::optional<RunningApp> app = running_app(board);
+                if (!app) {
+                    std::printf("  [board] no app is running\n");
+                    return;
+                }
+                std::printf("  [board] stopping %s (pid %d): SIGTERM to its process group\n",
+                            app->name.c_str(), app->ns_pid);
+                const AppStop r = stop_app(board);
+                std::printf("  [board] %s %s\n", app->name.c_str(),
+                            r == AppStop::Killed  ? "was still running 2 s later: SIGKILL sent"
+                            : r == AppStop::Ended ? "ended after SIGTERM"
+                                                  : "had already ended");
+            });
             break;
         case 'P':
         case ' ':
             play_down = !play_down;
             if (play_down) {
-                board.press(PLAY);
+                feed.press(PLAY);
                 play_since = steady_clock::now();
                 std::printf("  [board] PLAY down\n");
             } else {
-                board.release();
+                feed.release();
                 const auto ms =
                     std::chrono::duration_cast<Millis>(steady_clock::now() - play_since);
                 std::printf("  [board] PLAY up after %lld ms\n",
@@ -192,7 +262,8 @@ int main(int argc, char** argv) {
             print_processes(board);
             break;
         case 'w': {
-            const std::string path = "vx-screen-" + std::to_string(++shots) + ".png";
+            const std::string path = shots + "/vx-screen-" + std::to_string(getpid()) + "-" +
+                                     std::to_string(++shot) + ".png";
             board.screenshot(path);
             std::printf("  [board] the screen (display at row %u) written to %s\n",
                         board.screen_row(), path.c_str());
@@ -231,6 +302,7 @@ int main(int argc, char** argv) {
     }
     g_quit = true;
     printer.join();
+    if (stopper.joinable()) stopper.join();
     board.stop();
     return 0;
 }

@@ -127,6 +127,7 @@ void after_sleep(BoardState& s, uint64_t us, bool pass) {
         g_settling = raw >= vxboard::ADC_SETTLED_BELOW;
         g_waited_us = 0;
         sample = g_settling ? raw + vxboard::ADC_UNSETTLED_OFFSET : raw;
+        if (!g_settling) line.reads.fetch_add(1);
         return;
     }
     if (!g_settling) return;
@@ -137,7 +138,10 @@ void after_sleep(BoardState& s, uint64_t us, bool pass) {
     uint32_t pending = line.ctrl0_losses.load();
     while (pending > 0 && !line.ctrl0_losses.compare_exchange_weak(pending, pending - 1)) {
     }
-    if (pending == 0) return;
+    if (pending == 0) {
+        line.reads.fetch_add(1);
+        return;
+    }
     g_adc_page[vxboard::ADC_CTRL0_OFFSET / 4] = 0;
     line.ctrl0_lost.fetch_add(1);
 }

@@ -5,12 +5,15 @@
 // transport's ioctls and the devices' mappings; devices.cpp classifies the descriptors,
 // clock.cpp keeps the launcher's time and the ADC's line, pwm_sysfs.cpp the buzzer's PWM.
 #include <cerrno>
+#include <climits>
 #include <cstdarg>
 #include <cstdint>
 #include <cstring>
 #include <linux/fb.h>
+#include <linux/futex.h>
 #include <sys/ioctl.h>
 #include <sys/mman.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include "hooks.h"
@@ -19,6 +22,19 @@ namespace vxpreload {
 namespace {
 
 using vxboard::BoardState;
+
+// ---- what the screen shows ------------------------------------------------------------
+
+void screen_changed(BoardState& s) {
+    timespec now{};
+    real().clock_gettime(CLOCK_REALTIME, &now);
+    s.screen.changed_realtime_ns.store(static_cast<uint64_t>(now.tv_sec) * 1000000000u +
+                                       static_cast<uint64_t>(now.tv_nsec));
+    s.screen.generation.fetch_add(1);
+    // A front end may be waiting for the change rather than looking for it now and then.
+    syscall(SYS_futex, reinterpret_cast<uint32_t*>(&s.screen.generation), FUTEX_WAKE, INT_MAX,
+            nullptr, nullptr, 0);
+}
 
 // ---- /dev/fb0 -------------------------------------------------------------------------
 
@@ -236,8 +252,11 @@ int i2c_transfer(BoardState& s, OpenDevice& fd, const I2cRequest& req) {
     case 2: {
         if (req.len != 12 + word(p + 8)) return fail(EINVAL);
         if (chip == Chip::None) return fail(ENXIO);
-        return chip == Chip::Osd ? osd_write(s.osd, fd, p + 12, word(p + 8))
-                                 : lt8668_write(bus, p + 12, word(p + 8));
+        if (chip != Chip::Osd) return lt8668_write(bus, p + 12, word(p + 8));
+        const uint32_t commits = s.osd.commits.load(), control = s.osd.control.load();
+        const int r = osd_write(s.osd, fd, p + 12, word(p + 8));
+        if (s.osd.commits.load() != commits || s.osd.control.load() != control) screen_changed(s);
+        return r;
     }
     case 3: {
         if (req.len < 16 || req.len != 16 + word(p + 8) + word(p + 12)) return fail(EINVAL);
@@ -296,7 +315,11 @@ int ioctl(int fd, unsigned long req, ...) {
     va_end(ap);
     if (OpenDevice* d = device_at(fd)) {
         if (BoardState* s = board()) {
-            if (d->device.load() == Device::Fb) return fb_ioctl(s->fb, req, arg);
+            if (d->device.load() == Device::Fb) {
+                const int r = fb_ioctl(s->fb, req, arg);
+                if (r == 0 && req == FBIOPAN_DISPLAY) screen_changed(*s);
+                return r;
+            }
             if (d->device.load() == Device::RemoteI2c) return i2c_ioctl(*s, *d, req, arg);
         }
     }

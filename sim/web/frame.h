@@ -15,6 +15,9 @@ constexpr uint32_t FRAME_H = 540;
 // 2 x 2 block with its colours weighted by alpha, so a translucent panel's edge over a
 // transparent page keeps the panel's colour instead of darkening towards black.
 void halve_page(const uint32_t* page, uint32_t stride, std::vector<uint32_t>& out);
+// The same for the out_w x out_h picture of the 2 * out_w x 2 * out_h pixels at `src`.
+void halve(const uint32_t* src, uint32_t stride, uint32_t out_w, uint32_t out_h,
+           std::vector<uint32_t>& out);
 
 // An RGBA PNG of `px` (0xAARRGGBB, w x h, packed) in memory; empty on failure.
 std::string png_rgba(const std::vector<uint32_t>& px, uint32_t w, uint32_t h);

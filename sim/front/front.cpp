@@ -1,0 +1,134 @@
+#include "front/front.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdlib>
+
+namespace vxfront {
+
+using namespace vxboard;
+using Clock = std::chrono::steady_clock;
+
+bool parse_number(const std::string& text, long lo, long hi, long& out) {
+    if (text.empty() || text.size() > 9) return false;
+    for (char c : text)
+        if (c < '0' || c > '9') return false;
+    out = std::strtol(text.c_str(), nullptr, 10);
+    return out >= lo && out <= hi;
+}
+
+Option take_board_option(int argc, char** argv, int& i, BoardConfig& cfg, std::string& error) {
+    const std::string a = argv[i];
+    const bool valued = a == "--apps" || a == "--target" || a == "--mode";
+    if (!valued) {
+        if (a != "--no-buzzer") return Option::NotMine;
+        cfg.before_launch = [](BoardState& s) { s.pwm.missing = 1; };
+        return Option::Taken;
+    }
+    if (i + 1 >= argc) {
+        error = a + " needs a value";
+        return Option::Bad;
+    }
+    const std::string v = argv[++i];
+    if (a == "--apps") {
+        struct stat st {};
+        if (stat(v.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+            error = "--apps " + v + ": not a directory";
+            return Option::Bad;
+        }
+        cfg.apps_dir = v;
+    } else if (a == "--target") {
+        if (v == "host")
+            cfg.target = Target::Host;
+        else if (v == "armhf")
+            cfg.target = Target::Arm;
+        else if (v == "armhf-static")
+            cfg.target = Target::ArmStatic;
+        else {
+            error = "--target " + v + ": one of host, armhf, armhf-static";
+            return Option::Bad;
+        }
+    } else {
+        long mode = 0;
+        if (!parse_number(v, 0, 3, mode)) {
+            error = "--mode " + v + ": 0 (unknown), 1 (NORMAL), 2 (HDMI) or 3 (AV)";
+            return Option::Bad;
+        }
+        cfg.video_mode = static_cast<int>(mode);
+    }
+    return Option::Taken;
+}
+
+KeyFeed::KeyFeed(Board& board) : board_(board), worker_([this] { run(); }) {}
+
+KeyFeed::~KeyFeed() {
+    {
+        std::lock_guard<std::mutex> lock(mu_);
+        quit_ = true;
+    }
+    cv_.notify_all();
+    worker_.join();
+}
+
+void KeyFeed::push(uint32_t raw) {
+    {
+        std::lock_guard<std::mutex> lock(mu_);
+        if (raw == last_queued_) return;
+        last_queued_ = raw;
+        queue_.push_back(raw);
+    }
+    cv_.notify_all();
+}
+
+void KeyFeed::press(int key) {
+    push(Board::raw_for_key(key));
+}
+
+void KeyFeed::release() {
+    push(0);
+}
+
+void KeyFeed::drain() {
+    std::unique_lock<std::mutex> lock(mu_);
+    cv_.wait(lock, [&] { return quit_ || (queue_.empty() && !busy_); });
+}
+
+int64_t KeyFeed::last_press_ms() const {
+    std::lock_guard<std::mutex> lock(mu_);
+    return last_press_ms_;
+}
+
+void KeyFeed::run() {
+    Clock::time_point pressed_at{};
+    bool pressed = false;
+    std::unique_lock<std::mutex> lock(mu_);
+    for (;;) {
+        cv_.wait(lock, [&] { return quit_ || !queue_.empty(); });
+        if (quit_) return;
+        const uint32_t raw = queue_.front();
+        queue_.pop_front();
+        busy_ = true;
+        lock.unlock();
+        const uint32_t reads_before = board_.state().adc.reads.load();
+        board_.set_adc_raw(raw);
+        const auto since = Clock::now();
+        if (pressed) {
+            const auto held =
+                std::chrono::duration_cast<std::chrono::milliseconds>(since - pressed_at);
+            std::lock_guard<std::mutex> g(mu_);
+            last_press_ms_ = held.count();
+        }
+        pressed = raw != 0;
+        pressed_at = since;
+        while (board_.state().adc.reads.load() - reads_before < READS_TO_SEE &&
+               Clock::now() - since < MAX_STRETCH) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+        lock.lock();
+        busy_ = false;
+        cv_.notify_all();
+    }
+}
+
+} // namespace vxfront

@@ -1,0 +1,67 @@
+#pragma once
+// What the two front ends of the board (vx-web, vx-board) share: the options that set up
+// the board, and presses that the launcher sees however briefly a person made them.
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "board/board.h"
+
+namespace vxfront {
+
+enum class Option { Taken, NotMine, Bad };
+
+// Takes the board option at argv[i] (--apps DIR, --target T, --mode N, --no-buzzer) and its
+// value, moving i past it. Bad: `error` says what is wrong with the value.
+Option take_board_option(int argc, char** argv, int& i, vxboard::BoardConfig& cfg,
+                         std::string& error);
+
+// A whole decimal number within [lo, hi].
+bool parse_number(const std::string& text, long lo, long hi, long& out);
+
+// The launcher debounces its button: a level counts on its third equal sample, one sample a
+// loop pass (30 or 40 ms, and 9 ms more while the line settles under a button). A press
+// shorter than that would be lost, and a press that follows a release too soon would merge
+// with the one before. The feed puts each level on the line and keeps it there until the
+// launcher has read it often enough; a level held longer keeps its real length.
+class KeyFeed {
+  public:
+    // Reads of a level before the next may follow: the debouncer's three, and one that may
+    // have sampled the line just before the level was put on it.
+    static constexpr uint32_t READS_TO_SEE = 4;
+    // A launcher that does not read its button (no ADC, hung, ended) gets the person's own
+    // timing after this.
+    static constexpr std::chrono::milliseconds MAX_STRETCH{1000};
+
+    explicit KeyFeed(vxboard::Board& board);
+    ~KeyFeed();
+    KeyFeed(const KeyFeed&) = delete;
+    KeyFeed& operator=(const KeyFeed&) = delete;
+
+    void press(int key);
+    void release();
+    // Waits until every level asked for is on the line and has been read.
+    void drain();
+    // How long the latest press stayed on the line, in ms (0 before the first).
+    int64_t last_press_ms() const;
+
+  private:
+    void run();
+    void push(uint32_t raw);
+
+    vxboard::Board& board_;
+    mutable std::mutex mu_;
+    std::condition_variable cv_;
+    std::deque<uint32_t> queue_;
+    uint32_t last_queued_ = 0;
+    bool busy_ = false;
+    bool quit_ = false;
+    int64_t last_press_ms_ = 0;
+    std::thread worker_;
+};
+
+} // namespace vxfront
