@@ -158,6 +158,10 @@ int board_sleep(BoardState& s, uint64_t us, bool pass) {
 
 } // namespace
 
+bool is_launcher() {
+    return g_launcher != 0 && getpid() == g_launcher;
+}
+
 void adc_mapped(volatile uint32_t* page) {
     g_adc_page = page;
     g_launcher = getpid();

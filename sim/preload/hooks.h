@@ -77,6 +77,8 @@ int pwm_open(Device file, int flags);
 // The clock (clock.cpp): the ADC page the launcher mapped, which makes that process the
 // launcher for the board's clock and converter.
 void adc_mapped(volatile uint32_t* page);
+// Whether the calling process is that launcher (not its watchdog, not an app before exec).
+bool is_launcher();
 
 int fail(int err);
 

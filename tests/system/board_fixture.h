@@ -32,8 +32,6 @@ constexpr Millis OPEN_HOLD(2000);
 constexpr Millis CLOSE_HOLD(3300);
 constexpr Millis HOLD_MAX(4000);     // of the virtual clock: any hold's outcome comes before
 constexpr Millis APP_REAL_MAX(5000); // an app runs in real time
-inline const std::string BANNER =
-    std::string("VornaX-Launcher v") + VERSION + " started (adc=1 yoff=0 fb=1)\n";
 constexpr const char* NORMAL_REGS = "mode: LT8668 B7=0x01 AD=0x00 AC=0x00\n";
 constexpr const char* BOOT_NORMAL = "boot mode=1 (0=? 1=NORMAL 2=HDMI 3=AV)\n";
 
@@ -175,8 +173,19 @@ class BoardTest : public ::testing::Test {
             n += all[i].find(needle) != std::string::npos;
         return n;
     }
+    // Signals reach the goggles' service asynchronously: its state is waited for.
     bool service_runs() const {
         return wait_until([&] { return board_->service_state() != 'T'; }, Millis(1000));
+    }
+    bool service_stopped() const {
+        return wait_until([&] { return board_->service_state() == 'T'; }, Millis(1000));
+    }
+    std::string processes() const {
+        std::string s;
+        for (const vxboard::SandboxProcess& p : board_->processes())
+            s += "  " + std::to_string(p.ns_pid) + " (host " + std::to_string(p.host_pid) +
+                 ", parent " + std::to_string(p.host_ppid) + ") " + p.comm + " " + p.state + "\n";
+        return s;
     }
 
     // Stepped: passes until a line containing `needle` appears at or after line `from`.

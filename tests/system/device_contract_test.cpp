@@ -14,8 +14,6 @@
 namespace systest {
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
 class ContractTest : public BoardTest {
   protected:
     void SetUp() override {
@@ -141,28 +139,6 @@ TEST_F(ContractTest, AppBehindASymbolicLinkIsListedAndLaunches) {
     EXPECT_EQ(slurp(b.sandbox_path("/tmp/vorna-x/linked/app")), slurp(apps_ + "/.store/probe"));
     EXPECT_NE(slurp(b.sandbox_path("/tmp/vorna-x/linked.log")).find("probe done\n"),
               std::string::npos);
-}
-
-// The 2 s opening and 3.3 s closing holds of the menu, which take over five seconds in real
-// time, pass on the stepped board in a small part of one.
-TEST_F(ContractTest, MenuOpenAndCloseHoldsTakeVirtualTime) {
-    vxboard::Board& b = start_stepped();
-    const auto real_from = Clock::now();
-    const int64_t virtual_from = b.virtual_ms();
-    b.tap(PLAY, OPEN_HOLD);
-    EXPECT_TRUE(menu_shown());
-    EXPECT_EQ(b.service_state(), 'T');
-    b.tap(PLAY, CLOSE_HOLD);
-    EXPECT_TRUE(logged("menu closed (hold play 3 s)\n")) << dump();
-    EXPECT_EQ(b.screen_row(), 0u);
-    const auto real_ms = std::chrono::duration_cast<Millis>(Clock::now() - real_from).count();
-    const int64_t virtual_ms = b.virtual_ms() - virtual_from;
-    std::printf("holds: %lld ms of the launcher's clock in %lld ms\n",
-                static_cast<long long>(virtual_ms), static_cast<long long>(real_ms));
-    EXPECT_GE(virtual_ms, (OPEN_HOLD + CLOSE_HOLD).count());
-    if (vxboard::target_from_env() == vxboard::Target::Host) {
-        EXPECT_LT(real_ms, 1000);
-    }
 }
 
 // The screenshot is what the wearer sees: the launcher's translucent panel over the video.
