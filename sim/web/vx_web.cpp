@@ -98,15 +98,6 @@ std::string dump(const json& j) {
     return j.dump(-1, ' ', false, json::error_handler_t::replace);
 }
 
-// The LT8668 registers as the launcher reads them, back to the mode they stand for.
-int mode_of_registers(const BoardState& s) {
-    const uint8_t b7 = s.i2c.lt8668_regs[0xB7], ad = s.i2c.lt8668_regs[0xAD],
-                  ac = s.i2c.lt8668_regs[0xAC];
-    if (b7 == 1) return 1;
-    if (b7 == 2) return ad == 2 && ac == 1 ? 3 : 2;
-    return 0;
-}
-
 int64_t realtime_ms() {
     timespec now{};
     clock_gettime(CLOCK_REALTIME, &now);
@@ -451,7 +442,7 @@ class WebGoggles {
     void look_for_notice() {
         bool shown = false;
         int notice_slot = 0;
-        if (mode_of_registers(board_.state()) == 1) {
+        if (board_.video_mode() == 1) {
             std::lock_guard<std::mutex> lock(frame_mu_);
             for (int slot = 0; slot < MENU_VISIBLE_ROWS && !shown; ++slot) {
                 const int top = ROW_Y + MENU_ROW_PITCH * slot;
@@ -639,7 +630,7 @@ class WebGoggles {
             {"osd", {{"enabled", (s.osd.control.load() & 1u) != 0}, {"rows", board_.osd_text()}}},
             {"mode",
              {{"chosen", shown_mode_},
-              {"registers", mode_of_registers(s)},
+              {"registers", board_.video_mode()},
               {"transport", s.i2c.fail_all.load() == 0}}},
             {"button", button_down()},
             {"press_ms", feed_.last_press_ms()},
