@@ -8,10 +8,10 @@ tools/setup.sh browser
 build=${BUILD_DIR:-}
 if [ -z "$build" ]; then
     cmake --preset host >/dev/null
-    cmake --build --preset host --target vx-web
+    cmake --build --preset host --target vx-web vx-scenario
     build=build/host
 else
-    cmake --build "$build" --target vx-web -j2
+    cmake --build "$build" --target vx-web vx-scenario -j2
 fi
 [ -x "$build/sim/vx-web" ] || {
     echo "run-browser-tests: $build/sim/vx-web was not built (are libcivetweb-dev and nlohmann-json3-dev installed?)" >&2

@@ -412,6 +412,14 @@ void Board::set_video_mode(int mode) {
     }
 }
 
+// The registers as the launcher reads them, back to the mode they stand for.
+int Board::video_mode() const {
+    const uint8_t* r = state_->i2c.lt8668_regs;
+    if (r[0xB7] == 1) return 1;
+    if (r[0xB7] == 2) return r[0xAD] == 2 && r[0xAC] == 1 ? 3 : 2;
+    return 0;
+}
+
 void Board::screenshot(const std::string& png_path) const {
     const uint32_t row = screen_row();
     const uint32_t stride = state_->fb.line_length.load() / 4;

@@ -113,6 +113,7 @@ class Board {
     // The LT8668 status registers (page 0xE0) and the mode they stand for.
     void set_lt8668(uint8_t b7, uint8_t ad, uint8_t ac);
     void set_video_mode(int mode);
+    int video_mode() const;
 
     // The framebuffer memory, the row the display starts at, and a picture of the screen as
     // the wearer sees it: the page on screen over a stand-in for the goggles' video.

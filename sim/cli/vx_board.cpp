@@ -25,6 +25,7 @@
 #include "board_paths.h"
 #include "catalogue/catalogue.h"
 #include "front/front.h"
+#include "scenario/record.h"
 
 using namespace vxboard;
 using std::chrono::steady_clock;
@@ -43,6 +44,7 @@ const char* HELP =
     "      P or space = PLAY down / up (hold it as long as you like)\n"
     "      k=stop the app (SIGTERM to its group, SIGKILL 2 s later)\n"
     "      s=processes on the board   w=screenshot (PNG in the --shots directory)\n"
+    "      r=record a scenario; r again writes it to the --shots directory\n"
     "      t=the OSD overlay's text   1/2/3/0=video mode NORMAL/HDMI/AV/unknown\n"
     "      ?=this help   q=quit\n";
 
@@ -171,7 +173,8 @@ int main(int argc, char** argv) {
         "  [board] launcher on the virtual board, apps from %s\n"
         "  [board] the sandbox's /tmp is %s/tmp here (the apps' logs: vorna-x/NAME.log)\n%s",
         cfg.apps_dir.c_str(), board.workdir().c_str(), HELP);
-    vxfront::KeyFeed feed(board);
+    vxscenario::Recorder recorder(board, cfg.apps_dir);
+    vxfront::KeyFeed feed(board, [&recorder](uint32_t raw) { recorder.level(raw); });
     std::thread stopper;
 
     std::thread printer([&] {
@@ -187,6 +190,7 @@ int main(int argc, char** argv) {
                     std::printf("  [board] %s\n", describe(board.app_ends().back()).c_str());
             }
             app_log.poll();
+            recorder.poll();
         }
     });
 
@@ -226,6 +230,7 @@ int main(int argc, char** argv) {
             hold(feed, CLOSE_HOLD_MS);
             break;
         case 'k':
+            recorder.stop_app();
             if (stopper.joinable()) stopper.join();
             // On a thread of its own: the keys stay live for the 2 s it may take.
             stopper = std::thread([&board] {
@@ -261,6 +266,21 @@ int main(int argc, char** argv) {
         case 's':
             print_processes(board);
             break;
+        case 'r': {
+            std::string why;
+            if (!recorder.on()) {
+                std::printf(recorder.start(why) ? "  [board] recording: r again to stop\n"
+                                                : "  [board] not recording: %s\n",
+                            why.c_str());
+                break;
+            }
+            recorder.stop();
+            const std::string path = shots + "/" + recorder.file_name();
+            std::ofstream(path) << recorder.text();
+            std::printf("  [board] %d steps written to %s; replay: tools/run-scenario.sh %s\n",
+                        recorder.steps(), path.c_str(), path.c_str());
+            break;
+        }
         case 'w': {
             const std::string path = shots + "/vx-screen-" + std::to_string(getpid()) + "-" +
                                      std::to_string(++shot) + ".png";
@@ -280,6 +300,7 @@ int main(int argc, char** argv) {
         case '2':
         case '3':
             board.set_video_mode(c - '0');
+            recorder.mode(std::string(1, c));
             std::printf("  [board] video mode %c\n", c);
             break;
         case '?':

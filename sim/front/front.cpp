@@ -60,7 +60,8 @@ Option take_board_option(int argc, char** argv, int& i, BoardConfig& cfg, std::s
     return Option::Taken;
 }
 
-KeyFeed::KeyFeed(Board& board) : board_(board), worker_([this] { run(); }) {}
+KeyFeed::KeyFeed(Board& board, std::function<void(uint32_t)> on_level)
+    : board_(board), on_level_(std::move(on_level)), worker_([this] { run(); }) {}
 
 KeyFeed::~KeyFeed() {
     {
@@ -113,6 +114,7 @@ void KeyFeed::run() {
         const uint32_t reads_before = board_.state().adc.reads.load();
         board_.set_adc_raw(raw);
         const auto since = Clock::now();
+        if (on_level_) on_level_(raw);
         if (pressed) {
             const auto held =
                 std::chrono::duration_cast<std::chrono::milliseconds>(since - pressed_at);

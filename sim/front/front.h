@@ -5,6 +5,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -37,7 +38,8 @@ class KeyFeed {
     // timing after this.
     static constexpr std::chrono::milliseconds MAX_STRETCH{1000};
 
-    explicit KeyFeed(vxboard::Board& board);
+    // `on_level` hears of each level as it goes on the line (on the feed's own thread).
+    explicit KeyFeed(vxboard::Board& board, std::function<void(uint32_t raw)> on_level = {});
     ~KeyFeed();
     KeyFeed(const KeyFeed&) = delete;
     KeyFeed& operator=(const KeyFeed&) = delete;
@@ -54,6 +56,7 @@ class KeyFeed {
     void push(uint32_t raw);
 
     vxboard::Board& board_;
+    const std::function<void(uint32_t)> on_level_;
     mutable std::mutex mu_;
     std::condition_variable cv_;
     std::deque<uint32_t> queue_;

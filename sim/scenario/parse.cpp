@@ -241,6 +241,8 @@ std::optional<Step> step(const std::string& verb, Reader& r) {
             s.op = Op::WaitAppExit;
             s.span = r.within(Millis(10000));
         }
+    } else if (verb == "stop-app") {
+        s.op = Op::StopApp;
     } else if (verb == "fault") {
         s.op = Op::Fault;
         std::vector<std::string> names;

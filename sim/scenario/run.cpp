@@ -10,6 +10,7 @@
 #include <sstream>
 #include <thread>
 
+#include "board/app_control.h"
 #include "board/pwm_history.h"
 #include "board_paths.h"
 #include "display/draw.h"
@@ -24,9 +25,12 @@ namespace {
 constexpr Millis START_TIMEOUT(15000); // qemu-arm takes a while to bring up a binary
 constexpr Millis POLL(10);
 // The launcher's debouncer decides on its third sample: a press or a release is seen after
-// three passes, or about this long in real time.
+// three passes, or about this long in real time, or surely once it has read the line a
+// fourth time (the first may have been taken just before the change).
 constexpr int SEEN_PASSES = 3;
 constexpr Millis SEEN_REAL(160);
+constexpr uint32_t READS_TO_SEE = 4;
+constexpr Millis READ_LIMIT(1000); // for a launcher that reads no button
 // Real time for what follows an action at once on a launcher running on its own, and for
 // what an app or a signalled process does in real time.
 constexpr Millis REAL_GRACE(1000);
@@ -118,7 +122,26 @@ bool arm_executable(const std::string& path) {
            (h[16] == 2 || h[16] == 3) && h[17] == 0 && h[18] == 40 && h[19] == 0;
 }
 
+uint32_t screen_px(vxboard::Board& b, int x, int y) {
+    const size_t stride = b.state().fb.line_length.load() / 4;
+    return b
+        .fb_pixels()[(b.screen_row() + static_cast<size_t>(y)) * stride + static_cast<size_t>(x)];
+}
+
 } // namespace
+
+std::string screen_shows(vxboard::Board& board) {
+    if (board.screen_row() == 0) return "goggles";
+    return screen_px(board, 255, 100) == COL_PANEL ? "menu" : "launcher";
+}
+
+// The geometry is the menu's own.
+int highlighted_slot(vxboard::Board& board) {
+    if (board.screen_row() == 0) return -1;
+    for (int slot = 0; slot < 6; ++slot)
+        if (screen_px(board, 700, 174 + 66 * slot) == COL_ROW_HIGHLIGHT) return slot;
+    return -1;
+}
 
 Session::Session(const Scenario& scenario, Options options)
     : scenario_(scenario), options_(std::move(options)) {
@@ -184,14 +207,37 @@ std::optional<int64_t> Session::clock_ms() const {
            clock_base_;
 }
 
-bool Session::run_until(const std::function<bool()>& done, Millis limit) {
-    return options_.realtime ? wait_real(done, limit) : board_->run_until(done, limit);
+bool Session::run_until(const std::function<bool()>& done, Millis limit, bool paced) {
+    if (options_.realtime) return wait_real(done, limit);
+    if (!paced) return board_->run_until(done, limit);
+    // The launcher's clock kept from running ahead of the real one, so that an app, which
+    // runs in real time, has the time the limit gives it.
+    const auto real_from = std::chrono::steady_clock::now();
+    const int64_t virtual_from = board_->virtual_ms();
+    return board_->run_until(
+        [&] {
+            if (done()) return true;
+            const auto ahead = Millis(board_->virtual_ms() - virtual_from) -
+                               (std::chrono::steady_clock::now() - real_from);
+            if (ahead > Millis(0)) std::this_thread::sleep_for(ahead);
+            return false;
+        },
+        limit, limit + vxboard::Board::STEP_MAX_REAL);
 }
 
+// On the real clock what the launcher draws may come a little after the step that caused
+// it: the expectation has a while to come true.
+std::optional<std::string>
+Session::settled(const std::function<std::optional<std::string>()>& check) {
+    if (options_.realtime) wait_real([&] { return !check(); }, REAL_GRACE);
+    return check();
+}
+
+// While an app runs, it has the time too: the launcher's clock keeps pace with the real one.
 void Session::pass_time(Millis span) {
-    if (options_.realtime)
-        std::this_thread::sleep_for(span);
-    else if (!board_->run_for(span))
+    if (options_.realtime) return std::this_thread::sleep_for(span);
+    const int64_t end = board_->virtual_ms() + span.count();
+    if (!run_until([&] { return board_->virtual_ms() >= end; }, span, running("")))
         throw std::runtime_error("the launcher stopped passing");
 }
 
@@ -217,33 +263,43 @@ bool Session::running(const std::string& name) const {
 
 void Session::act(const Step& s) {
     vxboard::Board& b = *board_;
-    auto seen = [&] {
+    // A level (-1: none) until the launcher has seen it.
+    auto put = [&](int key) {
+        key < 0 ? b.release() : b.press(key);
         if (options_.realtime)
             std::this_thread::sleep_for(SEEN_REAL);
         else if (!b.run_passes(SEEN_PASSES))
             throw std::runtime_error("the launcher stopped passing");
     };
+    // On the real clock the pressed and the released line each stay until the launcher has
+    // read them often enough, as the front ends keep them: a short tap is not lost to the
+    // phase of its passes.
+    auto tap = [&](int key, Millis span) {
+        if (!options_.realtime) return b.tap(key, span);
+        for (const int level : {key, -1}) {
+            const uint32_t before = b.state().adc.reads.load();
+            level < 0 ? b.release() : b.press(level);
+            if (level >= 0) std::this_thread::sleep_for(span);
+            wait_real([&] { return b.state().adc.reads.load() - before >= READS_TO_SEE; },
+                      READ_LIMIT);
+        }
+    };
     switch (s.op) {
     case Op::Press:
-        b.press(s.key);
+        put(s.key);
         held_ = s.key;
-        seen();
         break;
     case Op::Release:
-        b.release();
+        put(-1);
         held_ = -1;
-        seen();
         break;
     case Op::Slide:
-        if (held_ != s.key) {
-            b.press(s.key);
-            seen();
-        }
-        b.tap(s.to_key, s.span);
+        if (held_ != s.key) put(s.key);
+        tap(s.to_key, s.span);
         held_ = -1;
         break;
     case Op::Tap:
-        b.tap(s.key, s.span);
+        tap(s.key, s.span);
         held_ = -1;
         break;
     case Op::Wait:
@@ -251,6 +307,9 @@ void Session::act(const Step& s) {
         break;
     case Op::Mode:
         b.set_video_mode(s.number);
+        break;
+    case Op::StopApp:
+        vxboard::stop_app(b);
         break;
     case Op::Fault: {
         vxboard::BoardState& st = b.state();
@@ -281,7 +340,7 @@ std::optional<std::string> Session::wait_for(const Step& s) {
                     if (lines[i].find(s.text) != std::string::npos) at = i;
                 return at.has_value();
             },
-            s.span);
+            s.span, running(""));
         if (!at)
             return mismatch("a line containing " + quoted(s.text) + " within " + within,
                             "none from line " + std::to_string(cursor_ + 1) + " on");
@@ -306,20 +365,6 @@ std::optional<std::string> Session::wait_for(const Step& s) {
         return mismatch("the launcher to collect " + app->name + " (\"" + collected + "\")",
                         app->name + " ended, not collected within 5 s");
     return std::nullopt;
-}
-
-uint32_t Session::screen_px(int x, int y) const {
-    const size_t stride = board_->state().fb.line_length.load() / 4;
-    return board_->fb_pixels()[(board_->screen_row() + static_cast<size_t>(y)) * stride +
-                               static_cast<size_t>(x)];
-}
-
-// The list slot the menu highlights, -1 for none; the geometry is the menu's own.
-int Session::highlighted_slot() const {
-    if (board_->screen_row() == 0) return -1;
-    for (int slot = 0; slot < 6; ++slot)
-        if (screen_px(700, 174 + 66 * slot) == COL_ROW_HIGHLIGHT) return slot;
-    return -1;
 }
 
 std::optional<std::string> Session::expect(const Step& s) {
@@ -372,27 +417,28 @@ std::optional<std::string> Session::expect(const Step& s) {
         return mismatch("the service " + s.word,
                         state == 0 ? "no service" : std::string("state ") + state);
     }
-    case Op::ExpectScreen: {
-        const uint32_t row = b.screen_row();
-        const bool menu = row != 0 && screen_px(255, 100) == COL_PANEL;
-        const std::string found = row == 0 ? "goggles" : menu ? "menu" : "launcher";
-        if (found == s.word || (s.word == "launcher" && found == "menu")) return std::nullopt;
-        return mismatch(s.word, found == "goggles" ? "the goggles' page (row 0)"
-                                                   : found + " (a launcher page at row " +
-                                                         std::to_string(row) + ")");
-    }
-    case Op::ExpectSelected: {
-        const int slot = highlighted_slot();
-        if (slot == s.number) return std::nullopt;
-        return mismatch("slot " + std::to_string(s.number) + " highlighted",
-                        slot < 0 ? "no highlighted slot" : "slot " + std::to_string(slot));
-    }
-    case Op::ExpectOsd: {
-        const std::string row = rtrim(b.osd_text()[static_cast<size_t>(s.number)]);
-        if (row == rtrim(s.text)) return std::nullopt;
-        return mismatch("overlay row " + std::to_string(s.number) + " " + quoted(rtrim(s.text)),
-                        quoted(row));
-    }
+    case Op::ExpectScreen:
+        return settled([&]() -> std::optional<std::string> {
+            const std::string found = screen_shows(b);
+            if (found == s.word || (s.word == "launcher" && found == "menu")) return std::nullopt;
+            return mismatch(s.word, found == "goggles" ? "the goggles' page (row 0)"
+                                                       : found + " (a launcher page at row " +
+                                                             std::to_string(b.screen_row()) + ")");
+        });
+    case Op::ExpectSelected:
+        return settled([&]() -> std::optional<std::string> {
+            const int slot = highlighted_slot(b);
+            if (slot == s.number) return std::nullopt;
+            return mismatch("slot " + std::to_string(s.number) + " highlighted",
+                            slot < 0 ? "no highlighted slot" : "slot " + std::to_string(slot));
+        });
+    case Op::ExpectOsd:
+        return settled([&]() -> std::optional<std::string> {
+            const std::string row = rtrim(b.osd_text()[static_cast<size_t>(s.number)]);
+            if (row == rtrim(s.text)) return std::nullopt;
+            return mismatch("overlay row " + std::to_string(s.number) + " " + quoted(rtrim(s.text)),
+                            quoted(row));
+        });
     case Op::ExpectTone: {
         const vxboard::PwmChip& c = b.state().pwm;
         const uint32_t hz =
@@ -482,6 +528,7 @@ std::optional<std::string> Session::run(const Step& s) {
         case Op::Wait:
         case Op::Mode:
         case Op::Fault:
+        case Op::StopApp:
             mark_ = board_->lines().size();
             act(s);
             return std::nullopt;

@@ -26,6 +26,7 @@ enum class Op {
     WaitAppExit,
     Mode,
     Fault,
+    StopApp,
     ExpectLog,
     ExpectNoLog,
     ExpectAppLog,
@@ -124,10 +125,9 @@ class Session {
     std::optional<std::string> compare(const Step& step);
     std::optional<Launch> last_launch(const std::string& name) const;
     bool running(const std::string& name) const;
-    bool run_until(const std::function<bool()>& done, Millis limit);
+    bool run_until(const std::function<bool()>& done, Millis limit, bool paced = false);
     void pass_time(Millis span);
-    uint32_t screen_px(int x, int y) const;
-    int highlighted_slot() const;
+    std::optional<std::string> settled(const std::function<std::optional<std::string>()>& check);
     std::string path_near_scenario(const std::string& file) const;
 
     const Scenario& scenario_;
@@ -139,6 +139,11 @@ class Session {
     size_t mark_ = 0;   // the first line of the last step that acted or waited
     int held_ = -1;     // the button held since a `press`
 };
+
+// What the screen shows, in the words of `expect screen`: goggles, launcher or menu.
+std::string screen_shows(vxboard::Board& board);
+// The list slot the menu highlights, -1 for none.
+int highlighted_slot(vxboard::Board& board);
 
 // Runs every step of a scenario until one fails, with a line of report for each to `out`.
 // True when all passed.

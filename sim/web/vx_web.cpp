@@ -6,10 +6,11 @@
 //          [--no-buzzer] [-- LAUNCHER-ARGS...]
 //
 // The page talks over one WebSocket (/ws): it sends "press K", "release", "mode M", "stop
-// app" and "size 960|1920", and receives the board's state as JSON whenever something
-// changed, followed by what changed of the launcher's page, as a PNG of a rectangle, when
-// that changed. /frame.png (?full=1 for 1920 x 1080) is the whole page for anything else;
-// /catalogue.json checks the app directory.
+// app", "record start|stop" and "size 960|1920", and receives the board's state as JSON
+// whenever something changed, followed by what changed of the launcher's page, as a PNG of a
+// rectangle, when that changed. /frame.png (?full=1 for 1920 x 1080) is the whole page for
+// anything else; /catalogue.json checks the app directory; /recording.scn is the session
+// being recorded, or the last one, as a scenario.
 #include <civetweb.h>
 #include <dirent.h>
 #include <fcntl.h>
@@ -43,6 +44,7 @@
 #include "display/draw.h"
 #include "display/menu.h"
 #include "front/front.h"
+#include "scenario/record.h"
 #include "web/frame.h"
 
 using namespace vxboard;
@@ -96,15 +98,6 @@ std::string slurp_tail(const std::string& path, size_t max) {
 // replaced as it is written out.
 std::string dump(const json& j) {
     return j.dump(-1, ' ', false, json::error_handler_t::replace);
-}
-
-// The LT8668 registers as the launcher reads them, back to the mode they stand for.
-int mode_of_registers(const BoardState& s) {
-    const uint8_t b7 = s.i2c.lt8668_regs[0xB7], ad = s.i2c.lt8668_regs[0xAD],
-                  ac = s.i2c.lt8668_regs[0xAC];
-    if (b7 == 1) return 1;
-    if (b7 == 2) return ad == 2 && ac == 1 ? 3 : 2;
-    return 0;
 }
 
 int64_t realtime_ms() {
@@ -165,8 +158,9 @@ struct Client {
 class WebGoggles {
   public:
     WebGoggles(Board& board, std::string apps_dir)
-        : board_(board), feed_(board), apps_dir_(std::move(apps_dir)),
-          page_(static_cast<size_t>(PAGE_W) * PAGE_H, 0) {}
+        : board_(board), recorder_(board, apps_dir),
+          feed_(board, [this](uint32_t raw) { recorder_.level(raw); }),
+          apps_dir_(std::move(apps_dir)), page_(static_cast<size_t>(PAGE_W) * PAGE_H, 0) {}
     ~WebGoggles() {
         if (stopper_.joinable()) stopper_.join();
         if (mem_fd_ >= 0) close(mem_fd_);
@@ -205,6 +199,14 @@ class WebGoggles {
                        clients_.end());
     }
     void on_message(const mg_connection* conn, const std::string& msg) {
+        // Stopping waits for the launcher's last answer: the other tabs are not kept waiting.
+        if (msg == "record stop" && recorder_.on()) {
+            recorder_.stop();
+            std::printf("  [web] recorded %d steps: http://127.0.0.1:%d/recording.scn (%s)\n",
+                        recorder_.steps(), port_.load(), recorder_.file_name().c_str());
+            wake_ = true;
+            return;
+        }
         std::lock_guard<std::mutex> lock(clients_mu_);
         if (msg.rfind("press ", 0) == 0) {
             long key = 0;
@@ -225,8 +227,14 @@ class WebGoggles {
                 s.i2c.fail_all = 0;
             }
             shown_mode_ = m;
+            recorder_.mode(m);
         } else if (msg == "stop app") {
+            recorder_.stop_app();
             start_stop();
+        } else if (msg == "record start") {
+            record_refused_.clear();
+            if (recorder_.start(record_refused_))
+                std::printf("  [web] recording the session as a scenario\n");
         } else if (msg == "size 1920" || msg == "size 960") {
             for (auto& c : clients_)
                 if (c->conn == conn && c->full != (msg == "size 1920")) {
@@ -292,6 +300,21 @@ class WebGoggles {
         return 200;
     }
 
+    int serve_recording(mg_connection* conn) {
+        const std::string body = recorder_.text(), file = recorder_.file_name();
+        if (body.empty()) {
+            mg_send_http_error(conn, 404, "nothing recorded yet");
+            return 404;
+        }
+        mg_printf(conn,
+                  "HTTP/1.1 200 OK\r\nContent-Type: text/plain; charset=utf-8\r\n"
+                  "Content-Disposition: attachment; filename=\"%s\"\r\nContent-Length: %zu\r\n"
+                  "Cache-Control: no-store\r\nConnection: close\r\n\r\n",
+                  file.c_str(), body.size());
+        mg_write(conn, body.data(), body.size());
+        return 200;
+    }
+
     int serve_catalogue(mg_connection* conn) {
         const std::string body = dump(catalogue_json(vxcat::check_catalogue(apps_dir_)));
         mg_printf(conn,
@@ -310,6 +333,7 @@ class WebGoggles {
         size_t lines_seen = 0;
         while (!g_quit) {
             wait_for_screen();
+            recorder_.poll();
             {
                 std::lock_guard<std::mutex> lock(clients_mu_);
                 if (clients_.empty()) continue;
@@ -451,7 +475,7 @@ class WebGoggles {
     void look_for_notice() {
         bool shown = false;
         int notice_slot = 0;
-        if (mode_of_registers(board_.state()) == 1) {
+        if (board_.video_mode() == 1) {
             std::lock_guard<std::mutex> lock(frame_mu_);
             for (int slot = 0; slot < MENU_VISIBLE_ROWS && !shown; ++slot) {
                 const int top = ROW_Y + MENU_ROW_PITCH * slot;
@@ -472,7 +496,11 @@ class WebGoggles {
         }
         const std::string app = shown ? app_in_slot(notice_slot) : "";
         std::lock_guard<std::mutex> lock(clients_mu_);
-        if (shown && !notice_shown_) ++notices_;
+        if (shown && !notice_shown_) {
+            ++notices_;
+            recorder_.note("the launcher's notice, which it does not log: " +
+                           (app.empty() ? "the selected app" : app) + " needs another video mode");
+        }
         notice_shown_ = shown;
         if (shown) notice_app_ = app;
     }
@@ -615,7 +643,8 @@ class WebGoggles {
                 s.i2c.fail_all.load(),
                 static_cast<uint64_t>(button_down() + 1),
                 s.launcher.exited.load() != 0,
-                static_cast<uint64_t>(feed_.last_press_ms())};
+                static_cast<uint64_t>(feed_.last_press_ms()),
+                recorder_.generation()};
     }
 
     // What may change between two ticks besides the processes and the app's files.
@@ -639,7 +668,7 @@ class WebGoggles {
             {"osd", {{"enabled", (s.osd.control.load() & 1u) != 0}, {"rows", board_.osd_text()}}},
             {"mode",
              {{"chosen", shown_mode_},
-              {"registers", mode_of_registers(s)},
+              {"registers", board_.video_mode()},
               {"transport", s.i2c.fail_all.load() == 0}}},
             {"button", button_down()},
             {"press_ms", feed_.last_press_ms()},
@@ -649,6 +678,11 @@ class WebGoggles {
               {"status", exited ? wait_status_text(s.launcher.wait_status.load()) : ""}}},
             {"notice", {{"shown", notice_shown_}, {"app", notice_app_}, {"count", notices_}}},
             {"stop", {{"busy", stopping_}, {"text", stop_text_}}},
+            {"recording",
+             {{"on", recorder_.on()},
+              {"steps", recorder_.steps()},
+              {"file", recorder_.file_name()},
+              {"refused", record_refused_}}},
         };
     }
 
@@ -696,6 +730,7 @@ class WebGoggles {
     }
 
     Board& board_;
+    vxscenario::Recorder recorder_; // before the feed, which tells it of every level
     vxfront::KeyFeed feed_;
     const std::string apps_dir_;
     std::atomic<int> port_{0};
@@ -704,7 +739,7 @@ class WebGoggles {
     std::vector<std::unique_ptr<Client>> clients_;
     const mg_connection* holder_ = nullptr;
     std::string shown_mode_;
-    std::string app_name_, app_log_, stop_text_, notice_app_;
+    std::string app_name_, app_log_, stop_text_, notice_app_, record_refused_;
     int app_pid_ = 0;
     off_t app_log_size_ = -1;
     std::atomic<bool> app_running_{false};
@@ -749,6 +784,9 @@ void ws_close(const mg_connection* conn, void* self) {
 }
 int frame_handler(mg_connection* conn, void* self) {
     return static_cast<WebGoggles*>(self)->serve_frame(conn);
+}
+int recording_handler(mg_connection* conn, void* self) {
+    return static_cast<WebGoggles*>(self)->serve_recording(conn);
 }
 int catalogue_handler(mg_connection* conn, void* self) {
     return static_cast<WebGoggles*>(self)->serve_catalogue(conn);
@@ -852,6 +890,7 @@ int main(int argc, char** argv) {
         web.set_port(static_cast<int>(port));
         mg_set_request_handler(ctx, "/frame.png", frame_handler, &web);
         mg_set_request_handler(ctx, "/catalogue.json", catalogue_handler, &web);
+        mg_set_request_handler(ctx, "/recording.scn", recording_handler, &web);
         mg_set_websocket_handler(ctx, "/ws", ws_connect, ws_ready, ws_data, ws_close, &web);
         std::printf("  [web] the virtual goggles: http://127.0.0.1:%ld/  (apps from %s)\n", port,
                     cfg.apps_dir.c_str());

@@ -5,7 +5,7 @@
 //   VX_SHOTS=DIR           also write screenshots of the menu and the overlay there
 import { test, before, after } from "node:test";
 import assert from "node:assert/strict";
-import { spawn } from "node:child_process";
+import { spawn, execFile } from "node:child_process";
 import fs from "node:fs";
 import os from "node:os";
 import path from "node:path";
@@ -90,6 +90,12 @@ async function select(name) {
   }
 }
 
+// vx-scenario's exit status and report, on a recorded session.
+const replay = (...args) => new Promise((resolve) => execFile(
+  path.join(path.dirname(VX_WEB), "vx-scenario"), args,
+  (err, out) => resolve({ code: err ? err.code : 0, out })));
+let replays;
+
 const median = (v) => [...v].sort((a, b) => a - b)[Math.floor(v.length / 2)];
 
 // A button held on the page's keyboard for `ms`, as a finger holds it.
@@ -137,7 +143,8 @@ before(async () => {
 after(async () => {
   if (browser) await browser.close();
   if (server && server.exitCode === null) server.kill("SIGKILL");
-  if (apps) fs.rmSync(apps, { recursive: true, force: true });
+  for (const f of apps ? [apps, `${apps}-changed`, `${apps}.scn`] : [])
+    fs.rmSync(f, { recursive: true, force: true });
 });
 
 test("the goggles on the page", async (t) => {
@@ -148,6 +155,8 @@ test("the goggles on the page", async (t) => {
   const first = await picture();
   await page.waitForTimeout(300);
   assert.notEqual(await picture(), first, "the stand-in video moves");
+  // What follows, to the 3 s close, is recorded (R) and replayed while the later tests run.
+  await page.keyboard.press("KeyR");
 
   await t.test("holding PLAY shows the progress panel, then opens the menu at 1.5 s", async () => {
     const before = (await page.evaluate(() => window.vxGoggles.latencies)).length;
@@ -241,13 +250,23 @@ test("the goggles on the page", async (t) => {
       await page.locator("#notice").isHidden(), 4000);
   });
 
-  await t.test("a 3 s hold on the PLAY button closes the menu and the service runs again",
+  await t.test("a 3 s hold on the PLAY button closes the menu, and the recording is downloaded",
     async () => {
       await holdButton("#key-play", 3300);
       await waitFor("the close in the log", () => logHas("menu closed (hold play 3 s)"));
       await waitFor("the goggles' own page back (transparent)", async () =>
         (await pagePixel(255, 100))[3] === 0);
       await waitFor("the service running", async () => /^running/.test(await text("#service")));
+      const download = page.waitForEvent("download");
+      await page.keyboard.press("KeyR");
+      assert.match((await download).suggestedFilename(), /^recording-\d{8}-\d{6}\.scn$/);
+      const changed = `${apps}-changed`, file = `${apps}.scn`;
+      fs.writeFileSync(file, await page.evaluate(() => fetch("recording.scn").then((r) => r.text())));
+      fs.cpSync(apps, changed, { recursive: true });
+      fs.writeFileSync(path.join(changed, "chatter/app"), talk("chatter", 0));
+      // On both clocks, and against a chatter that ends otherwise, while the later tests run.
+      replays = Promise.all(
+        [replay(file), replay("--realtime", file), replay("--apps", changed, file)]);
     });
 
   await t.test("in AV mode a hold opens the overlay with the app list", async () => {
@@ -324,6 +343,14 @@ test("the goggles on the page", async (t) => {
     assert.equal(opened, false);
   });
 });
+
+test("the recorded session replays with vx-scenario, and fails where the app ends otherwise",
+  async () => {
+    const [stepped, realtime, changed] = await replays;
+    for (const r of [stepped, realtime]) assert.equal(r.code, 0, r.out);
+    assert.equal(changed.code, 1, changed.out);
+    assert.match(changed.out, /expected chatter exited 3\n\s+found\s+exited 0/);
+  });
 
 test("SIGTERM takes the board down with the server", async () => {
   // The sandbox is recognisable by the app directory it binds.

@@ -123,6 +123,8 @@ window.addEventListener("keydown", (e) => {
     send(`mode ${MODE_KEYS[e.code]}`);
   } else if (e.code === "KeyK" && !e.repeat) {
     send("stop app");
+  } else if (e.code === "KeyR" && !e.repeat) {
+    toggleRecording();
   }
 });
 window.addEventListener("keyup", (e) => {
@@ -131,6 +133,49 @@ window.addEventListener("keyup", (e) => {
     release(KEYBOARD[e.code]);
   }
 });
+// --- recording ------------------------------------------------------------------------
+
+// The server writes the scenario, from the presses as it put them on the line; this tab
+// downloads it when the recording it stopped has ended.
+let stopAsked = false, recordingSeen = "";
+
+function toggleRecording() {
+  const on = state !== null && state.recording.on;
+  stopAsked = on;
+  send(on ? "record stop" : "record start");
+}
+$("record").addEventListener("click", toggleRecording);
+
+// A replay starts from a fresh launcher: a recording starts with this one idle.
+function showRecording(r, s) {
+  const idle = s.service !== "T" && s.screen_row === 0 && s.button < 0 && !s.launcher.exited &&
+    s.osd.rows.every((row) => !row.trim());
+  $("record").disabled = !r.on && !idle;
+  $("record").title = r.on || idle ? "R: write down what you do and what the launcher answers"
+    : "close the menu and let the app end first: a replay starts from a fresh launcher";
+  setText("record", r.on ? "■ stop and download" : "● record");
+  $("record").classList.toggle("on", r.on);
+  setText("rec-state", r.on ? `recording: ${r.steps} steps`
+    : r.refused ? `not recording: ${r.refused}` : "");
+  setClass("rec-state", r.on || r.refused ? "warn" : "");
+  const link = $("rec-download");
+  link.hidden = r.on || !r.file;
+  link.download = r.file;
+  setText("rec-download", r.file ? `${r.file} (${r.steps} steps)` : "");
+  $("rec-panel").hidden = !r.file;
+  // The text as it grows, fetched again whenever a step was added.
+  const seen = `${r.file} ${r.on} ${r.steps}`;
+  if (r.file && seen !== recordingSeen) {
+    recordingSeen = seen;
+    fetch("recording.scn", { cache: "no-store" }).then((res) => res.text())
+      .then((t) => setText("rec-text", t)).catch(() => {});
+  }
+  if (stopAsked && !r.on && r.file) {
+    stopAsked = false;
+    link.click();
+  }
+}
+
 // A key released while the page had no focus never reports its keyup.
 window.addEventListener("blur", () => release());
 
@@ -275,6 +320,8 @@ function onState(s) {
     const on = m.transport ? b.dataset.mode === String(m.registers) : b.dataset.mode === "none";
     b.classList.toggle("on", on);
   });
+
+  showRecording(s.recording, s);
 
   setText("launcher", s.launcher.exited ? `ended (${s.launcher.status})` : "running");
   setClass("launcher", s.launcher.exited ? "warn" : "ok");
