@@ -654,8 +654,9 @@ std::string Board::sandbox_path(const std::string& path) const {
 pid_t Board::launcher_host_pid(Millis timeout) {
     const auto end = std::chrono::steady_clock::now() + timeout;
     while (std::chrono::steady_clock::now() < end) {
+        if (state_->launcher.exited.load()) return -1;
         const pid_t ns = state_->launcher.ns_pid.load();
-        if (ns > 0 && !state_->launcher.exited.load()) {
+        if (ns > 0) {
             const pid_t host = host_pid_of(ns);
             if (host > 0) return host;
         }

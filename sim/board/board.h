@@ -152,7 +152,7 @@ class Board {
     // Returns the lines when the launcher has been quiet for `quiet`, at most `timeout`.
     std::vector<std::string> settle(Millis quiet, Millis timeout);
 
-    // The launcher process.
+    // The launcher process: its pid on the host, waited for while it starts; -1 once it ended.
     pid_t launcher_host_pid(Millis timeout = Millis(5000));
     void signal_launcher(int sig);
     // Its wait status once init has collected it.
