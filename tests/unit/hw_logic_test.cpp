@@ -40,9 +40,7 @@ TEST(KeyBands, NoCountAboveTheBandsReadsAsAButton) {
 }
 
 int32_t g_fake_now = 0;
-int g_clock_reads = 0;
 int32_t fake_clock() {
-    ++g_clock_reads;
     return g_fake_now;
 }
 
@@ -79,16 +77,6 @@ TEST(Debounce, PressOnTheThirdEqualSampleReleaseWithItsDuration) {
             if (e == '+') pressed = key;
         }
     }
-}
-
-TEST(Debounce, NoDurationPointerMeansNoClockOnRelease) {
-    KeyDebounce d;
-    g_clock_reads = 0;
-    int32_t last = 0;
-    for (int32_t code : {KEY_BACK, KEY_BACK, KEY_BACK, KEY_NONE, KEY_NONE, KEY_NONE})
-        last = keys_debounce(&d, code, fake_clock, nullptr);
-    EXPECT_EQ(last, ~KEY_BACK);
-    EXPECT_EQ(g_clock_reads, 1); // the press time
 }
 
 TEST(VideoMode, DecisionTable) {
