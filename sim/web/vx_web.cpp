@@ -555,14 +555,8 @@ class WebGoggles {
         app_running_ = running;
         const std::optional<std::string> end =
             running || name.empty() ? std::nullopt : app_end_text(board_, name);
-        const std::string status = running        ? "running"
-                                   : end          ? *end
-                                   : name.empty() ? ""
-                                                  : "ended";
-        return {{"name", name},
-                {"running", running},
-                {"pid", app_pid_},
-                {"status", status}};
+        const std::string status = running ? "running" : end ? *end : name.empty() ? "" : "ended";
+        return {{"name", name}, {"running", running}, {"pid", app_pid_}, {"status", status}};
     }
 
     bool look_at_app_log() {
