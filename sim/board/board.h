@@ -185,6 +185,7 @@ class Board {
     // A path inside the sandbox, as the host reaches it.
     std::string sandbox_path(const std::string& path) const;
     BoardState& state() { return *state_; }
+    const BoardState& state() const { return *state_; }
     const BoardConfig& config() const { return config_; }
     const std::string& workdir() const { return work_; }
     Target target() const { return target_; }

@@ -17,6 +17,7 @@
 
 #include "base/gesture.h"
 #include "board/app_control.h"
+#include "board/screen.h"
 #include "core/menu_nav.h"
 #include "hw/keys_logic.h"
 #include "scenario/scenario.h"
@@ -496,8 +497,8 @@ void Recorder::look_locked() {
     looked_ = true;
     Look l;
     l.service = board_.service_state() == 'T' ? "stopped" : "running";
-    l.screen = screen_shows(board_);
-    l.slot = l.screen == "menu" ? highlighted_slot(board_) : -1;
+    l.screen = vxboard::screen_shows(board_);
+    l.slot = l.screen == "menu" ? vxboard::highlighted_slot(board_) : -1;
     l.osd = board_.osd_text();
     for (std::string& row : l.osd)
         row = rtrim(row);

@@ -12,8 +12,8 @@
 
 #include "board/app_control.h"
 #include "board/pwm_history.h"
+#include "board/screen.h"
 #include "board_paths.h"
-#include "display/draw.h"
 #include "png/png_io.h"
 #include "scenario/scenario.h"
 
@@ -122,26 +122,7 @@ bool arm_executable(const std::string& path) {
            (h[16] == 2 || h[16] == 3) && h[17] == 0 && h[18] == 40 && h[19] == 0;
 }
 
-uint32_t screen_px(vxboard::Board& b, int x, int y) {
-    const size_t stride = b.state().fb.line_length.load() / 4;
-    return b
-        .fb_pixels()[(b.screen_row() + static_cast<size_t>(y)) * stride + static_cast<size_t>(x)];
-}
-
 } // namespace
-
-std::string screen_shows(vxboard::Board& board) {
-    if (board.screen_row() == 0) return "goggles";
-    return screen_px(board, 255, 100) == COL_PANEL ? "menu" : "launcher";
-}
-
-// The geometry is the menu's own.
-int highlighted_slot(vxboard::Board& board) {
-    if (board.screen_row() == 0) return -1;
-    for (int slot = 0; slot < 6; ++slot)
-        if (screen_px(board, 700, 174 + 66 * slot) == COL_ROW_HIGHLIGHT) return slot;
-    return -1;
-}
 
 Session::Session(const Scenario& scenario, Options options)
     : scenario_(scenario), options_(std::move(options)) {
@@ -419,7 +400,7 @@ std::optional<std::string> Session::expect(const Step& s) {
     }
     case Op::ExpectScreen:
         return settled([&]() -> std::optional<std::string> {
-            const std::string found = screen_shows(b);
+            const std::string found = vxboard::screen_shows(b);
             if (found == s.word || (s.word == "launcher" && found == "menu")) return std::nullopt;
             return mismatch(s.word, found == "goggles" ? "the goggles' page (row 0)"
                                                        : found + " (a launcher page at row " +
@@ -427,7 +408,7 @@ std::optional<std::string> Session::expect(const Step& s) {
         });
     case Op::ExpectSelected:
         return settled([&]() -> std::optional<std::string> {
-            const int slot = highlighted_slot(b);
+            const int slot = vxboard::highlighted_slot(b);
             if (slot == s.number) return std::nullopt;
             return mismatch("slot " + std::to_string(s.number) + " highlighted",
                             slot < 0 ? "no highlighted slot" : "slot " + std::to_string(slot));

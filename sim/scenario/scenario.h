@@ -140,11 +140,6 @@ class Session {
     int held_ = -1;     // the button held since a `press`
 };
 
-// What the screen shows, in the words of `expect screen`: goggles, launcher or menu.
-std::string screen_shows(vxboard::Board& board);
-// The list slot the menu highlights, -1 for none.
-int highlighted_slot(vxboard::Board& board);
-
 // Runs every step of a scenario until one fails, with a line of report for each to `out`.
 // True when all passed.
 bool run(const Scenario& scenario, const Options& options, std::ostream& out);

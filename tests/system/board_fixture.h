@@ -16,6 +16,7 @@
 
 #include "base/version.h"
 #include "board/board.h"
+#include "board/screen.h"
 #include "board_paths.h"
 #include "display/draw.h"
 
@@ -221,21 +222,8 @@ class BoardTest : public ::testing::Test {
         return at;
     }
 
-    // The pixel at canvas (x, y) of the page on screen.
-    uint32_t screen_px(int x, int y) const {
-        const uint32_t row = board_->screen_row();
-        return board_->fb_pixels()[static_cast<size_t>(row + y) * 1920 + x];
-    }
-    bool menu_shown() const {
-        return board_->screen_row() != 0 && screen_px(255, 100) == COL_PANEL;
-    }
-    // The list slot highlighted on screen, -1 when none (or the goggles' page).
-    int highlighted_slot() const {
-        if (board_->screen_row() == 0) return -1;
-        for (int s = 0; s < 6; ++s)
-            if (screen_px(700, 174 + 66 * s) == COL_ROW_HIGHLIGHT) return s;
-        return -1;
-    }
+    bool menu_shown() const { return vxboard::menu_on_screen(*board_); }
+    int highlighted_slot() const { return vxboard::highlighted_slot(*board_); }
 
     std::string apps_;
     std::unique_ptr<vxboard::Board> board_;
