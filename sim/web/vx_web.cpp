@@ -282,6 +282,17 @@ class WebGoggles {
         return m.size() > 8 ? m.substr(8) : std::string();
     }
 
+    // A body sent whole and never cached: each of these answers is the board's state now.
+    static int send_fresh(mg_connection* conn, const char* type, const std::string& body,
+                          const std::string& extra_headers = "") {
+        mg_printf(conn,
+                  "HTTP/1.1 200 OK\r\nContent-Type: %s\r\n%sContent-Length: %zu\r\n"
+                  "Cache-Control: no-store\r\nConnection: close\r\n\r\n",
+                  type, extra_headers.c_str(), body.size());
+        mg_write(conn, body.data(), body.size());
+        return 200;
+    }
+
     // The page goes to the tabs over their WebSocket; this is for anything else that wants
     // a look (curl, a script).
     int serve_frame(mg_connection* conn) {
@@ -292,12 +303,7 @@ class WebGoggles {
             mg_send_http_error(conn, 503, "no frame yet");
             return 503;
         }
-        mg_printf(conn,
-                  "HTTP/1.1 200 OK\r\nContent-Type: image/png\r\nContent-Length: %zu\r\n"
-                  "Cache-Control: no-store\r\nConnection: close\r\n\r\n",
-                  png.size());
-        mg_write(conn, png.data(), png.size());
-        return 200;
+        return send_fresh(conn, "image/png", png);
     }
 
     int serve_recording(mg_connection* conn) {
@@ -306,23 +312,13 @@ class WebGoggles {
             mg_send_http_error(conn, 404, "nothing recorded yet");
             return 404;
         }
-        mg_printf(conn,
-                  "HTTP/1.1 200 OK\r\nContent-Type: text/plain; charset=utf-8\r\n"
-                  "Content-Disposition: attachment; filename=\"%s\"\r\nContent-Length: %zu\r\n"
-                  "Cache-Control: no-store\r\nConnection: close\r\n\r\n",
-                  file.c_str(), body.size());
-        mg_write(conn, body.data(), body.size());
-        return 200;
+        return send_fresh(conn, "text/plain; charset=utf-8", body,
+                          "Content-Disposition: attachment; filename=\"" + file + "\"\r\n");
     }
 
     int serve_catalogue(mg_connection* conn) {
         const std::string body = dump(catalogue_json(vxcat::check_catalogue(apps_dir_)));
-        mg_printf(conn,
-                  "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: %zu\r\n"
-                  "Cache-Control: no-store\r\nConnection: close\r\n\r\n",
-                  body.size());
-        mg_write(conn, body.data(), body.size());
-        return 200;
+        return send_fresh(conn, "application/json", body);
     }
 
     // Looks at the board's record and sends each tab what changed for it.
