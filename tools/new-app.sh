@@ -162,24 +162,22 @@ endif()
 add_executable(app main.c)
 set_target_properties(app PROPERTIES RUNTIME_OUTPUT_DIRECTORY \${CMAKE_CURRENT_SOURCE_DIR})
 EOF
-    cat >"$dir/goggles.cmake" <<'EOF'
+    # The launcher's own cross toolchain (its comments and the emulator for its tests left
+    # out), then what an app adds; copied, since the app's directory stands on its own.
+    {
+        cat <<'EOF'
 # The goggles: 32-bit ARM Linux, hard float (Debian's cross compiler, g++-arm-linux-gnueabihf).
 # Programs are linked static, so that they need none of the goggles' libraries, with 64-bit
 # file offsets and time as the launcher has (without them readdir() can fail with EOVERFLOW
 # and time_t ends in 2038), and with the launcher's warnings, as errors.
-set(CMAKE_SYSTEM_NAME Linux)
-set(CMAKE_SYSTEM_PROCESSOR arm)
-set(CMAKE_C_COMPILER arm-linux-gnueabihf-gcc)
-set(CMAKE_CXX_COMPILER arm-linux-gnueabihf-g++)
-set(CMAKE_FIND_ROOT_PATH /usr/arm-linux-gnueabihf)
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+EOF
+        grep -v -e '^#' -e 'CMAKE_CROSSCOMPILING_EMULATOR' "$kit/cmake/armhf.cmake"
+        cat <<'EOF'
 set(CMAKE_C_FLAGS_INIT "-D_FILE_OFFSET_BITS=64 -D_TIME_BITS=64 -Wall -Wextra -Werror")
 set(CMAKE_CXX_FLAGS_INIT "-D_FILE_OFFSET_BITS=64 -D_TIME_BITS=64 -Wall -Wextra -Werror")
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
 EOF
+    } >"$dir/goggles.cmake"
     printf '/build/\n/app\n' >"$dir/.gitignore"
     files='`app` | the program, built from `main.c` (below) |
 | `main.c`, `CMakeLists.txt` | its source and its build (C and C++) |
