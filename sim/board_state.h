@@ -10,7 +10,7 @@
 namespace vxboard {
 
 constexpr uint32_t BOARD_MAGIC = 0x44425856; // "VXBD"
-constexpr uint32_t BOARD_VERSION = 4;
+constexpr uint32_t BOARD_VERSION = 5;
 // Where the sandbox sees the state file; the preload library opens it there.
 constexpr const char* BOARD_STATE_PATH = "/run/vx-board/state";
 constexpr uint32_t BOARD_STATE_BYTES = 64 * 1024;
@@ -114,6 +114,7 @@ struct OsdController {
     U32 busy_stuck;       // the busy bit never clears
     U32 bad_row, bad_col; // a cell whose character writes do not take...
     U32 bad_count;        // ...for this many more writes (OSD_FOREVER: never)
+    U32 half_cells;       // every second cell (odd row * 32 + column) drops its writes
     U32 transfers;        // requests addressed to the controller
     U32 char_writes;      // character writes (command low nibble 11)
     U32 raw_clears;       // raw cell clears (command low nibble 8)
@@ -239,16 +240,17 @@ static_assert(offsetof(BoardState, i2c) == 304 + 16 * 4);
 static_assert(offsetof(BoardState, launcher) == 368 + 16 + 256);
 static_assert(offsetof(BoardState, clock) == 640 + 16 && sizeof(LauncherClock) == 32);
 static_assert(offsetof(BoardState, osd) == 656 + 32);
-static_assert(sizeof(OsdController) == 17 * 4 + 8 + 2 * OSD_ROWS * OSD_COLS);
+static_assert(sizeof(OsdController) == 18 * 4 + 8 + 2 * OSD_ROWS * OSD_COLS);
 static_assert(sizeof(PwmAccess) == 24 && alignof(PwmChip) == 8);
-static_assert(offsetof(BoardState, pwm) == 1280); // 688 + 588, aligned to 8
+static_assert(offsetof(BoardState, pwm) == 1280); // 688 + 592
 static_assert(offsetof(PwmChip, history) == 32);
 static_assert(sizeof(PwmChip) == 32 + 24 * PWM_HISTORY);
 static_assert(offsetof(BoardState, opens) == 1280 + 32 + 24 * PWM_HISTORY);
 static_assert(sizeof(DeviceOpenFaults) == 32);
 static_assert(sizeof(AppRun) == 56 && sizeof(AppRuns) == 8 + 56 * APP_RUN_SLOTS);
 static_assert(offsetof(BoardState, apps) == 1280 + 32 + 24 * PWM_HISTORY + 32);
-static_assert(offsetof(BoardState, screen) == 1280 + 32 + 24 * PWM_HISTORY + 32 + 8 + 56 * APP_RUN_SLOTS);
+static_assert(offsetof(BoardState, screen) ==
+              1280 + 32 + 24 * PWM_HISTORY + 32 + 8 + 56 * APP_RUN_SLOTS);
 static_assert(sizeof(BoardState) <= BOARD_STATE_BYTES);
 
 } // namespace vxboard

@@ -191,6 +191,7 @@ int osd_write(vxboard::OsdController& osd, OpenDevice& fd, const uint8_t* bytes,
                 if (bad != vxboard::OSD_FOREVER) osd.bad_count.store(bad - 1);
                 return 0;
             }
+            if (osd.half_cells.load() != 0 && (row * vxboard::OSD_COLS + col) % 2 == 1) return 0;
             osd.cells[row][col] = v;
         }
     }

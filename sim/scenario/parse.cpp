@@ -51,7 +51,7 @@ const std::map<std::string, int> MODES = {{"unknown", 0}, {"normal", 1}, {"hdmi"
 const std::map<std::string, std::vector<std::string>> FAULTS = {
     {"fb-pan", {"on", "off"}},
     {"transport", {"ok", "failing", "gone"}},
-    {"overlay", {"ok", "missing"}}};
+    {"overlay", {"ok", "missing", "half"}}};
 
 // A step's words, taken one at a time; the first problem is kept.
 class Reader {

@@ -295,7 +295,10 @@ void Session::act(const Step& s) {
     case Op::Fault: {
         vxboard::BoardState& st = b.state();
         if (s.name == "fb-pan") st.fb.fail_pan = s.word == "on" ? EIO : 0;
-        if (s.name == "overlay") st.osd.missing = s.word == "missing" ? 1 : 0;
+        if (s.name == "overlay") {
+            st.osd.missing = s.word == "missing" ? 1 : 0;
+            st.osd.half_cells = s.word == "half" ? 1 : 0;
+        }
         if (s.name == "transport") {
             // Failing: every transfer fails. Gone: the node is away, and what was open of it
             // answers nothing.

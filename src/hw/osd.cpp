@@ -29,15 +29,63 @@ void select_controller() {
     remote_i2c_select(g_osd.fd, OSD_BUS, OSD_ADDR);
 }
 
+void wait_for_controller(uint32_t us) {
+    sleep_us(us);
+    g_osd.waited_us += us;
+}
+
 // The controller raises busy while it takes a character; a read that fails counts as busy.
 // After the last poll the write is checked whatever the status says.
 void wait_not_busy() {
-    for (int i = 0; i < OSD_BUSY_POLLS; ++i) {
+    for (int i = 0; i < OSD_BUSY_POLLS && !osd_out_of_time(); ++i) {
         uint8_t status = OSD_STATUS_BUSY;
         osd_reg_read(g_osd.fd, OSD_REG_STATUS, &status);
         if ((status & OSD_STATUS_BUSY) == 0) return;
-        sleep_us(OSD_BUSY_POLL_US);
+        wait_for_controller(OSD_BUSY_POLL_US);
     }
+}
+
+// Whether anything answers at bus 2, 0x5B at all, before a page's worth of writes is spent
+// on it: the status register answers without a select.
+bool controller_answers() {
+    uint8_t status = OSD_STATUS_BUSY;
+    return osd_reg_read(g_osd.fd, OSD_REG_STATUS, &status) == 0;
+}
+
+// The transport goes; an overlay that could not be drawn or blanked in time is switched off
+// (best effort), so that no half-written page stays over the video.
+void release_overlay(bool switch_off) {
+    if (switch_off) {
+        osd_enable(0);
+        osd_commit();
+    }
+    remote_i2c_close(g_osd.fd);
+    g_osd.active = 0;
+    g_osd.fd = -1;
+}
+
+void draw_page(int full) {
+    if (full) {
+        osd_put_text(OSD_TITLE_ROW, 0, BLANK_ROW);
+        osd_put_text(1, 0, BLANK_ROW);
+        osd_put_text(OSD_FOOTER_ROW, 0, BLANK_ROW);
+        osd_put_text(OSD_TITLE_ROW, OSD_TITLE_COL, OSD_TITLE);
+        osd_put_text(OSD_FOOTER_ROW, OSD_FOOTER_COL, OSD_FOOTER);
+    }
+    if (g_apps.count == 0) {
+        for (int r = 0; r < OSD_LIST_ROWS; ++r)
+            osd_put_text(OSD_LIST_FIRST_ROW + r, 0, BLANK_ROW);
+        osd_put_text(OSD_EMPTY_ROW, OSD_EMPTY_COL, OSD_EMPTY_TEXT);
+    } else {
+        const OsdListWindow w = osd_list_window(g_apps);
+        for (int r = 0; r < OSD_LIST_ROWS; ++r) {
+            char text[OSD_GRID_COLS + 1];
+            const int row = OSD_LIST_FIRST_ROW + r;
+            osd_list_row(g_apps, w.entry[r], row == w.marker_row, text);
+            osd_put_text(row, 0, text);
+        }
+    }
+    osd_commit();
 }
 
 } // namespace
@@ -47,6 +95,11 @@ void osd_reset(int fd) {
     std::memset(g_osd.grid, 0, sizeof g_osd.grid);
     g_osd.writes = 0;
     g_osd.fails = 0;
+    g_osd.waited_us = 0;
+}
+
+int osd_out_of_time() {
+    return g_osd.waited_us >= OSD_WAIT_BUDGET_US ? 1 : 0;
 }
 
 void osd_set_window(uint32_t a, uint32_t b, uint32_t c, uint32_t d) {
@@ -79,6 +132,7 @@ int osd_put_char(int row, int col, char c) {
         recorded = ' ';
     }
     if (row < 0 || row >= OSD_GRID_ROWS || col < 0 || col >= OSD_GRID_COLS) return -1;
+    if (osd_out_of_time()) return -1;
     const uint8_t cmd = cell_cmd(row, OSD_CMD_CHAR);
     const uint8_t data = static_cast<uint8_t>(OSD_DATA_BIT | code);
     for (int attempt = 0; attempt < OSD_WRITE_ATTEMPTS; ++attempt) {
@@ -95,7 +149,8 @@ int osd_put_char(int row, int col, char c) {
             ++g_osd.writes;
             return 0;
         }
-        sleep_us(OSD_RETRY_US);
+        if (osd_out_of_time()) return -1;
+        wait_for_controller(OSD_RETRY_US);
     }
     ++g_osd.fails;
     return -1;
@@ -127,36 +182,25 @@ void osd_clear() {
 }
 
 void osd_menu_draw(int full) {
-    if (full) {
-        osd_put_text(OSD_TITLE_ROW, 0, BLANK_ROW);
-        osd_put_text(1, 0, BLANK_ROW);
-        osd_put_text(OSD_FOOTER_ROW, 0, BLANK_ROW);
-        osd_put_text(OSD_TITLE_ROW, OSD_TITLE_COL, OSD_TITLE);
-        osd_put_text(OSD_FOOTER_ROW, OSD_FOOTER_COL, OSD_FOOTER);
-    }
-    if (g_apps.count == 0) {
-        for (int r = 0; r < OSD_LIST_ROWS; ++r)
-            osd_put_text(OSD_LIST_FIRST_ROW + r, 0, BLANK_ROW);
-        osd_put_text(OSD_EMPTY_ROW, OSD_EMPTY_COL, OSD_EMPTY_TEXT);
-    } else {
-        const OsdListWindow w = osd_list_window(g_apps);
-        for (int r = 0; r < OSD_LIST_ROWS; ++r) {
-            char text[OSD_GRID_COLS + 1];
-            const int row = OSD_LIST_FIRST_ROW + r;
-            osd_list_row(g_apps, w.entry[r], row == w.marker_row, text);
-            osd_put_text(row, 0, text);
-        }
-    }
-    osd_commit();
+    g_osd.waited_us = 0;
+    draw_page(full);
 }
 
 int osd_menu_open() {
     g_osd.fd = remote_i2c_open();
     if (g_osd.fd < 0) return -1;
     osd_reset(g_osd.fd);
+    if (!controller_answers()) {
+        release_overlay(false);
+        return -1;
+    }
     osd_set_window(OSD_WINDOW_A, OSD_WINDOW_B, OSD_WINDOW_C, OSD_WINDOW_D);
     osd_clear();
-    osd_menu_draw(1);
+    draw_page(1);
+    if (osd_out_of_time()) {
+        release_overlay(true);
+        return -1;
+    }
     osd_enable(1);
     g_osd.active = 1;
     log_line("osd menu open (writes=%ld fail=%ld)\n", static_cast<long>(g_osd.writes),
@@ -166,10 +210,9 @@ int osd_menu_open() {
 
 void osd_menu_close() {
     if (g_osd.fd < 0) return;
+    g_osd.waited_us = 0;
     for (int row = 0; row < OSD_GRID_ROWS; ++row)
         osd_put_text(row, 0, BLANK_ROW);
     osd_commit();
-    remote_i2c_close(g_osd.fd);
-    g_osd.active = 0;
-    g_osd.fd = -1;
+    release_overlay(osd_out_of_time() != 0);
 }

@@ -33,19 +33,29 @@ constexpr int OSD_WRITE_ATTEMPTS = 4;
 constexpr int OSD_BUSY_POLLS = 50;
 constexpr uint32_t OSD_BUSY_POLL_US = 2000;
 constexpr uint32_t OSD_RETRY_US = 20000;
+// A controller that stops answering costs 480 ms a cell in busy polls and retries, minutes
+// for a page. One open, draw or close gives up once its waits for the controller add up to
+// this, so that the wearer gets the menu, or the goggles back, in about a second whatever the
+// controller does. Transfers that answer cost no wait and are not counted.
+constexpr uint32_t OSD_WAIT_BUDGET_US = 1000000;
 constexpr char OSD_GRID_UNKNOWN = '?'; // no page contains it: every cell counts as changed
 
 struct OsdState {
     int fd = -1;
     uint8_t active = 0;
     char grid[OSD_GRID_ROWS][OSD_GRID_COLS] = {};
-    int32_t writes = 0; // characters confirmed by read-back since the last open
-    int32_t fails = 0;  // characters given up since the last open
+    int32_t writes = 0;     // characters confirmed by read-back since the last open
+    int32_t fails = 0;      // characters given up since the last open
+    uint32_t waited_us = 0; // waits for the controller in the open, draw or close under way
 };
 extern OsdState g_osd;
 
+// 0 once the page is up and enabled; -1 when the transport does not open, the controller
+// does not answer, or the page ran out of OSD_WAIT_BUDGET_US (the transport is closed again).
 int osd_menu_open();
 void osd_menu_draw(int full);
+// Blanks and releases the overlay; a controller that ran out of time blanking it has its
+// overlay switched off instead, so that no stale menu stays over the video.
 void osd_menu_close();
 
 void osd_reset(int fd);
@@ -55,3 +65,5 @@ void osd_commit();
 int osd_put_char(int row, int col, char c);
 void osd_put_text(int row, int col, const char* text);
 void osd_clear();
+// 1 once the operation under way has waited OSD_WAIT_BUDGET_US for the controller.
+int osd_out_of_time();

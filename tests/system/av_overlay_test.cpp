@@ -24,6 +24,18 @@ class AvTest : public BoardTest {
         return "none";
     }
     uint32_t writes() const { return board_->state().osd.char_writes.load(); }
+    // Passes one at a time until a line containing `needle` appears at or after line `from`;
+    // the longest of them, in ms of the launcher's clock (-1 when the line never came).
+    int64_t longest_pass_to(const std::string& needle, size_t from) {
+        vxboard::Board& b = *board_;
+        int64_t longest = 0;
+        for (const int64_t end = b.virtual_ms() + 60000; !logged(needle, from);) {
+            const int64_t before = b.virtual_ms();
+            if (before > end || !b.step()) return -1;
+            longest = std::max(longest, b.virtual_ms() - before);
+        }
+        return longest;
+    }
 };
 
 // Opening blanks and confirms all 256 cells, then writes the page's characters; the window
@@ -96,6 +108,107 @@ TEST_F(AvTest, ABusyControllerIsWaitedFor) {
     // four reads a row.
     EXPECT_EQ(b.state().osd.status_reads.load(), 3 * writes() + 4 * 8);
 }
+
+// A controller that stops answering, answers for one cell in two or never clears its busy bit
+// costs the wearer at most about a second at any moment the overlay is written: the budget of
+// waits for it (1000 ms, and the one wait that crosses it), a beep (100 ms), the pass's own
+// sleep and the ADC's settle wait. The launcher then goes on as without an overlay.
+constexpr int64_t LONGEST_PASS_MS = 1200;
+
+struct Silence {
+    const char* name;
+    std::function<void(vxboard::BoardState&)> inject;
+    bool switchable; // the control register still answers: the overlay can be switched off
+    friend void PrintTo(const Silence& c, std::ostream* os) { *os << c.name; }
+};
+
+class SilentController : public AvTest, public ::testing::WithParamInterface<Silence> {
+  protected:
+    void SetUp() override {
+        AvTest::SetUp();
+        app("aa", "modes=av\n");
+        app("bb", "modes=av\n");
+    }
+    void heal() {
+        vxboard::BoardState& s = board_->state();
+        s.osd.missing = 0;
+        s.osd.half_cells = 0;
+        s.osd.busy_stuck = 0;
+        s.i2c.fail_all = 0;
+    }
+    // With the controller well again, the next hold opens the overlay.
+    void expect_the_overlay_again() {
+        heal();
+        hold_play_until("menu OSD open (av, 2 apps)");
+        EXPECT_EQ(board_->osd_text()[0], "        VORNA X LAUNCHER        ");
+    }
+};
+
+TEST_P(SilentController, RefusesTheMenuAtOnceAtAHold) {
+    vxboard::Board& b = start_stepped([] {
+        vxboard::BoardConfig cfg;
+        cfg.video_mode = 3;
+        return cfg;
+    }());
+    const size_t from = b.lines().size();
+    b.press(PLAY);
+    // The mode is read at the press: the controller goes quiet after it.
+    ASSERT_TRUE(run_to_line("hold: keys blocked", from)) << dump();
+    GetParam().inject(b.state());
+    EXPECT_LE(longest_pass_to("osd menu open fail\n", from), LONGEST_PASS_MS) << dump();
+    b.release();
+    ASSERT_TRUE(b.run_passes(3));
+    EXPECT_EQ(line(b.lines().size() - 2), "keys resumed\n") << dump();
+    EXPECT_FALSE(logged("menu OSD open", from));
+    EXPECT_TRUE(service_runs());
+    EXPECT_EQ(b.osd_text()[0], std::string(32, ' '));
+    expect_the_overlay_again();
+}
+
+TEST_P(SilentController, LaunchesAndGivesTheGogglesBackAfterTheApp) {
+    vxboard::Board& b = open_overlay();
+    GetParam().inject(b.state());
+    const size_t from = b.lines().size();
+    b.press(MIDDLE);
+    ASSERT_TRUE(b.run_passes(4));
+    b.release();
+    // Back from the app the overlay does not open, or the mode cannot be read at all.
+    EXPECT_LE(longest_pass_to("keys resumed\n", from), LONGEST_PASS_MS) << dump();
+    EXPECT_TRUE(logged("child ", from)) << dump();
+    EXPECT_TRUE(logged(GetParam().switchable ? "osd menu open fail po child\n" : " po child", from))
+        << dump();
+    EXPECT_TRUE(service_runs());
+    if (GetParam().switchable) {
+        EXPECT_EQ(b.osd_text()[0], std::string(32, ' '));
+    }
+    expect_the_overlay_again();
+}
+
+TEST_P(SilentController, ClosesWithinTheHold) {
+    vxboard::Board& b = open_overlay();
+    GetParam().inject(b.state());
+    const size_t from = b.lines().size();
+    b.press(PLAY);
+    EXPECT_LE(longest_pass_to("menu closed (hold play 3 s)\n", from), LONGEST_PASS_MS) << dump();
+    b.release();
+    ASSERT_TRUE(b.run_passes(3));
+    EXPECT_TRUE(service_runs());
+    // Blanked, or switched off when it could not be blanked in time: no menu over the video.
+    if (GetParam().switchable) {
+        EXPECT_EQ(b.osd_text()[0], std::string(32, ' '));
+    }
+    expect_the_overlay_again();
+}
+
+const Silence SILENCES[] = {
+    {"missing", [](vxboard::BoardState& s) { s.osd.missing = 1; }, false},
+    {"every_transfer_failing", [](vxboard::BoardState& s) { s.i2c.fail_all = 1; }, false},
+    {"one_cell_in_two", [](vxboard::BoardState& s) { s.osd.half_cells = 1; }, true},
+    {"busy_for_good", [](vxboard::BoardState& s) { s.osd.busy_stuck = 1; }, true},
+};
+
+INSTANTIATE_TEST_SUITE_P(Faults, SilentController, ::testing::ValuesIn(SILENCES),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace
 } // namespace systest
