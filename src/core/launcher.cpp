@@ -37,6 +37,7 @@ void on_terminate(int) {
 
 void handle_key_event(int32_t event, int32_t duration_ms) {
     if (event > 0) {
+        g_launcher.pressed_in = g_launcher.ui_state;
         hold_on_press(event - 1);
         escape_on_press(event - 1);
         return;

@@ -21,6 +21,9 @@ struct LauncherState {
     uint8_t keys_blocked = 0;
     // 0 means no notice; a deadline that lands on 0 is moved to 1.
     int32_t notice_deadline = 0;
+    // The UI state the button held now went down in: a release acts in the menu only for a
+    // press the menu saw, not for one begun while an app ran and ended under the thumb.
+    int32_t pressed_in = UI_IDLE;
 };
 
 extern LauncherState g_launcher;

@@ -88,7 +88,9 @@ int32_t launch_selected_app() {
 }
 
 void nav_on_release(int32_t key, int32_t duration_ms) {
-    if (g_launcher.ui_state != UI_MENU || duration_ms > TAP_MAX_MS) return;
+    if (g_launcher.ui_state != UI_MENU || g_launcher.pressed_in != UI_MENU ||
+        duration_ms > TAP_MAX_MS)
+        return;
     if (key == KEY_DOWN) move_selection(1);
     if (key == KEY_UP) move_selection(-1);
     if (key == KEY_MIDDLE && g_apps.count >= 1) start_selected();

@@ -308,6 +308,46 @@ const Gesture NAVIGATION[] = {
 };
 // clang-format on
 
+// A press begun while an app runs stays the app's, even when the app ends before its
+// release and the menu is back by then: the release moves nothing and starts nothing.
+const Effects BACK_IN_NORMAL = {"[launch alpha]", "[reaped alpha]", "[mode 1]", "[scan 1]",
+                                "[menu sel=0]"};
+std::vector<fake::KeyStep> held_across_the_end(int32_t key) {
+    // The app runs from 150 ms to 550 ms; the key goes down at 450 and up at 650.
+    return {press(0, KEY_MIDDLE), release(150), press(450, key), release(650)};
+}
+// clang-format off
+const Gesture ACROSS_THE_END[] = {
+    {"MIDDLE pressed in the app starts nothing in the menu", NORMAL, TWO,
+     [] { w.app_runs_ms = 400; }, held_across_the_end(KEY_MIDDLE), 1500, BACK_IN_NORMAL, UI_MENU},
+    {"DOWN pressed in the app moves nothing in the menu", NORMAL, TWO,
+     [] { w.app_runs_ms = 400; }, held_across_the_end(KEY_DOWN), 1500, BACK_IN_NORMAL, UI_MENU},
+    {"UP pressed in the app moves nothing in the menu", NORMAL, TWO,
+     [] { w.app_runs_ms = 400; }, held_across_the_end(KEY_UP), 1500, BACK_IN_NORMAL, UI_MENU},
+    {"BACK pressed in the app does nothing in the menu", NORMAL, TWO,
+     [] { w.app_runs_ms = 400; }, held_across_the_end(KEY_BACK), 1500, BACK_IN_NORMAL, UI_MENU},
+    {"PLAY pressed in the app starts no hold in the menu", NORMAL, TWO,
+     [] { w.app_runs_ms = 400; },
+     {press(0, KEY_MIDDLE), release(150), press(450, KEY_PLAY), release(4000)}, 4500,
+     BACK_IN_NORMAL, UI_MENU},
+    {"AV: MIDDLE pressed in the app starts nothing on the overlay", AV, AV_TWO,
+     [] { w.app_runs_ms = 400; }, held_across_the_end(KEY_MIDDLE), 1500,
+     {"[osd close]", "[launch bravo]", "[reaped bravo]", "[mode 3]", "[scan 3]",
+      "[osd open sel=0]", "menu OSD open po child (2 apps)"},
+     UI_MENU},
+    {"a tap begun in the menu after the return acts", NORMAL, TWO,
+     [] { w.app_runs_ms = 400; },
+     {press(0, KEY_MIDDLE), release(150), press(450, KEY_DOWN), release(650),
+      press(800, KEY_DOWN), release(950)},
+     1500, then(BACK_IN_NORMAL, {"[menu sel=1]"}), UI_MENU},
+};
+// clang-format on
+
+INSTANTIATE_TEST_SUITE_P(AcrossTheAppsEnd, InTheMenu,
+                         ::testing::Combine(::testing::ValuesIn(ACROSS_THE_END),
+                                            ::testing::ValuesIn(ORIGINS)),
+                         case_name);
+
 // The way out of a hung app: PLAY held 10 s while it runs.
 const Effects STOPPED = {"[launch alpha]", "[signal app TERM]",
                          "app alpha stopped (hold play 10 s)", "[beep 1]"};
@@ -361,6 +401,7 @@ INSTANTIATE_TEST_SUITE_P(Navigation, InTheMenu,
 TEST(Taps, LastUpTo450Ms) {
     start(NORMAL, TWO, ORIGINS[0]);
     open_menu();
+    g_launcher.pressed_in = UI_MENU;
     nav_on_release(KEY_DOWN, 451);
     EXPECT_EQ(w.effects, Effects{});
     nav_on_release(KEY_DOWN, 450);
