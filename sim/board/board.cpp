@@ -79,10 +79,13 @@ std::string ns_link(pid_t pid) {
 }
 
 // The last NSpid field (the pid inside the innermost namespace), or -1.
-pid_t innermost_pid(const std::string& status) {
-    const auto at = status.find("NSpid:");
+// The last number of a status line listing an id in each nested PID namespace ("NSpid:",
+// "NSpgid:"): the id inside the sandbox.
+pid_t innermost_id(const std::string& status, const std::string& key) {
+    const auto at = status.find(key);
     if (at == std::string::npos) return -1;
-    std::istringstream line(status.substr(at + 6, status.find('\n', at) - at - 6));
+    const auto from = at + key.size();
+    std::istringstream line(status.substr(from, status.find('\n', at) - from));
     pid_t last = -1;
     for (pid_t v; line >> v;)
         last = v;
@@ -481,7 +484,8 @@ std::vector<SandboxProcess> Board::processes() const {
         const pid_t pid = std::atoi(de->d_name);
         if (pid <= 0 || ns_link(pid) != ns) continue;
         const std::string status = read_small("/proc/" + std::to_string(pid) + "/status");
-        SandboxProcess p{pid, -1, innermost_pid(status), {}, '?'};
+        SandboxProcess p{pid, -1,  innermost_id(status, "NSpid:"),
+                         {},  '?', innermost_id(status, "NSpgid:")};
         const auto pp = status.find("PPid:\t");
         if (pp != std::string::npos) p.host_ppid = std::atoi(status.c_str() + pp + 6);
         const auto name = status.find("Name:\t");

@@ -67,7 +67,8 @@ struct SandboxProcess {
     pid_t host_ppid;
     pid_t ns_pid;
     std::string comm;
-    char state; // R, S, T, Z, ... as /proc reports it
+    char state;    // R, S, T, Z, ... as /proc reports it
+    pid_t ns_pgid; // its process group inside the sandbox
 };
 
 // An app the launcher started, as the board saw it exec and, once the launcher collected it,

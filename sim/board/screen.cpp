@@ -1,22 +1,35 @@
 #include "board/screen.h"
 
 #include "display/draw.h"
-#include "display/menu.h"
+#include "display/menu_layout.h"
 
 namespace vxboard {
+
+using namespace menu_layout;
+
 namespace {
 
-// Inside the menu's panel, clear of its text; and on each list row's highlight, clear of
-// the selection bar and the name.
-constexpr int PANEL_PROBE_X = 255, PANEL_PROBE_Y = 100;
-constexpr int ROW_PROBE_X = 700, FIRST_ROW_PROBE_Y = 174;
+const uint32_t* page_on_screen(const Board& board) {
+    return board.fb_pixels() + board.screen_row() * screen_stride(board);
+}
+
+int highlighted_slot_in(const uint32_t* page, size_t stride) {
+    for (int slot = 0; slot < MENU_VISIBLE_ROWS; ++slot)
+        if (page[static_cast<size_t>(ROW_PROBE_Y + MENU_ROW_PITCH * slot) * stride + ROW_PROBE_X] ==
+            COL_ROW_HIGHLIGHT)
+            return slot;
+    return -1;
+}
 
 } // namespace
 
+size_t screen_stride(const Board& board) {
+    return board.state().fb.line_length.load() / 4;
+}
+
 uint32_t screen_px(const Board& board, int x, int y) {
-    const size_t stride = board.state().fb.line_length.load() / 4;
-    return board.fb_pixels()[(board.screen_row() + static_cast<size_t>(y)) * stride +
-                             static_cast<size_t>(x)];
+    return page_on_screen(
+        board)[static_cast<size_t>(y) * screen_stride(board) + static_cast<size_t>(x)];
 }
 
 bool menu_on_screen(const Board& board) {
@@ -30,11 +43,23 @@ std::string screen_shows(const Board& board) {
 
 int highlighted_slot(const Board& board) {
     if (board.screen_row() == 0) return -1;
-    for (int slot = 0; slot < MENU_VISIBLE_ROWS; ++slot)
-        if (screen_px(board, ROW_PROBE_X, FIRST_ROW_PROBE_Y + MENU_ROW_PITCH * slot) ==
-            COL_ROW_HIGHLIGHT)
-            return slot;
+    return highlighted_slot_in(page_on_screen(board), screen_stride(board));
+}
+
+int notice_slot_in(const uint32_t* page, size_t stride) {
+    const int slot = highlighted_slot_in(page, stride);
+    if (slot < 0) return -1;
+    for (int y = NOTICE_Y; y < NOTICE_Y + NOTICE_H; ++y) {
+        const uint32_t* line = page + static_cast<size_t>(y + MENU_ROW_PITCH * slot) * stride;
+        for (int x = NOTICE_X; x < NOTICE_END_X; ++x)
+            if ((line[x] >> 24) != 0 && (line[x] & 0xFFFFFF) == RGB_WARN) return slot;
+    }
     return -1;
+}
+
+int notice_slot(const Board& board) {
+    if (board.screen_row() == 0) return -1;
+    return notice_slot_in(page_on_screen(board), screen_stride(board));
 }
 
 } // namespace vxboard

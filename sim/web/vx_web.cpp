@@ -39,6 +39,7 @@
 #include "board/app_control.h"
 #include "board/board.h"
 #include "board/pwm_history.h"
+#include "board/screen.h"
 #include "board_paths.h"
 #include "catalogue/catalogue.h"
 #include "display/draw.h"
@@ -139,11 +140,6 @@ json catalogue_json(const vxcat::Report& r) {
     }
     return {{"dir", r.dir}, {"error", r.error}, {"listed", r.listed}, {"entries", entries}};
 }
-
-// The menu's layout on the launcher's canvas (display/menu.cpp): the selected row's
-// highlight, and the second line of a row, where a refused start puts its notice.
-constexpr int ROW_Y = 172, HIGHLIGHT_PROBE_X = 268, NAME_X = 302, SECOND_DY = 212;
-constexpr int NOTICE_LINE_H = 20, NOTICE_W = 26 * 12;
 
 struct Client {
     mg_connection* conn;
@@ -469,27 +465,12 @@ class WebGoggles {
     // A refused start: the launcher draws its notice on the selected row's second line and
     // logs nothing. The notice is the only text there in the warning colour.
     void look_for_notice() {
-        bool shown = false;
-        int notice_slot = 0;
+        int notice_slot = -1;
         if (board_.video_mode() == 1) {
             std::lock_guard<std::mutex> lock(frame_mu_);
-            for (int slot = 0; slot < MENU_VISIBLE_ROWS && !shown; ++slot) {
-                const int top = ROW_Y + MENU_ROW_PITCH * slot;
-                if (page_[static_cast<size_t>(top + 1) * PAGE_W + HIGHLIGHT_PROBE_X] !=
-                    COL_ROW_HIGHLIGHT)
-                    continue;
-                for (int y = SECOND_DY + MENU_ROW_PITCH * slot;
-                     y < SECOND_DY + MENU_ROW_PITCH * slot + NOTICE_LINE_H && !shown; ++y)
-                    for (int x = NAME_X; x < NAME_X + NOTICE_W; ++x) {
-                        const uint32_t px = page_[static_cast<size_t>(y) * PAGE_W + x];
-                        if ((px >> 24) != 0 && (px & 0xFFFFFF) == RGB_WARN) {
-                            shown = true;
-                            notice_slot = slot;
-                            break;
-                        }
-                    }
-            }
+            notice_slot = vxboard::notice_slot_in(page_.data(), PAGE_W);
         }
+        const bool shown = notice_slot >= 0;
         const std::string app = shown ? app_in_slot(notice_slot) : "";
         std::lock_guard<std::mutex> lock(clients_mu_);
         if (shown && !notice_shown_) {

@@ -20,6 +20,7 @@ RunningApp g_running;
 namespace {
 
 constexpr int PID_TEXT_BYTES = 32;
+constexpr int STAT_READ_BYTES = 128; // enough for the fields up to the process group
 
 bool is_space(char c) {
     return c == ' ' || (c >= '\t' && c <= '\r');
@@ -35,6 +36,28 @@ bool read_pid_file(int dir, const char* name, char* text, size_t size) {
     close(fd);
     if (n < 0) return false;
     text[n] = '\0';
+    return true;
+}
+
+// The state letter and process group of /proc/PID/stat: "pid (comm) S ppid pgrp ...". The
+// name may hold spaces and parentheses, so the fields are read from its last ')'.
+bool read_stat(const char* proc_dir, const char* pid, char* state, int32_t* pgrp) {
+    char path[APP_PATH_BYTES];
+    const int n = std::snprintf(path, sizeof path, "%s/%s/stat", proc_dir, pid);
+    if (n < 0 || static_cast<size_t>(n) >= sizeof path) return false;
+    const int fd = sys_open(path, O_RDONLY);
+    if (fd < 0) return false;
+    char text[STAT_READ_BYTES];
+    const ssize_t got = sys_read(fd, text, sizeof text - 1);
+    close(fd);
+    if (got < 1) return false;
+    text[got] = '\0';
+    const char* end = std::strrchr(text, ')');
+    int ppid = 0;
+    int group = 0;
+    if (end == nullptr || std::sscanf(end + 1, " %c %d %d", state, &ppid, &group) != 3)
+        return false;
+    *pgrp = group;
     return true;
 }
 
@@ -109,6 +132,36 @@ int32_t reap_running_app_in(const char* staging_dir) {
     log_line("child %s exited\n", g_running.name);
     g_running.pid = -1;
     return 1;
+}
+
+int32_t running_app_ended() {
+    if (g_running.pid < 1) return 0;
+    siginfo_t info{};
+    return waitid(P_PID, static_cast<id_t>(g_running.pid), &info, WEXITED | WNOHANG | WNOWAIT) ==
+                       0 &&
+                   info.si_pid == g_running.pid
+               ? 1
+               : 0;
+}
+
+int32_t running_app_group_lingers(const char* proc_dir) {
+    if (g_running.pid < 2) return 0;
+    DIR* d = opendir(proc_dir);
+    if (d == nullptr) return 0;
+    int32_t lingers = 0;
+    while (const dirent* de = readdir(d)) {
+        int32_t pid = 0;
+        if (!parse_pid_text(de->d_name, &pid) || pid == g_running.pid) continue;
+        char state = 0;
+        int32_t pgrp = 0;
+        if (read_stat(proc_dir, de->d_name, &state, &pgrp) && pgrp == g_running.pid &&
+            state != 'Z' && state != 'X') {
+            lingers = 1;
+            break;
+        }
+    }
+    closedir(d);
+    return lingers;
 }
 
 int32_t signal_running_app(int sig) {

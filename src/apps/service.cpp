@@ -100,7 +100,7 @@ void pause_goggle_service_in(const char* proc_dir) {
 }
 
 void pause_goggle_service() {
-    pause_goggle_service_in("/proc");
+    pause_goggle_service_in(PROC_DIR);
 }
 
 void resume_goggle_service() {

@@ -35,6 +35,11 @@ void escape_on_release() {
     g_escape.held = false;
 }
 
+bool escape_holds_reap() {
+    if (g_escape.stopped_pid < 1 || g_escape.stopped_pid != g_running.pid) return false;
+    return running_app_ended() && running_app_group_lingers(PROC_DIR);
+}
+
 void escape_advance() {
     // Nothing carries over from one app to the next: a later one may even have the same pid.
     if (g_launcher.ui_state != UI_APP) {
@@ -43,7 +48,7 @@ void escape_advance() {
     }
     const int32_t now = now_ms();
     if (g_escape.stopped_pid >= 1) {
-        // Reaped (or another app started since): nothing left to kill.
+        // Reaped once its group was empty (or another app started since): nothing to kill.
         if (g_running.pid != g_escape.stopped_pid) {
             g_escape.stopped_pid = -1;
         } else if (ms_elapsed(now, g_escape.stopped_ms) >= ESCAPE_KILL_AFTER_MS) {

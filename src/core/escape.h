@@ -3,10 +3,15 @@
 
 // The way out of an app that hangs: while an app runs, a PLAY press that stays the button held
 // for ESCAPE_HOLD_MS ends it (SIGTERM to its process group, SIGKILL ESCAPE_KILL_AFTER_MS later
-// if it is still there), with one confirmation beep. Any shorter press stays the app's own:
-// nothing sounds, nothing is logged. Its end is reaped as any other and the menu comes back.
+// to whatever of the group is still there), with one confirmation beep. Any shorter press
+// stays the app's own: nothing sounds, nothing is logged. Its end is reaped as any other and
+// the menu comes back.
 
 void escape_on_press(int32_t key);
 void escape_on_release();
-// Every loop pass.
+// Every loop pass, after the app's end has been looked for.
 void escape_advance();
+// Once signalled, the app is collected only when nothing of its group is left alive or the
+// group has had its SIGKILL: a wrapper that died of the SIGTERM stays uncollected meanwhile,
+// so that its pid, the group's number, stays the app's until the kill.
+bool escape_holds_reap();

@@ -65,11 +65,14 @@ void loop_pass() {
     const int32_t event = keys_poll(&duration_ms);
     if (event != 0) handle_key_event(event, duration_ms);
     if (g_launcher.hold_active) hold_advance();
+    // An app that ended by itself is collected before the escape looks at it: it is not
+    // signalled in the pass where PLAY happens to reach the escape's length.
+    if (g_launcher.ui_state == UI_APP && g_running.pid >= 1 && !escape_holds_reap() &&
+        reap_running_app())
+        return_from_app();
     escape_advance();
     if (g_launcher.ui_state == UI_MENU && !surface_is_overlay() && g_launcher.notice_deadline != 0)
         notice_expire();
-    if (g_launcher.ui_state == UI_APP && g_running.pid >= 1 && reap_running_app())
-        return_from_app();
     sleep_us(g_launcher.ui_state == UI_IDLE ? POLL_IDLE_US : POLL_ACTIVE_US);
 }
 

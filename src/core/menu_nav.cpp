@@ -3,6 +3,7 @@
 #include "apps/catalog.h"
 #include "apps/launch.h"
 #include "apps/running.h"
+#include "apps/service.h"
 #include "base/clock.h"
 #include "base/log.h"
 #include "core/hold.h"
@@ -123,4 +124,8 @@ void return_from_app() {
         return;
     }
     if (av) log_line("menu OSD open po child (%d apps)\n", g_apps.count);
+    // The app may have run for hours: the menu takes the buttons again from a service that
+    // was restarted meanwhile, and replaces a watchdog that died, so that the service is
+    // never left stopped without one.
+    pause_goggle_service();
 }

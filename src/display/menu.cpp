@@ -9,20 +9,11 @@
 #include "base/version.h"
 #include "display/draw.h"
 #include "display/logo.h"
+#include "display/menu_layout.h"
 
 namespace {
 
-constexpr int PANEL_X = 250, PANEL_Y = 78, PANEL_W = 780, PANEL_H = 566;
-constexpr int TEXT_X = 276;
-constexpr int LOGO_X = 902, LOGO_Y = 96;
-constexpr int UPPER_RULE_Y = 162, LOWER_RULE_Y = 586;
-constexpr int ROW_X = 260, ROW_Y = 172, ROW_W = 760, ROW_H = 60, BAR_W = 4;
-constexpr int MARKER_X = 274, NAME_X = 302, NAME_DY = 180, SECOND_DY = 212;
-constexpr int RIGHT_EDGE = 1004; // one past the last column of right-aligned texts
-constexpr int COUNTER_Y = 140;
-constexpr int TRACK_X = 1016, TRACK_Y = 178, TRACK_W = 6, TRACK_H = 348;
-constexpr int EMPTY_X = 479, EMPTY_Y = 278, HINT_X = 335, HINT_Y = 338;
-constexpr int FOOTER_Y = 604, HOST_X = 878, HOST_Y2 = 620;
+using namespace menu_layout;
 
 constexpr const char* TITLE = "VORNA X";
 // Joins two texts at compile time.

@@ -35,14 +35,23 @@ void wait_for_controller(uint32_t us) {
 }
 
 // The controller raises busy while it takes a character; a read that fails counts as busy.
-// After the last poll the write is checked whatever the status says.
+// After the last poll the write is checked whatever the status says, and the polls count as
+// a failed attempt's wait.
 void wait_not_busy() {
+    const uint32_t from = g_osd.waited_us;
     for (int i = 0; i < OSD_BUSY_POLLS && !osd_out_of_time(); ++i) {
         uint8_t status = OSD_STATUS_BUSY;
         osd_reg_read(g_osd.fd, OSD_REG_STATUS, &status);
         if ((status & OSD_STATUS_BUSY) == 0) return;
         wait_for_controller(OSD_BUSY_POLL_US);
     }
+    g_osd.failed_wait_us += g_osd.waited_us - from;
+}
+
+// Each public operation has a budget of its own.
+void start_budget() {
+    g_osd.waited_us = 0;
+    g_osd.failed_wait_us = 0;
 }
 
 // Whether anything answers at bus 2, 0x5B at all, before a page's worth of writes is spent
@@ -95,11 +104,12 @@ void osd_reset(int fd) {
     std::memset(g_osd.grid, 0, sizeof g_osd.grid);
     g_osd.writes = 0;
     g_osd.fails = 0;
-    g_osd.waited_us = 0;
+    start_budget();
 }
 
 int osd_out_of_time() {
-    return g_osd.waited_us >= OSD_WAIT_BUDGET_US ? 1 : 0;
+    return g_osd.failed_wait_us >= OSD_FAILED_WAIT_US || g_osd.waited_us >= OSD_WAIT_BUDGET_US ? 1
+                                                                                               : 0;
 }
 
 void osd_set_window(uint32_t a, uint32_t b, uint32_t c, uint32_t d) {
@@ -151,6 +161,7 @@ int osd_put_char(int row, int col, char c) {
         }
         if (osd_out_of_time()) return -1;
         wait_for_controller(OSD_RETRY_US);
+        g_osd.failed_wait_us += OSD_RETRY_US;
     }
     ++g_osd.fails;
     return -1;
@@ -182,7 +193,7 @@ void osd_clear() {
 }
 
 void osd_menu_draw(int full) {
-    g_osd.waited_us = 0;
+    start_budget();
     draw_page(full);
 }
 
@@ -210,7 +221,7 @@ int osd_menu_open() {
 
 void osd_menu_close() {
     if (g_osd.fd < 0) return;
-    g_osd.waited_us = 0;
+    start_budget();
     for (int row = 0; row < OSD_GRID_ROWS; ++row)
         osd_put_text(row, 0, BLANK_ROW);
     osd_commit();

@@ -34,24 +34,30 @@ constexpr int OSD_BUSY_POLLS = 50;
 constexpr uint32_t OSD_BUSY_POLL_US = 2000;
 constexpr uint32_t OSD_RETRY_US = 20000;
 // A controller that stops answering costs 480 ms a cell in busy polls and retries, minutes
-// for a page. One open, draw or close gives up once its waits for the controller add up to
-// this, so that the wearer gets the menu, or the goggles back, in about a second whatever the
-// controller does. Transfers that answer cost no wait and are not counted.
-constexpr uint32_t OSD_WAIT_BUDGET_US = 1000000;
+// for a page. One open, draw or close gives up once the waits of its failed attempts (busy
+// polls that never saw the controller ready, retry pauses) add up to OSD_FAILED_WAIT_US, or
+// all its waits to OSD_WAIT_BUDGET_US: a healthy controller that is busy a few ms a character
+// still gets its page of some 300 characters, and whatever the controller does the wearer
+// gets the menu, or the goggles back, within about 2 s. Transfers themselves are not counted.
+constexpr uint32_t OSD_FAILED_WAIT_US = 1000000;
+constexpr uint32_t OSD_WAIT_BUDGET_US = 2000000;
 constexpr char OSD_GRID_UNKNOWN = '?'; // no page contains it: every cell counts as changed
 
 struct OsdState {
     int fd = -1;
     uint8_t active = 0;
     char grid[OSD_GRID_ROWS][OSD_GRID_COLS] = {};
-    int32_t writes = 0;     // characters confirmed by read-back since the last open
-    int32_t fails = 0;      // characters given up since the last open
-    uint32_t waited_us = 0; // waits for the controller in the open, draw or close under way
+    int32_t writes = 0; // characters confirmed by read-back since the last open
+    int32_t fails = 0;  // characters given up since the last open
+    // Waits for the controller in the open, draw or close under way: all, and those of
+    // attempts that failed.
+    uint32_t waited_us = 0;
+    uint32_t failed_wait_us = 0;
 };
 extern OsdState g_osd;
 
 // 0 once the page is up and enabled; -1 when the transport does not open, the controller
-// does not answer, or the page ran out of OSD_WAIT_BUDGET_US (the transport is closed again).
+// does not answer, or the page ran out of time (the transport is closed again).
 int osd_menu_open();
 void osd_menu_draw(int full);
 // Blanks and releases the overlay; a controller that ran out of time blanking it has its
@@ -65,5 +71,5 @@ void osd_commit();
 int osd_put_char(int row, int col, char c);
 void osd_put_text(int row, int col, const char* text);
 void osd_clear();
-// 1 once the operation under way has waited OSD_WAIT_BUDGET_US for the controller.
+// 1 once the operation under way has waited its budget for the controller.
 int osd_out_of_time();

@@ -205,7 +205,7 @@ const Gesture CLOSING[] = {
     {"sliding onto MIDDLE ends it before the app starts", NORMAL, TWO, nullptr,
      {press(0, KEY_PLAY), press(600, KEY_MIDDLE), release(750)}, 4000,
      {"[tone start 1]", "[tone stop]", "hold aborted (menu release, 600 ms)", "[launch alpha]",
-      "[reaped alpha]", "[mode 1]", "[scan 1]", "[menu sel=0]"},
+      "[reaped alpha]", "[mode 1]", "[scan 1]", "[menu sel=0]", "[pause]"},
      UI_MENU},
     {"...and an app that ends in HDMI mode leaves the goggles theirs", NORMAL, TWO, nullptr,
      {press(0, KEY_PLAY), press(600, KEY_MIDDLE), release(750), video(900, HDMI)}, 4000,
@@ -283,7 +283,7 @@ const Gesture NAVIGATION[] = {
     {"the menu comes back in AV mode on the next allowed entry", AV, AV_TWO, nullptr,
      taps({KEY_MIDDLE}), 1000,
      {"[osd close]", "[launch bravo]", "[reaped bravo]", "[mode 3]", "[scan 3]",
-      "[osd open sel=0]", "menu OSD open po child (2 apps)"},
+      "[osd open sel=0]", "menu OSD open po child (2 apps)", "[pause]"},
      UI_MENU},
     {"...and without the overlay the goggles get everything back", AV, AV_TWO,
      [] { w.osd_opens = false; }, taps({KEY_MIDDLE}), 1000,
@@ -293,7 +293,7 @@ const Gesture NAVIGATION[] = {
     {"an app ending in NORMAL mode after AV opens the framebuffer", AV, AV_TWO, nullptr,
      {press(0, KEY_MIDDLE), release(150), video(300, NORMAL)}, 1000,
      {"[osd close]", "[launch bravo]", "[reaped bravo]", "[mode 1]", "[scan 1]", "[fb open]",
-      "[menu sel=1]"},
+      "[menu sel=1]", "[pause]"},
      UI_MENU},
     {"...or gives everything back when it cannot", AV, AV_TWO, [] { w.fb_opens = false; },
      {press(0, KEY_MIDDLE), release(150), video(300, NORMAL)}, 1000,
@@ -310,8 +310,8 @@ const Gesture NAVIGATION[] = {
 
 // A press begun while an app runs stays the app's, even when the app ends before its
 // release and the menu is back by then: the release moves nothing and starts nothing.
-const Effects BACK_IN_NORMAL = {"[launch alpha]", "[reaped alpha]", "[mode 1]", "[scan 1]",
-                                "[menu sel=0]"};
+const Effects BACK_IN_NORMAL = {"[launch alpha]", "[reaped alpha]", "[mode 1]",
+                                "[scan 1]",       "[menu sel=0]",   "[pause]"};
 std::vector<fake::KeyStep> held_across_the_end(int32_t key) {
     // The app runs from 150 ms to 550 ms; the key goes down at 450 and up at 650.
     return {press(0, KEY_MIDDLE), release(150), press(450, key), release(650)};
@@ -333,7 +333,7 @@ const Gesture ACROSS_THE_END[] = {
     {"AV: MIDDLE pressed in the app starts nothing on the overlay", AV, AV_TWO,
      [] { w.app_runs_ms = 400; }, held_across_the_end(KEY_MIDDLE), 1500,
      {"[osd close]", "[launch bravo]", "[reaped bravo]", "[mode 3]", "[scan 3]",
-      "[osd open sel=0]", "menu OSD open po child (2 apps)"},
+      "[osd open sel=0]", "menu OSD open po child (2 apps)", "[pause]"},
      UI_MENU},
     {"a tap begun in the menu after the return acts", NORMAL, TWO,
      [] { w.app_runs_ms = 400; },
@@ -349,9 +349,12 @@ INSTANTIATE_TEST_SUITE_P(AcrossTheAppsEnd, InTheMenu,
                          case_name);
 
 // The way out of a hung app: PLAY held 10 s while it runs.
+// The app starts in the pass of MIDDLE's release and PLAY is seen down 150 ms later: an app
+// that runs 10141 to 10170 ms is first seen ended in the pass where the hold reaches 10 s.
+constexpr int32_t APP_ENDS_AT_THE_ESCAPE_MS = 10160;
 const Effects STOPPED = {"[launch alpha]", "[signal app TERM]",
                          "app alpha stopped (hold play 10 s)", "[beep 1]"};
-const Effects BACK = {"[reaped alpha]", "[mode 1]", "[scan 1]", "[menu sel=0]"};
+const Effects BACK = {"[reaped alpha]", "[mode 1]", "[scan 1]", "[menu sel=0]", "[pause]"};
 // clang-format off
 const Gesture ESCAPES[] = {
     {"PLAY held 10 s ends the app", NORMAL, TWO, [] { w.app_runs_ms = 60000; },
@@ -361,6 +364,14 @@ const Gesture ESCAPES[] = {
      [] {
          w.app_runs_ms = 60000;
          w.app_ignores_term = true;
+     },
+     {press(0, KEY_MIDDLE), release(150), press(300, KEY_PLAY), release(12000)}, 13000,
+     then(then(STOPPED, {"[signal app KILL]"}), BACK), UI_MENU},
+    {"a wrapper whose program ignores SIGTERM is collected after the group's SIGKILL", NORMAL,
+     TWO,
+     [] {
+         w.app_runs_ms = 60000;
+         w.app_wraps_stubborn = true;
      },
      {press(0, KEY_MIDDLE), release(150), press(300, KEY_PLAY), release(12000)}, 13000,
      then(then(STOPPED, {"[signal app KILL]"}), BACK), UI_MENU},
@@ -382,6 +393,10 @@ const Gesture ESCAPES[] = {
      then(then(then(STOPPED, {"[signal app KILL]"}), BACK), {"[launch alpha]"}), UI_APP},
     {"an app that ends by itself at 9 s is not signalled", NORMAL, TWO,
      [] { w.app_runs_ms = 9000; },
+     {press(0, KEY_MIDDLE), release(150), press(300, KEY_PLAY), release(12000)}, 13000,
+     then({"[launch alpha]"}, BACK), UI_MENU},
+    {"an app that ends by itself in the pass PLAY reaches 10 s is not signalled", NORMAL, TWO,
+     [] { w.app_runs_ms = APP_ENDS_AT_THE_ESCAPE_MS; },
      {press(0, KEY_MIDDLE), release(150), press(300, KEY_PLAY), release(12000)}, 13000,
      then({"[launch alpha]"}, BACK), UI_MENU},
 };
@@ -445,6 +460,7 @@ TEST(Hold, ThresholdsToTheMillisecond) {
         launch_selected_app();
         g_launcher.ui_state = UI_APP;
         w.app_runs_ms = 60000;
+        w.app_ignores_term = true;
         escape_on_press(KEY_PLAY);
         const int32_t t2 = w.now;
         for (const int32_t e : {9999, 10000}) {
@@ -453,6 +469,15 @@ TEST(Hold, ThresholdsToTheMillisecond) {
             escape_advance();
             EXPECT_EQ(w.effects.size(), e < 10000 ? 0u : 3u)
                 << "escape, " << e << " ms: " << ::testing::PrintToString(w.effects);
+        }
+        // ...and the SIGKILL for an app that ignores the SIGTERM, counted from the SIGTERM.
+        const int32_t t3 = ms_after(t2, 10000);
+        for (const int32_t e : {1999, 2000}) {
+            w.effects.clear();
+            w.now = ms_after(t3, e);
+            escape_advance();
+            EXPECT_EQ(w.effects, e < 2000 ? Effects{} : Effects{"[signal app KILL]"})
+                << "kill, " << e << " ms";
         }
     }
 }

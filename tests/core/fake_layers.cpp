@@ -318,6 +318,7 @@ int32_t launch_app(const AppEntry& entry, const char*, const char*, RunningApp* 
     running->pid = w.launch_pid;
     std::snprintf(running->name, sizeof running->name, "%s", entry.name);
     w.app_started_at = fake::script_ms();
+    w.group_lingers = w.app_wraps_stubborn;
     return w.launch_pid;
 }
 
@@ -333,7 +334,16 @@ int32_t signal_running_app(int sig) {
     effect(std::string("signal app ") + (sig == SIGKILL ? "KILL" : sig == SIGTERM ? "TERM" : "?"));
     // The app ends at once, unless it ignores what it was sent.
     if (sig == SIGKILL || !w.app_ignores_term) w.app_runs_ms = fake::script_ms() - w.app_started_at;
+    if (sig == SIGKILL) w.group_lingers = false;
     return 0;
+}
+
+int32_t running_app_ended() {
+    return g_running.pid >= 1 && !fake::launched_app_runs();
+}
+
+int32_t running_app_group_lingers(const char*) {
+    return g_running.pid >= 1 && w.group_lingers;
 }
 
 void pause_goggle_service() {

@@ -48,6 +48,10 @@ struct World {
     int32_t launch_pid = 4242;  // what a launch gives, -1 when it fails
     int32_t app_runs_ms = 500;  // how long a launched app runs
     bool app_ignores_term = false;
+    // The app is a wrapper that dies of a SIGTERM while a program it started ignores it, until
+    // the group's SIGKILL.
+    bool app_wraps_stubborn = false;
+    bool group_lingers = false;
     int32_t app_started_at = 0;
     std::vector<AppEntry> catalogue; // what a scan finds
 

@@ -104,16 +104,17 @@ TEST_F(AvTest, ABusyControllerIsWaitedFor) {
     app("one", "modes=av\n");
     vxboard::Board& b = open_overlay([](vxboard::BoardState& s) { s.osd.busy_polls = 2; });
     EXPECT_TRUE(logged(" fail=0)\n")) << dump();
-    // Two busy answers and the ready one for every character written, and the raw clear's
-    // four reads a row.
-    EXPECT_EQ(b.state().osd.status_reads.load(), 3 * writes() + 4 * 8);
+    // Two busy answers and the ready one for every character written, the raw clear's four
+    // reads a row, and the read that found the controller there.
+    EXPECT_EQ(b.state().osd.status_reads.load(), 3 * writes() + 4 * 8 + 1);
 }
 
 // A controller that stops answering, answers for one cell in two or never clears its busy bit
 // costs the wearer at most about a second at any moment the overlay is written: the budget of
-// waits for it (1000 ms, and the one wait that crosses it), a beep (100 ms), the pass's own
-// sleep and the ADC's settle wait. The launcher then goes on as without an overlay.
-constexpr int64_t LONGEST_PASS_MS = 1200;
+// failed attempts' waits (1000 ms, and the one attempt of at most 120 ms that crosses it), a
+// beep (100 ms), the pass's own sleep and the ADC's settle wait. The launcher then goes on as
+// without an overlay.
+constexpr int64_t LONGEST_PASS_MS = 1250;
 
 struct Silence {
     const char* name;
@@ -172,8 +173,10 @@ TEST_P(SilentController, LaunchesAndGivesTheGogglesBackAfterTheApp) {
     b.press(MIDDLE);
     ASSERT_TRUE(b.run_passes(4));
     b.release();
-    // Back from the app the overlay does not open, or the mode cannot be read at all.
-    EXPECT_LE(longest_pass_to("keys resumed\n", from), LONGEST_PASS_MS) << dump();
+    // Back from the app the overlay does not open, or the mode cannot be read at all. An app
+    // that ends at once is collected in the pass that started it: that pass then closes the
+    // overlay and tries to open it again.
+    EXPECT_LE(longest_pass_to("keys resumed\n", from), 2 * LONGEST_PASS_MS) << dump();
     EXPECT_TRUE(logged("child ", from)) << dump();
     EXPECT_TRUE(logged(GetParam().switchable ? "osd menu open fail po child\n" : " po child", from))
         << dump();

@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "board/pwm_history.h"
+#include "hw/keys_logic.h"
 #include "png/png_io.h"
 #include "video/standin.h"
 
@@ -67,6 +68,42 @@ TEST_F(ContractTest, SamplesThatLostTheControlRegisterAreDropped) {
     EXPECT_EQ(b.state().pwm.accesses.load(), tones) << "no hold tone";
     adc.ctrl0_losses = 0;
     EXPECT_TRUE(run_to_line("hold: keys blocked at ", from)) << dump();
+}
+
+// A corrupted conversion can hold any count. Those whose millivolts pass 2^32 by a button's
+// band centre read as that button through a 32-bit narrowing anywhere between the sample
+// register and the bands: on the line as long as a tap, each is no button. Nothing is
+// logged, nothing sounds, the menu does not move.
+TEST_F(ContractTest, CountsWhoseMillivoltsPassTwoToThe32AreNoButton) {
+    app("a");
+    app("b");
+    auto count_past_the_wrap = [](int key) {
+        uint64_t centre_mv = 0;
+        for (const KeyBand& band : KEY_BANDS)
+            if (band.code == key) centre_mv = static_cast<uint64_t>(band.centre_mv);
+        return static_cast<uint32_t>(
+            ((uint64_t{1} << 32) + centre_mv) * ADC_FULL_SCALE_COUNTS / ADC_FULL_SCALE_MV + 1);
+    };
+    vxboard::Board& b = start_stepped();
+    const struct {
+        int key;
+        bool in_menu;
+    } cases[] = {{PLAY, false}, {UP, true}, {DOWN, true}, {MIDDLE, true}};
+    for (const auto& c : cases) {
+        if (c.in_menu && !menu_shown()) hold_play_until("menu open (hold play, 2 apps)\n");
+        const uint32_t raw = count_past_the_wrap(c.key);
+        const size_t lines = b.lines().size();
+        const uint32_t pans = b.state().fb.pans.load(), tones = b.state().pwm.accesses.load();
+        const int slot = highlighted_slot();
+        b.set_adc_raw(raw);
+        ASSERT_TRUE(b.run_passes(10));
+        b.release();
+        ASSERT_TRUE(b.run_passes(5));
+        EXPECT_EQ(b.lines().size(), lines) << std::hex << raw << dump();
+        EXPECT_EQ(b.state().fb.pans.load(), pans) << std::hex << raw;
+        EXPECT_EQ(b.state().pwm.accesses.load(), tones) << std::hex << raw;
+        EXPECT_EQ(highlighted_slot(), slot) << std::hex << raw;
+    }
 }
 
 // What the wearer sees on the AV overlay: the page once the launcher has committed it, the

@@ -217,6 +217,22 @@ TEST_F(FaultTest, SignalledWatchdogNeitherActsNorIsTrustedAfterItsEnd) {
     EXPECT_GT(watchdog(), 0) << "a new watchdog covers the new pause";
 }
 
+// A watchdog that dies while an app runs from the menu is replaced when the menu comes back:
+// the service, still stopped, is covered again.
+TEST_F(FaultTest, WatchdogThatDiesBehindAnAppIsReplacedAtTheReturn) {
+    app("one");
+    open_menu(stepped());
+    const pid_t first = watchdog();
+    ASSERT_GT(first, 0) << processes() << dump();
+    kill(first, SIGKILL);
+    launch_and_reap("one");
+    EXPECT_TRUE(menu_shown());
+    EXPECT_TRUE(service_stopped());
+    const pid_t second = watchdog();
+    EXPECT_GT(second, 0) << "the stopped service has no watchdog\n" << processes();
+    EXPECT_NE(second, first);
+}
+
 // Under a service manager the launcher's orphans go to a subreaper, not to pid 1: the
 // watchdog still sees the launcher go and continues the service.
 TEST_F(FaultTest, WatchdogContinuesTheServiceWhenTheLauncherDiesUnderASubreaper) {
@@ -244,9 +260,11 @@ struct Hung {
 
 class HungApp : public FaultTest, public ::testing::WithParamInterface<Hung> {};
 
-// PLAY held 10 s while an app runs ends it: SIGTERM to its group, SIGKILL 2 s later to one
-// that ignores it. An app that ends by itself before then is not signalled, and shorter holds
-// are the app's own: nothing is logged, nothing sounds, the display stays the app's.
+// PLAY held 10 s while an app runs ends it: SIGTERM to its group, SIGKILL 2 s later to
+// whatever of the group ignores it, the app's own process reaped or not. An app that ends by
+// itself before then is not signalled, and shorter holds are the app's own: nothing is
+// logged, nothing sounds, the display stays the app's. The menu comes back once nothing of
+// the app is left.
 TEST_P(HungApp, EndsAtATenSecondPlayHold) {
     const Hung& c = GetParam();
     vxboard::make_app(apps_, "hung", c.script);
@@ -254,7 +272,8 @@ TEST_P(HungApp, EndsAtATenSecondPlayHold) {
     const uint32_t pans = b.state().fb.pans.load();
     const size_t from = b.lines().size();
     b.tap(MIDDLE, TAP);
-    line_at("launched hung pid=", from, Millis(0));
+    const pid_t group =
+        static_cast<pid_t>(number_after(line(line_at("launched hung pid=", from)), "pid="));
     // The app runs in real time: it has its traps set once it says so.
     ASSERT_TRUE(wait_until(
         [&] { return slurp(b.sandbox_path("/tmp/vorna-x/hung.log")) == "ready\n"; }, APP_REAL_MAX));
@@ -264,7 +283,7 @@ TEST_P(HungApp, EndsAtATenSecondPlayHold) {
     EXPECT_EQ(b.state().fb.pans.load(), pans) << "the display is the app's";
     auto app_gone = [&] {
         for (const auto& p : b.processes())
-            if (p.comm == "app" && p.state != 'Z') return false;
+            if (p.ns_pgid == group && p.state != 'Z') return false;
         return true;
     };
     b.press(PLAY);
@@ -278,11 +297,14 @@ TEST_P(HungApp, EndsAtATenSecondPlayHold) {
     if (c.stopped) {
         // Until the launcher's clock reaches the kill, SIGTERM alone decides.
         EXPECT_EQ(wait_until(app_gone, Millis(c.kill ? 300 : 5000)), !c.kill);
+        if (c.kill) {
+            EXPECT_FALSE(logged("child hung exited\n", from)) << "reaped with its group alive";
+        }
     }
     ASSERT_TRUE(b.run_for(Millis(2500)));
     b.release();
     ASSERT_TRUE(b.run_passes(3));
-    EXPECT_TRUE(wait_until(app_gone, APP_REAL_MAX)) << "the app lives on";
+    EXPECT_TRUE(wait_until(app_gone, APP_REAL_MAX)) << "the app lives on\n" << processes();
     EXPECT_TRUE(run_to_line("child hung exited\n", from)) << dump();
     EXPECT_TRUE(menu_shown());
 }
@@ -291,6 +313,10 @@ const Hung HUNG[] = {
     {"looping", "#!/bin/sh\necho ready\nwhile :; do sleep 0.05; done\n", true, false},
     {"ignoring_sigterm", "#!/bin/sh\ntrap '' TERM\necho ready\nwhile :; do sleep 0.05; done\n",
      true, true},
+    // The usual shell app: a wrapper that dies of the SIGTERM, its program ignores it.
+    {"wrapping_a_program_that_ignores_sigterm",
+     "#!/bin/sh\nsh -c 'trap \"\" TERM; echo ready; while :; do sleep 0.05; done' &\nwait\n", true,
+     true},
     {"ending_by_itself_at_9_s",
      "#!/bin/sh\necho ready\nwhile [ ! -e /tmp/go ]; do sleep 0.05; done\n", false, false},
 };

@@ -60,6 +60,8 @@ struct Model {
     int mode_read_ = 1;
     std::string app_;
     pid_t app_pid_ = -1;
+    bool app_stopped_ = false; // the escape signalled the app
+    pid_t group_ended_ = -1;   // the group of an app collected after the escape
     uint32_t pans_ = 0;
     bool stale_page_ = false; // a pan was refused: the last page may stay on screen
 };
@@ -75,6 +77,9 @@ class Session : public BoardTest, public Model {
         vxboard::make_app(apps_, "runner", "#!/bin/sh\nsleep 0.2\n", "modes=normal,av\n");
         vxboard::make_app(apps_, "stubborn", "#!/bin/sh\ntrap '' TERM\nsleep 0.3\n");
         vxboard::make_app(apps_, "hdmi_only", "#!/bin/sh\nexit 0\n", "modes=hdmi\n");
+        // The usual shell app: a wrapper that dies of a SIGTERM while its program ignores it.
+        vxboard::make_app(apps_, "wrapper", "#!/bin/sh\nsh -c 'trap \"\" TERM; sleep 1' &\nwait\n",
+                          "modes=normal,av\n");
         vxboard::BoardConfig cfg;
         cfg.stepped = true;
         if (across_the_wrap) cfg.seconds_before_wrap = 20;
@@ -111,6 +116,11 @@ class Session : public BoardTest, public Model {
         static const int KEYS[] = {UP, DOWN, MIDDLE, PLAY, 7};
         const int what = pick(12);
         const int key = KEYS[pick(5)];
+        if (ui_ == Ui::App && app_pid_ > 0 && pick(4) == 0) {
+            last_ = "press " + std::to_string(key) + " while the app ends";
+            held_across_the_end(key);
+            return;
+        }
         if (what < 4) {
             last_ = "tap " + std::to_string(key);
             b.tap(key, span(40, 450));
@@ -153,6 +163,38 @@ class Session : public BoardTest, public Model {
     }
 
     void expect_passing(bool ok) { EXPECT_TRUE(ok) << "the launcher stopped passing" << where(); }
+
+    // A button goes down while the app runs and stays down while it ends and the launcher
+    // takes it back; its release then is nobody's: no line, no picture, no overlay write.
+    void held_across_the_end(int key) {
+        vxboard::Board& b = *board_;
+        b.press(key);
+        expect_passing(b.run_passes(4));
+        follow();
+        if (ui_ != Ui::App) { // the app ended before the press was seen: a plain press
+            b.release();
+            expect_passing(b.run_passes(3));
+            return;
+        }
+        EXPECT_TRUE(b.wait_ended(app_pid_, APP_REAL_MAX)) << where();
+        const std::string reaped = "child " + app_ + " exited";
+        expect_passing(b.run_until(
+            [&] {
+                for (const std::string& l : b.lines(seen_))
+                    if (l.rfind(reaped, 0) == 0) return true;
+                return false;
+            },
+            Millis(4000)));
+        expect_passing(b.run_passes(2));
+        follow();
+        const size_t lines = b.line_count();
+        const uint32_t pans = b.state().fb.pans.load(), writes = b.state().osd.char_writes.load();
+        b.release();
+        expect_passing(b.run_passes(4));
+        EXPECT_EQ(b.line_count(), lines) << "a release acted after the app's end" << where();
+        EXPECT_EQ(b.state().fb.pans.load(), pans) << where();
+        EXPECT_EQ(b.state().osd.char_writes.load(), writes) << where();
+    }
 
     // The launcher's new lines, through the gesture's grammar.
     void follow() {
@@ -211,11 +253,14 @@ class Session : public BoardTest, public Model {
         } else if (starts("app ")) {
             expect_in({Ui::App});
             EXPECT_EQ(l, "app " + app_ + " stopped (hold play 10 s)") << where();
+            app_stopped_ = true;
         } else if (starts("child ")) {
             expect_in({Ui::App});
             EXPECT_EQ(l, "child " + app_ + " exited") << where();
+            if (app_stopped_) group_ended_ = app_pid_;
             app_.clear();
             app_pid_ = -1;
+            app_stopped_ = false;
             // The return's outcome follows in the same pass; back in NORMAL mode with the
             // framebuffer at hand it says nothing, and the menu is back.
             ui_ = Ui::Menu;
@@ -256,6 +301,18 @@ class Session : public BoardTest, public Model {
             zombies += p.host_ppid == launcher && p.ns_pid != app_pid_ && p.state == 'Z';
         }
         EXPECT_LE(watchdogs, 1) << where();
+        // What the escape ended is gone for good once the launcher collected it.
+        if (group_ended_ > 0) {
+            EXPECT_TRUE(wait_until(
+                [&] {
+                    for (const auto& p : b.processes())
+                        if (p.ns_pgid == group_ended_ && p.state != 'Z') return false;
+                    return true;
+                },
+                Millis(500)))
+                << "the escape left a process of the app's group alive" << where();
+            group_ended_ = -1;
+        }
         if (ui_ == Ui::Idle) {
             EXPECT_EQ(watchdogs, 0) << "a watchdog left behind" << where();
             EXPECT_EQ(zombies, 0) << "a child left unreaped" << where();
