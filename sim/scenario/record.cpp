@@ -15,10 +15,9 @@
 #include <optional>
 #include <thread>
 
-#include "base/gesture.h"
+#include "base/timings.h"
 #include "board/app_control.h"
 #include "board/screen.h"
-#include "core/menu_nav.h"
 #include "hw/keys_logic.h"
 #include "scenario/scenario.h"
 

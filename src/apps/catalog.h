@@ -1,18 +1,16 @@
 #pragma once
 #include <cstdint>
 
+#include "base/paths.h"
+#include "base/video_modes.h"
+
 // Installed apps: one sub-directory of the app directory each, with an executable `app` and
 // an optional `manifest`.
 
-constexpr const char* APPS_DIR = "/record/vorna-x/apps";
 constexpr const char* LAUNCHER_APP_NAME = "VornaX-Launcher";
 constexpr int MAX_APPS = 16;
 constexpr int APP_NAME_MAX = 39;
 constexpr int APP_PATH_BYTES = 300;
-
-constexpr uint32_t APP_MODE_NORMAL = 1;
-constexpr uint32_t APP_MODE_AV = 2;
-constexpr uint32_t APP_MODE_HDMI = 4;
 
 struct AppEntry {
     char name[40];

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include "base/log.h"
+#include "base/log_lines.h"
 #include "base/safe_open.h"
 #include "base/sys.h"
 
@@ -122,7 +123,7 @@ void redirect(int fd, int target) {
 }
 
 int32_t fail(const char* name) {
-    log_line("launch failed: %s\n", name);
+    log_line(LOG_LAUNCH_FAILED, name);
     return -1;
 }
 
@@ -182,6 +183,6 @@ int32_t launch_app(const AppEntry& e, const char* apps_dir, const char* staging_
     write_pid_file(staging.fd, name, pid);
     running->pid = pid;
     std::memcpy(running->name, name, sizeof running->name);
-    log_line("launched %s pid=%d\n", name, pid);
+    log_line(LOG_LAUNCHED, name, pid);
     return pid;
 }

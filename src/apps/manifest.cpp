@@ -4,11 +4,6 @@
 
 namespace {
 
-struct KeyRule {
-    const char* key;
-    size_t key_len;
-};
-
 bool is_separator(char c) {
     return c == ',' || c == ' ' || c == '\t';
 }
@@ -37,22 +32,16 @@ void copy_value(char* field, size_t field_size, const char* value) {
 uint32_t parse_modes(const char* text) {
     uint32_t bits = 0;
     const char* p = text ? text : "";
-    struct Word {
-        const char* word;
-        size_t len;
-        uint32_t bit;
-    };
-    static constexpr Word WORDS[] = {
-        {"normal", 6, APP_MODE_NORMAL}, {"av", 2, APP_MODE_AV}, {"hdmi", 4, APP_MODE_HDMI}};
     for (;;) {
         while (is_separator(*p))
             ++p;
         if (*p == '\0') break;
         bool matched = false;
-        for (const Word& w : WORDS) {
-            if (starts_with_word(p, w.word, w.len)) {
-                bits |= w.bit;
-                p += w.len;
+        for (const VideoModeName& n : VIDEO_MODE_NAMES) {
+            const size_t len = std::strlen(n.word);
+            if (starts_with_word(p, n.word, len)) {
+                bits |= n.app_bit;
+                p += len;
                 matched = true;
                 break;
             }
@@ -67,37 +56,29 @@ uint32_t parse_modes(const char* text) {
 }
 
 int32_t app_allowed_in_mode(uint32_t modes, int32_t video_mode) {
-    switch (video_mode) {
-    case 1:
-        return (modes & APP_MODE_NORMAL) ? 1 : 0;
-    case 2:
-        return (modes & APP_MODE_HDMI) ? 1 : 0;
-    case 3:
-        return (modes & APP_MODE_AV) ? 1 : 0;
-    default:
-        return 0;
-    }
+    return (modes & app_mode_bit(video_mode)) != 0 ? 1 : 0;
 }
 
 void manifest_apply_line(AppEntry* entry, const char* line) {
-    static constexpr KeyRule KEYS[] = {{"desc=", 5}, {"version=", 8}, {"args=", 5}, {"modes=", 6}};
-    for (int k = 0; k < 4; ++k) {
-        if (std::strncmp(line, KEYS[k].key, KEYS[k].key_len) != 0) continue;
-        const char* value = line + KEYS[k].key_len;
-        switch (k) {
-        case 0:
+    for (const ManifestKeyName& k : MANIFEST_KEYS) {
+        const size_t len = std::strlen(k.prefix);
+        if (std::strncmp(line, k.prefix, len) != 0) continue;
+        const char* value = line + len;
+        switch (k.key) {
+        case ManifestKey::Desc:
             copy_value(entry->desc, sizeof entry->desc, value);
             break;
-        case 1:
+        case ManifestKey::Version:
             copy_value(entry->version, sizeof entry->version, value);
             break;
-        case 2:
+        case ManifestKey::Args:
             copy_value(entry->args, sizeof entry->args, value);
             break;
-        default: {
+        case ManifestKey::Modes: {
             char modes[MANIFEST_MODES_BYTES];
             copy_value(modes, sizeof modes, value);
             entry->modes = parse_modes(modes);
+            break;
         }
         }
         return;

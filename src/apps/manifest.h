@@ -9,6 +9,19 @@
 constexpr int MANIFEST_LINE_BYTES = 512;
 constexpr int MANIFEST_MODES_BYTES = 64;
 
+// The keys a manifest line may start with, and where each value goes.
+enum class ManifestKey { Desc, Version, Args, Modes };
+struct ManifestKeyName {
+    ManifestKey key;
+    const char* prefix; // the key as a line starts with it, "=" included
+};
+constexpr ManifestKeyName MANIFEST_KEYS[] = {
+    {ManifestKey::Desc, "desc="},
+    {ManifestKey::Version, "version="},
+    {ManifestKey::Args, "args="},
+    {ManifestKey::Modes, "modes="},
+};
+
 // The modes bit set named by a "modes=" value; never 0, NORMAL when nothing is recognised.
 uint32_t parse_modes(const char* text);
 

@@ -12,6 +12,7 @@
 
 #include "apps/catalog.h"
 #include "base/log.h"
+#include "base/log_lines.h"
 #include "base/safe_open.h"
 #include "base/sys.h"
 
@@ -129,7 +130,7 @@ int32_t reap_running_app_in(const char* staging_dir) {
     char path[APP_PATH_BYTES];
     const int n = std::snprintf(path, sizeof path, "%s/%s.pid", staging_dir, g_running.name);
     if (n > 0 && static_cast<size_t>(n) < sizeof path) unlink(path);
-    log_line("child %s exited\n", g_running.name);
+    log_line(LOG_CHILD_EXITED, g_running.name);
     g_running.pid = -1;
     return 1;
 }

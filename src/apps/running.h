@@ -1,10 +1,9 @@
 #pragma once
 #include <cstdint>
 
-// The one app the launcher started, and the pid files by which any launched app is known.
+#include "base/paths.h"
 
-constexpr const char* STAGING_DIR = "/tmp/vorna-x";
-constexpr const char* PROC_DIR = "/proc";
+// The one app the launcher started, and the pid files by which any launched app is known.
 
 struct RunningApp {
     int32_t pid = -1;

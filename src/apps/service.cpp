@@ -11,6 +11,7 @@
 
 #include "apps/running.h"
 #include "base/clock.h"
+#include "base/paths.h"
 #include "base/sys.h"
 
 ServiceControl g_service;
@@ -57,7 +58,7 @@ int32_t find_service(const char* proc_dir) {
     signal(SIGINT, SIG_DFL);
     // Its own session: a hang-up or a signal to the launcher's group does not end it.
     setsid();
-    const int null_fd = sys_open("/dev/null", O_RDWR);
+    const int null_fd = sys_open(DEV_NULL, O_RDWR);
     if (null_fd >= 0) {
         sys_dup2(null_fd, 1);
         sys_dup2(null_fd, 2);

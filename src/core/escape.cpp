@@ -4,11 +4,8 @@
 
 #include "apps/running.h"
 #include "base/clock.h"
-#include "base/gesture.h"
-#include "base/log.h"
-#include "core/launcher.h"
-#include "hw/buzzer.h"
-#include "hw/keys_logic.h"
+#include "base/timings.h"
+#include "core/state.h"
 
 namespace {
 
@@ -20,18 +17,16 @@ struct Escape {
 };
 
 Escape g_escape;
-// The beep of a closing hold: the app goes as a menu would.
-HoldTone g_escape_tone{1};
 
 } // namespace
 
-void escape_on_press(int32_t key) {
+void escape_on_press(KeyCode key) {
     // Another button's press means PLAY is no longer held: the ADC reads one at a time.
-    g_escape.held = key == KEY_PLAY && g_launcher.ui_state == UI_APP;
+    g_escape.held = key == KEY_PLAY;
     g_escape.pressed_ms = now_ms();
 }
 
-void escape_on_release() {
+void escape_on_release(KeyCode, int32_t) {
     g_escape.held = false;
 }
 
@@ -52,16 +47,15 @@ void escape_advance() {
         if (g_running.pid != g_escape.stopped_pid) {
             g_escape.stopped_pid = -1;
         } else if (ms_elapsed(now, g_escape.stopped_ms) >= ESCAPE_KILL_AFTER_MS) {
-            signal_running_app(SIGKILL);
+            app_kill_group();
             g_escape.stopped_pid = -1;
         }
         return;
     }
     if (!g_escape.held || ms_elapsed(now, g_escape.pressed_ms) < ESCAPE_HOLD_MS) return;
     g_escape.held = false; // once per press
-    if (signal_running_app(SIGTERM) != 0) return;
-    g_escape.stopped_pid = g_running.pid;
+    const int32_t pid = g_running.pid;
+    if (app_stop_by_escape() != 0) return;
+    g_escape.stopped_pid = pid;
     g_escape.stopped_ms = now;
-    log_line("app %s stopped (hold play 10 s)\n", g_running.name);
-    hold_tone_confirm(&g_escape_tone);
 }

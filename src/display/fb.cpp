@@ -9,13 +9,10 @@
 #include <unistd.h>
 
 #include "base/log.h"
+#include "base/log_lines.h"
 #include "base/sys.h"
 
 Framebuffer g_fb;
-
-namespace {
-constexpr char LAYOUT_MSG[] = "unexpected fb layout\n";
-} // namespace
 
 int fb_layout_ok(const fb_fix_screeninfo& fix, const fb_var_screeninfo& var) {
     return fix.line_length == LINE_BYTES && var.yres_virtual >= FB_MIN_VIRTUAL_ROWS &&
@@ -25,26 +22,26 @@ int fb_layout_ok(const fb_fix_screeninfo& fix, const fb_var_screeninfo& var) {
 int fb_open() {
     const int fd = sys_open(FB_DEVICE, O_RDWR);
     if (fd < 0) {
-        perror("fb0");
+        perror(LOG_ERROR_FB0);
         return -1;
     }
     // The variable information (resolution, virtual size, pan offset) is what the driver
     // lets us change; the fixed information (memory size, line length) is the hardware's.
     if (sys_ioctl(fd, FBIOGET_VSCREENINFO, &g_fb.var) < 0 ||
         sys_ioctl(fd, FBIOGET_FSCREENINFO, &g_fb.fix) < 0) {
-        perror("ioctl");
+        perror(LOG_ERROR_IOCTL);
         close(fd);
         return -1;
     }
     if (!fb_layout_ok(g_fb.fix, g_fb.var)) {
-        log_bytes(LAYOUT_MSG, sizeof LAYOUT_MSG - 1);
+        log_bytes(LOG_FB_LAYOUT, sizeof LOG_FB_LAYOUT - 1);
         close(fd);
         return -1;
     }
     g_fb.fd = fd;
     void* mem = mmap(nullptr, g_fb.fix.smem_len, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
     if (mem == MAP_FAILED) {
-        perror("mmap");
+        perror(LOG_ERROR_MMAP);
         g_fb.mem = nullptr;
         g_fb.fd = -1;
         close(fd);
@@ -59,7 +56,7 @@ int fb_open() {
     fb_var_screeninfo three = g_fb.var;
     three.yres_virtual = FB_VIRTUAL_ROWS;
     if (sys_ioctl(fd, FBIOPUT_VSCREENINFO, &three) != 0)
-        log_line("FBIOPUT yvirt=3240 failed errno=%d\n", errno);
+        log_line(LOG_FB_NO_THIRD_PAGE.c_str(), errno);
     g_fb.ready = 1;
     return 0;
 }
@@ -96,11 +93,11 @@ void fb_restore_from_signal() {
     ioctl(g_fb.fd, FBIOPAN_DISPLAY, &g_fb.saved_var);
 }
 
-int fb_is_open() {
-    return g_fb.fd >= 0 ? 1 : 0;
+bool fb_is_open() {
+    return g_fb.fd >= 0;
 }
-int fb_is_panned() {
-    return g_fb.panned;
+bool fb_is_panned() {
+    return g_fb.panned != 0;
 }
 int fb_ready() {
     return g_fb.ready;

@@ -1,16 +1,16 @@
 #pragma once
 #include <cstdint>
 
+#include "base/paths.h"
 #include "display/canvas.h"
 
 // The Linux framebuffer with three full-screen pages stacked in its memory: row 0 is the
 // goggles' own page, which the launcher never draws; rows 1080 and 2160 are the launcher's
 // two pages, drawn off screen and panned on screen in turn.
 
-constexpr const char* FB_DEVICE = "/dev/fb0";
-constexpr uint32_t FB_PAGE_ROWS = 1080;
-constexpr uint32_t FB_PAGES = 3;
-constexpr uint32_t FB_VIRTUAL_ROWS = FB_PAGE_ROWS * FB_PAGES;
+constexpr uint32_t FB_PAGE_ROWS = SCREEN_H;
+constexpr uint32_t FB_PAGES = SCREEN_PAGES;
+constexpr uint32_t FB_VIRTUAL_ROWS = VIRTUAL_ROWS;
 constexpr uint32_t FB_MIN_VIRTUAL_ROWS = FB_PAGE_ROWS * 2;
 constexpr uint32_t FB_MIN_MEM_BYTES = LINE_BYTES * FB_VIRTUAL_ROWS;
 constexpr uint32_t PAGE_Y[2] = {FB_PAGE_ROWS, FB_PAGE_ROWS * 2};
@@ -27,9 +27,9 @@ void fb_restore();
 // nothing but the one system call.
 void fb_restore_from_signal();
 
-int fb_is_open();   // descriptor held (fd >= 0)
-int fb_is_panned(); // a launcher page is on screen
-int fb_ready();
+bool fb_is_open();   // descriptor held (fd >= 0)
+bool fb_is_panned(); // a launcher page is on screen
+int fb_ready();      // the start banner's fb=%d: 1 once an open succeeded
 int32_t fb_boot_yoffset();
 // The canvas being drawn: the back page after fb_begin_frame.
 Canvas fb_canvas();

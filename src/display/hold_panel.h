@@ -1,7 +1,7 @@
 #pragma once
 #include <cstdint>
 
-#include "base/gesture.h"
+#include "base/timings.h"
 #include "display/canvas.h"
 
 // The progress panel shown at the bottom of the canvas while PLAY is held, between the

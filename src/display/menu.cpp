@@ -1,11 +1,12 @@
 #include "display/menu.h"
 
-#include <array>
 #include <cstdio>
 #include <cstring>
 #include <string_view>
 
 #include "base/clock.h"
+#include "base/ctext.h"
+#include "base/timings.h"
 #include "base/version.h"
 #include "display/draw.h"
 #include "display/logo.h"
@@ -16,20 +17,10 @@ namespace {
 using namespace menu_layout;
 
 constexpr const char* TITLE = "VORNA X";
-// Joins two texts at compile time.
-template <size_t A, size_t B>
-constexpr std::array<char, A + B - 1> join(const char (&a)[A], const char (&b)[B]) {
-    std::array<char, A + B - 1> out{};
-    for (size_t i = 0; i + 1 < A; ++i)
-        out[i] = a[i];
-    for (size_t i = 0; i < B; ++i)
-        out[A - 1 + i] = b[i];
-    return out;
-}
-
-constexpr auto SUBTITLE = join("LAUNCHER  v", VERSION);
+constexpr auto SUBTITLE = ctext("LAUNCHER  v") + ctext(VERSION);
 constexpr const char* EMPTY_TEXT = "no apps installed";
-constexpr const char* FOOTER = "MIDDLE = start   ^ v = select   PLAY 3 s = exit";
+constexpr auto FOOTER =
+    ctext("MIDDLE = start   ^ v = select   PLAY ") + seconds_text<HOLD_CLOSE_MS>() + " s = exit";
 
 // The background is painted in horizontal bands, top to bottom, a strip of them per list
 // slot: the highlight lies between the rules, a slot's texts inside its strip, and the
@@ -131,7 +122,7 @@ void draw_logo_part(Canvas c, int first, int end) {
 // logo and is painted before it, so the logo leaves that line out.
 void draw_header(Canvas c) {
     draw_text(c, FONT_LARGE, TEXT_X, 96, RGB_WHITE, TITLE, false);
-    draw_text(c, FONT_SMALL, TEXT_X, 134, RGB_LABEL, SUBTITLE.data(), false);
+    draw_text(c, FONT_SMALL, TEXT_X, 134, RGB_LABEL, SUBTITLE.c_str(), false);
     draw_logo_part(c, 0, UPPER_RULE_Y - LOGO_Y);
     draw_logo_part(c, UPPER_RULE_Y - LOGO_Y + 1, ROW_Y - LOGO_Y);
 }
@@ -190,7 +181,7 @@ void draw_scroll(Canvas c, const AppTable& apps, int32_t first) {
 }
 
 void draw_footer(Canvas c) {
-    draw_text(c, FONT_SMALL, TEXT_X, FOOTER_Y, RGB_LABEL, FOOTER, false);
+    draw_text(c, FONT_SMALL, TEXT_X, FOOTER_Y, RGB_LABEL, FOOTER.c_str(), false);
     draw_text(c, FONT_SMALL, HOST_X, FOOTER_Y, RGB_DIM, MENU_HOST_NAME, false);
     draw_text(c, FONT_SMALL, HOST_X, HOST_Y2, RGB_DIM, MENU_HOST_NAME, false);
 }

@@ -104,8 +104,8 @@ uint32_t buzzer_period_ns(uint32_t hz) {
     return hz == 0 ? 0 : NS_PER_S / hz;
 }
 
-uint32_t hold_tone_frequency(int32_t kind, uint32_t elapsed_ms) {
-    const bool closing = kind == 1;
+uint32_t hold_tone_frequency(HoldKind kind, uint32_t elapsed_ms) {
+    const bool closing = kind == HOLD_CLOSING;
     const uint32_t base = closing ? TONE_CLOSE_BASE_HZ : TONE_OPEN_BASE_HZ;
     const uint32_t rise = closing ? TONE_CLOSE_RISE_HZ : TONE_OPEN_RISE_HZ;
     const uint32_t rise_ms = closing ? TONE_CLOSE_RISE_MS : TONE_OPEN_RISE_MS;
@@ -118,12 +118,12 @@ int buzzer_open() {
     // Whatever an earlier run left sounding stops here.
     write_file(ENABLE_PATH, "0");
     write_file(DUTY_PATH, "0");
-    g_buzzer.available = 1;
+    g_buzzer.available = true;
     return 0;
 }
 
 void buzzer_tone(uint32_t hz) {
-    if (hz == 0 || g_buzzer.available == 0) return;
+    if (hz == 0 || !g_buzzer.available) return;
     const uint32_t period = buzzer_period_ns(hz);
     // The PWM core refuses any state whose duty cycle is longer than its period, so the
     // value that keeps the pair valid goes first: the period when it grows or shrinks a
@@ -154,20 +154,20 @@ void buzzer_stop() {
     if (g_buzzer.frequency != 0) buzzer_off();
 }
 
-void hold_tone_start(HoldTone* tone, int32_t kind) {
+void hold_tone_start(HoldTone* tone, HoldKind kind) {
     tone->kind = kind;
-    buzzer_tone(kind == 1 ? TONE_CLOSE_BASE_HZ : TONE_OPEN_BASE_HZ);
+    buzzer_tone(kind == HOLD_CLOSING ? TONE_CLOSE_BASE_HZ : TONE_OPEN_BASE_HZ);
 }
 
 void hold_tone_update(HoldTone* tone, uint32_t elapsed_ms) {
-    if (g_buzzer.available != 1) return;
+    if (!g_buzzer.available) return;
     buzzer_tone(hold_tone_frequency(tone->kind, elapsed_ms));
 }
 
 void hold_tone_confirm(HoldTone* tone) {
     if (g_buzzer.frequency != 0) buzzer_off();
-    if (g_buzzer.available != 1) return;
-    buzzer_tone(tone->kind == 1 ? TONE_CLOSE_CONFIRM_HZ : TONE_OPEN_CONFIRM_HZ);
+    if (!g_buzzer.available) return;
+    buzzer_tone(tone->kind == HOLD_CLOSING ? TONE_CLOSE_CONFIRM_HZ : TONE_OPEN_CONFIRM_HZ);
     sleep_us(TONE_CONFIRM_MS * US_PER_MS);
     buzzer_off();
 }

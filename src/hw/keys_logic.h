@@ -52,3 +52,17 @@ struct KeyDebounce {
 // Feeds one classified sample (or -1 for a rejected one). Returns 0, a press (code + 1) or a
 // release (~code). The clock is read only when an event is produced.
 int32_t keys_debounce(KeyDebounce* d, int32_t code, int32_t (*clock)(), int32_t* duration_ms);
+
+// A key event as the rest of the launcher takes it, decoded once from keys_poll's value.
+enum class KeyAction { None, Press, Release };
+struct KeyEvent {
+    KeyAction action;
+    KeyCode key;         // KEY_NONE with KeyAction::None
+    int32_t duration_ms; // a release: how long its press lasted
+};
+
+constexpr KeyEvent key_event_decode(int32_t value, int32_t duration_ms) {
+    if (value > 0) return {KeyAction::Press, static_cast<KeyCode>(value - 1), 0};
+    if (value < 0) return {KeyAction::Release, static_cast<KeyCode>(~value), duration_ms};
+    return {KeyAction::None, KEY_NONE, 0};
+}

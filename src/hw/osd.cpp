@@ -4,6 +4,7 @@
 
 #include "base/clock.h"
 #include "base/log.h"
+#include "base/log_lines.h"
 #include "hw/remote_i2c.h"
 
 OsdState g_osd;
@@ -69,7 +70,7 @@ void release_overlay(bool switch_off) {
         osd_commit();
     }
     remote_i2c_close(g_osd.fd);
-    g_osd.active = 0;
+    g_osd.active = false;
     g_osd.fd = -1;
 }
 
@@ -78,13 +79,13 @@ void draw_page(int full) {
         osd_put_text(OSD_TITLE_ROW, 0, BLANK_ROW);
         osd_put_text(1, 0, BLANK_ROW);
         osd_put_text(OSD_FOOTER_ROW, 0, BLANK_ROW);
-        osd_put_text(OSD_TITLE_ROW, OSD_TITLE_COL, OSD_TITLE);
-        osd_put_text(OSD_FOOTER_ROW, OSD_FOOTER_COL, OSD_FOOTER);
+        osd_put_text(OSD_TITLE_ROW, OSD_TITLE_COL, OSD_TITLE.c_str());
+        osd_put_text(OSD_FOOTER_ROW, OSD_FOOTER_COL, OSD_FOOTER.c_str());
     }
     if (g_apps.count == 0) {
         for (int r = 0; r < OSD_LIST_ROWS; ++r)
             osd_put_text(OSD_LIST_FIRST_ROW + r, 0, BLANK_ROW);
-        osd_put_text(OSD_EMPTY_ROW, OSD_EMPTY_COL, OSD_EMPTY_TEXT);
+        osd_put_text(OSD_EMPTY_ROW, OSD_EMPTY_COL, OSD_EMPTY_TEXT.c_str());
     } else {
         const OsdListWindow w = osd_list_window(g_apps);
         for (int r = 0; r < OSD_LIST_ROWS; ++r) {
@@ -107,11 +108,14 @@ void osd_reset(int fd) {
     start_budget();
 }
 
-int osd_out_of_time() {
+bool osd_out_of_time() {
     return g_osd.failed_wait_us >= OSD_FAILED_WAIT_US || g_osd.waited_us >= OSD_WAIT_BUDGET_US ? 1
                                                                                                : 0;
 }
 
+// The controller takes a new window as its last register, d's high byte, is written: the
+// starts (a, c) go first and the ends (b, d) after them, so that it never takes an end that
+// lies before the start it still holds.
 void osd_set_window(uint32_t a, uint32_t b, uint32_t c, uint32_t d) {
     osd_reg_write(g_osd.fd, OSD_REG_WINDOW_A, low_byte(a));
     osd_reg_write(g_osd.fd, OSD_REG_WINDOW_A + 1, high_byte(a));
@@ -173,6 +177,10 @@ void osd_put_text(int row, int col, const char* text) {
         if (g_osd.grid[row][c] != *text) osd_put_char(row, c, *text);
 }
 
+// Two passes. The raw clear wipes the whole cell memory fast, without waiting on the
+// controller, so that nothing of an earlier picture flashes up when the overlay is enabled;
+// it is not checked. The verified blanking after it is what the shadow grid is built from:
+// only a cell confirmed blank counts as blank.
 void osd_clear() {
     for (int row = 0; row < OSD_GRID_ROWS; ++row) {
         for (int col = 0; col < OSD_GRID_COLS; ++col) {
@@ -180,6 +188,8 @@ void osd_clear() {
             osd_reg_write(g_osd.fd, OSD_REG_CELL_CMD, cell_cmd(row, OSD_CMD_CLEAR));
             osd_reg_write(g_osd.fd, OSD_REG_CELL_COL, static_cast<uint8_t>(col));
             osd_reg_write(g_osd.fd, OSD_REG_CELL_DATA, OSD_DATA_BIT);
+            // The raw clear does not wait for busy: the controller queues a few cells, and a
+            // status read every 8 cells gives it the time of a transfer to drain its queue.
             if (col % 8 == 0) {
                 uint8_t status = 0;
                 osd_reg_read(g_osd.fd, OSD_REG_STATUS, &status);
@@ -213,9 +223,8 @@ int osd_menu_open() {
         return -1;
     }
     osd_enable(1);
-    g_osd.active = 1;
-    log_line("osd menu open (writes=%ld fail=%ld)\n", static_cast<long>(g_osd.writes),
-             static_cast<long>(g_osd.fails));
+    g_osd.active = true;
+    log_line(LOG_OSD_OPEN, static_cast<long>(g_osd.writes), static_cast<long>(g_osd.fails));
     return 0;
 }
 
@@ -225,5 +234,5 @@ void osd_menu_close() {
     for (int row = 0; row < OSD_GRID_ROWS; ++row)
         osd_put_text(row, 0, BLANK_ROW);
     osd_commit();
-    release_overlay(osd_out_of_time() != 0);
+    release_overlay(osd_out_of_time());
 }

@@ -24,6 +24,8 @@ constexpr uint8_t OSD_DATA_BIT = 0x80;
 constexpr uint8_t OSD_STATUS_BUSY = 0x01;
 constexpr uint8_t OSD_CONTROL_ENABLE = 0x01;
 
+// Where the 8 x 32 grid lies in the analogue picture: a..b across (256 pixels, 8 a column),
+// c..d down (512 half-lines, 64 a row), in the middle of the frame.
 constexpr uint32_t OSD_WINDOW_A = 401;
 constexpr uint32_t OSD_WINDOW_B = 657;
 constexpr uint32_t OSD_WINDOW_C = 690;
@@ -45,7 +47,7 @@ constexpr char OSD_GRID_UNKNOWN = '?'; // no page contains it: every cell counts
 
 struct OsdState {
     int fd = -1;
-    uint8_t active = 0;
+    bool active = false;
     char grid[OSD_GRID_ROWS][OSD_GRID_COLS] = {};
     int32_t writes = 0; // characters confirmed by read-back since the last open
     int32_t fails = 0;  // characters given up since the last open
@@ -72,4 +74,4 @@ int osd_put_char(int row, int col, char c);
 void osd_put_text(int row, int col, const char* text);
 void osd_clear();
 // 1 once the operation under way has waited its budget for the controller.
-int osd_out_of_time();
+bool osd_out_of_time();

@@ -2,6 +2,8 @@
 #include <cstdint>
 
 #include "apps/catalog.h"
+#include "base/ctext.h"
+#include "base/timings.h"
 
 // The menu page of the AV path's OSD controller: 8 rows of 32 cells from the controller's own
 // 42-character set. Pure layout; osd.cpp puts it on the controller.
@@ -15,15 +17,19 @@ constexpr int OSD_NAME_MAX = 28;
 constexpr int OSD_NAME_SOURCE_MAX = 31;
 constexpr char OSD_MARKER = '%';
 
-constexpr const char* OSD_TITLE = "VORNA X LAUNCHER";
+// The page's texts, each centred on its row.
+constexpr int osd_centred_col(size_t length) {
+    return (OSD_GRID_COLS - static_cast<int>(length)) / 2;
+}
+constexpr auto OSD_TITLE = ctext("VORNA X LAUNCHER");
 constexpr int OSD_TITLE_ROW = 0;
-constexpr int OSD_TITLE_COL = 8;
-constexpr const char* OSD_FOOTER = "MID:START PLAY3:EXIT";
+constexpr int OSD_TITLE_COL = osd_centred_col(OSD_TITLE.length());
+constexpr auto OSD_FOOTER = ctext("MID:START PLAY") + seconds_text<HOLD_CLOSE_MS>() + ":EXIT";
 constexpr int OSD_FOOTER_ROW = 7;
-constexpr int OSD_FOOTER_COL = 6;
-constexpr const char* OSD_EMPTY_TEXT = "BRAK APEK DLA TRYBU AV";
+constexpr int OSD_FOOTER_COL = osd_centred_col(OSD_FOOTER.length());
+constexpr auto OSD_EMPTY_TEXT = ctext("BRAK APEK DLA TRYBU AV");
 constexpr int OSD_EMPTY_ROW = 4;
-constexpr int OSD_EMPTY_COL = 5;
+constexpr int OSD_EMPTY_COL = osd_centred_col(OSD_EMPTY_TEXT.length());
 
 // The controller's code for a character, or -1 when its set has none.
 int osd_char_code(char c);

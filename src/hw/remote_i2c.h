@@ -2,10 +2,11 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "base/paths.h"
+
 // The goggles' firmware carries I2C transfers to its video chips through one ioctl on
 // /dev/remote_i2c: the request record names an operation and points at its payload.
 
-constexpr const char* REMOTE_I2C_DEVICE = "/dev/remote_i2c";
 constexpr unsigned long REMOTE_I2C_IOCTL = 0xC00C4110; // _IOWR('A', 0x10, 12 bytes)
 
 constexpr uint32_t REMOTE_I2C_OP_SELECT = 1;

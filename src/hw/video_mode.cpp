@@ -1,6 +1,7 @@
 #include "hw/video_mode.h"
 
 #include "base/log.h"
+#include "base/log_lines.h"
 #include "hw/remote_i2c.h"
 
 int32_t video_mode_decide(uint8_t b7, uint8_t ad, uint8_t ac) {
@@ -17,7 +18,7 @@ int32_t video_mode_detect(int fd) {
     lt8668_reg_read(fd, LT8668_REG_B7, &b7);
     lt8668_reg_read(fd, LT8668_REG_AD, &ad);
     lt8668_reg_read(fd, LT8668_REG_AC, &ac);
-    log_line("mode: LT8668 B7=0x%02x AD=0x%02x AC=0x%02x\n", b7, ad, ac);
+    log_line(LOG_MODE_REGISTERS, b7, ad, ac);
     return video_mode_decide(b7, ad, ac);
 }
 

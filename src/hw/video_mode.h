@@ -1,13 +1,9 @@
 #pragma once
 #include <cstdint>
 
+#include "base/video_modes.h"
+
 // The goggles' video mode as the LT8668 video chip reports it.
-enum VideoMode : int32_t {
-    MODE_UNKNOWN = 0,
-    MODE_NORMAL = 1,
-    MODE_HDMI = 2,
-    MODE_AV = 3,
-};
 
 constexpr uint8_t LT8668_REG_B7 = 0xB7;
 constexpr uint8_t LT8668_REG_AD = 0xAD;

@@ -8,11 +8,13 @@
 #include <functional>
 
 #include "base/clock.h"
+#include "base/timings.h"
 #include "base/version.h"
 #include "core/escape.h"
 #include "core/hold.h"
 #include "core/launcher.h"
 #include "core/menu_nav.h"
+#include "core/state.h"
 #include "fake_layers.h"
 #include "hw/keys_logic.h"
 #include "hw/osd.h"
@@ -416,7 +418,7 @@ INSTANTIATE_TEST_SUITE_P(Navigation, InTheMenu,
 TEST(Taps, LastUpTo450Ms) {
     start(NORMAL, TWO, ORIGINS[0]);
     open_menu();
-    g_launcher.pressed_in = UI_MENU;
+    g_launcher.press_in_menu = true;
     nav_on_release(KEY_DOWN, 451);
     EXPECT_EQ(w.effects, Effects{});
     nav_on_release(KEY_DOWN, 450);
@@ -438,7 +440,7 @@ TEST(Hold, ThresholdsToTheMillisecond) {
     };
     for (int32_t origin : ORIGINS) {
         start(NORMAL, TWO, origin);
-        hold_on_press(KEY_PLAY);
+        hold_on_press_idle(KEY_PLAY);
         const int32_t t0 = w.now;
         for (const Step& step : opening) {
             w.effects.clear();
@@ -446,7 +448,7 @@ TEST(Hold, ThresholdsToTheMillisecond) {
             hold_advance();
             EXPECT_EQ(w.effects, step.effects) << "opening, " << step.e << " ms";
         }
-        hold_on_press(KEY_PLAY);
+        hold_on_press_menu(KEY_PLAY);
         const int32_t t1 = w.now;
         for (const int32_t e : {2999, 3000}) {
             w.effects.clear();
@@ -457,8 +459,8 @@ TEST(Hold, ThresholdsToTheMillisecond) {
         // The escape from an app, pressed at t2, after a pass in the menu as the loop makes.
         escape_advance();
         w.launch_pid = 99;
-        launch_selected_app();
-        g_launcher.ui_state = UI_APP;
+        g_launcher.press_in_menu = true;
+        nav_on_release(KEY_MIDDLE, 100);
         w.app_runs_ms = 60000;
         w.app_ignores_term = true;
         escape_on_press(KEY_PLAY);

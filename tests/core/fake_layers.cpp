@@ -11,6 +11,7 @@
 #include "base/clock.h"
 #include "base/log.h"
 #include "core/launcher.h"
+#include "core/state.h"
 #include "display/fb.h"
 #include "display/hold_panel.h"
 #include "display/menu.h"
@@ -172,7 +173,7 @@ void buzzer_stop() {
     effect("tone stop");
 }
 
-void hold_tone_start(HoldTone* tone, int32_t kind) {
+void hold_tone_start(HoldTone* tone, HoldKind kind) {
     tone->kind = kind;
     effect("tone start " + std::to_string(kind));
 }
@@ -192,7 +193,7 @@ int osd_menu_open() {
         return -1;
     }
     g_osd.fd = fake::OSD_FD;
-    g_osd.active = 1;
+    g_osd.active = true;
     effect("osd open sel=" + std::to_string(g_apps.selected));
     return 0;
 }
@@ -205,7 +206,7 @@ void osd_menu_close() {
     if (g_osd.fd < 0) return;
     effect("osd close");
     g_osd.fd = -1;
-    g_osd.active = 0;
+    g_osd.active = false;
 }
 
 int remote_i2c_close(int fd) {
@@ -225,11 +226,11 @@ int fb_open() {
     return 0;
 }
 
-int fb_is_open() {
-    return w.fb_open ? 1 : 0;
+bool fb_is_open() {
+    return w.fb_open;
 }
-int fb_is_panned() {
-    return w.panned ? 1 : 0;
+bool fb_is_panned() {
+    return w.panned;
 }
 int fb_ready() {
     return w.fb_open ? 1 : 0;

@@ -7,6 +7,7 @@
 // wraps.
 //
 // VX_SESSION_SEED=N replays one session (its seed is printed at its start and on failure);
+// VX_SESSION_LOGS=DIR keeps each session's launcher log as DIR/SEED.log, to compare builds;
 // VX_SESSION_SECONDS runs sessions for that long in all (default: a slice of three).
 #include <dirent.h>
 
@@ -96,6 +97,11 @@ class Session : public BoardTest, public Model {
             EXPECT_GT(b.virtual_ms(), int64_t{1} << 31) << "the session did not cross the wrap";
         }
         if (!HasFailure()) end_with_a_signal();
+        if (const char* dir = std::getenv("VX_SESSION_LOGS")) {
+            std::ofstream out(std::string(dir) + "/" + std::to_string(seed) + ".log");
+            for (const std::string& l : b.lines())
+                out << l;
+        }
         if (HasFailure())
             std::printf("session seed %u failed at step %d: %s\n", seed, step_, last_.c_str());
         (void)b;

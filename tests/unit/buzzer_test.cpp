@@ -137,7 +137,7 @@ TEST_F(BuzzerSysfs, OpenExportsAndSilencesTheChannel) {
         g_fs.open_errno = c.open_errno;
         g_fs.write_errno = c.write_errno;
         EXPECT_EQ(buzzer_open(), c.result) << c.name;
-        EXPECT_EQ(g_buzzer.available, c.result == 0 ? 1 : 0) << c.name;
+        EXPECT_EQ(g_buzzer.available, c.result == 0) << c.name;
         EXPECT_EQ(take_writes(), c.writes) << c.name;
         EXPECT_EQ(g_fs.open_fds, 0) << c.name;
     }
@@ -186,7 +186,7 @@ TEST_F(BuzzerSysfs, WithoutABuzzerOnlyOffWrites) {
     g_fs.open_errno = {{EXPORT, ENOENT}};
     ASSERT_EQ(buzzer_open(), -1);
     HoldTone tone;
-    hold_tone_start(&tone, 0);
+    hold_tone_start(&tone, HOLD_OPENING);
     hold_tone_update(&tone, 800);
     buzzer_tone(1000);
     buzzer_stop();
@@ -204,13 +204,13 @@ TEST_F(BuzzerSysfs, WithoutABuzzerOnlyOffWrites) {
 TEST_F(BuzzerSysfs, ConfirmationBeepsOneHundredMilliseconds) {
     ASSERT_EQ(buzzer_open(), 0);
     const struct {
-        int32_t kind;
+        HoldKind kind;
         bool sounding;
         const char* writes;
     } cases[] = {
-        {1, true,
+        {HOLD_CLOSING, true,
          "duty_cycle=0 enable=0 period=588235 duty_cycle=294117 enable=1 duty_cycle=0 enable=0"},
-        {0, false, "period=625000 duty_cycle=312500 enable=1 duty_cycle=0 enable=0"},
+        {HOLD_OPENING, false, "period=625000 duty_cycle=312500 enable=1 duty_cycle=0 enable=0"},
     };
     for (const auto& c : cases) {
         HoldTone tone;
