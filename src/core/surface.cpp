@@ -7,7 +7,7 @@
 #include "display/fb.h"
 #include "display/hold_panel.h"
 #include "display/menu.h"
-#include "hw/osd.h"
+#include "hw/osd_menu.h"
 #include "hw/remote_i2c.h"
 
 namespace {

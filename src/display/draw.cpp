@@ -1,6 +1,7 @@
 #include "display/draw.h"
 
 #include <bit>
+#include <climits>
 #include <cstring>
 #include <cwchar>
 
@@ -79,26 +80,53 @@ void draw_ink(uint32_t* __restrict p, const Font f, uint32_t rgb, const char* s)
     }
 }
 
-// Text that may cross an edge: the row runs, each cut to the canvas.
-void draw_glyphs_clipped(Canvas c, const Font& f, int32_t x, int32_t y, uint32_t rgb,
-                         const char* s) {
-    constexpr int32_t W = static_cast<int32_t>(CANVAS_W);
-    for (int32_t pen = x; *s != '\0'; ++s, pen += f.w) {
+constexpr int32_t BOX_INSET = 1; // the placeholder's box, in pixels from its cell's edges
+
+bool printable(uint8_t ch) {
+    return ch >= GLYPH_FIRST && ch <= GLYPH_LAST;
+}
+
+// A glyph's row runs, each cut to the clip rectangle.
+void draw_glyph_clipped(Canvas c, const Font& f, int32_t pen, int32_t y, uint32_t rgb, uint8_t ch,
+                        ClipRect clip) {
+    const uint8_t* g = font_glyph(f, ch);
+    const InkRun* end = font_runs_end(f, ch);
+    for (const InkRun* run = font_runs_begin(f, ch); run != end; ++run) {
+        const int32_t row = y + run->row;
+        if (row < clip.y0 || row >= clip.y1) continue;
+        const int32_t from = pen + run->col < clip.x0 ? clip.x0 - pen : run->col;
+        const int32_t to =
+            pen + run->col + run->len > clip.x1 ? clip.x1 - pen : run->col + run->len;
+        // Every byte of a run has ink: no test left per pixel.
+        uint32_t* p = canvas_row(c, static_cast<uint32_t>(row)) + pen;
+        const uint8_t* a = g + run->row * f.w;
+        for (int32_t k = from; k < to; ++k)
+            p[k] = (static_cast<uint32_t>(a[k]) << 24) + rgb;
+    }
+}
+
+// The placeholder of a byte the font lacks: a hollow box inside its cell.
+void draw_box_clipped(Canvas c, const Font& f, int32_t pen, int32_t y, uint32_t rgb,
+                      ClipRect clip) {
+    const int32_t x0 = pen + BOX_INSET, x1 = pen + f.w - BOX_INSET;
+    const int32_t y0 = y + BOX_INSET, y1 = y + f.h - BOX_INSET;
+    const uint32_t px = 0xFF000000u | rgb;
+    fill_rect_in(c, clip, x0, y0, x1 - x0, 1, px);
+    fill_rect_in(c, clip, x0, y1 - 1, x1 - x0, 1, px);
+    fill_rect_in(c, clip, x0, y0, 1, y1 - y0, px);
+    fill_rect_in(c, clip, x1 - 1, y0, 1, y1 - y0, px);
+}
+
+// Text that may cross an edge, glyph by glyph.
+void draw_glyphs_clipped(Canvas c, const Font& f, int32_t x, int32_t y, uint32_t rgb, const char* s,
+                         ClipRect clip, bool boxes) {
+    // The pen stops at the right edge: nothing further is seen, and it cannot overflow.
+    for (int32_t pen = x; *s != '\0' && pen < clip.x1; ++s, pen += f.w) {
         const auto ch = static_cast<uint8_t>(*s);
-        if (ch < GLYPH_FIRST || ch > GLYPH_LAST) continue;
-        const uint8_t* g = font_glyph(f, ch);
-        const InkRun* end = font_runs_end(f, ch);
-        for (const InkRun* run = font_runs_begin(f, ch); run != end; ++run) {
-            int32_t from = run->col;
-            int32_t to = from + run->len;
-            from = pen + from < 0 ? -pen : from;
-            to = pen + to > W ? W - pen : to;
-            // Every byte of a run has ink: no test left per pixel.
-            uint32_t* p = canvas_row(c, static_cast<uint32_t>(y + run->row)) + pen;
-            const uint8_t* a = g + run->row * f.w;
-            for (int32_t k = from; k < to; ++k)
-                p[k] = (static_cast<uint32_t>(a[k]) << 24) + rgb;
-        }
+        if (printable(ch))
+            draw_glyph_clipped(c, f, pen, y, rgb, ch, clip);
+        else if (boxes)
+            draw_box_clipped(c, f, pen, y, rgb, clip);
     }
 }
 
@@ -107,10 +135,37 @@ void draw_glyphs_clipped(Canvas c, const Font& f, int32_t x, int32_t y, uint32_t
 void draw_text(Canvas c, const Font& f, int32_t x, int32_t y, uint32_t rgb, const char* s,
                bool clip) {
     const auto width = static_cast<int64_t>(std::strlen(s)) * f.w;
+    // The launcher's own texts are clipped at the canvas' right edge only.
+    constexpr ClipRect CANVAS_COLUMNS{0, INT32_MIN, static_cast<int32_t>(CANVAS_W), INT32_MAX};
     if (clip && (x < 0 || x + width > static_cast<int64_t>(CANVAS_W)))
-        draw_glyphs_clipped(c, f, x, y, rgb, s);
+        draw_glyphs_clipped(c, f, x, y, rgb, s, CANVAS_COLUMNS, false);
     else
         draw_ink(pixel(c, x, y), f, rgb, s);
+}
+
+void draw_text_in(Canvas c, const Font& f, int32_t x, int32_t y, uint32_t rgb, const char* s,
+                  ClipRect clip) {
+    if (y >= clip.y1 || int64_t{y} + f.h <= clip.y0) return;
+    const size_t n = std::strlen(s);
+    bool all_printable = true;
+    for (size_t i = 0; i < n && all_printable; ++i)
+        all_printable = printable(static_cast<uint8_t>(s[i]));
+    const bool inside = x >= clip.x0 && y >= clip.y0 && y + f.h <= clip.y1 &&
+                        x + static_cast<int64_t>(n) * f.w <= clip.x1;
+    if (inside && all_printable)
+        draw_ink(pixel(c, x, y), f, rgb, s);
+    else
+        draw_glyphs_clipped(c, f, x, y, rgb, s, clip, true);
+}
+
+void fill_rect_in(Canvas c, ClipRect clip, int32_t x, int32_t y, int32_t w, int32_t h,
+                  uint32_t px) {
+    const int64_t x0 = x > clip.x0 ? x : clip.x0, y0 = y > clip.y0 ? y : clip.y0;
+    const int64_t x1 = int64_t{x} + w < clip.x1 ? int64_t{x} + w : clip.x1;
+    const int64_t y1 = int64_t{y} + h < clip.y1 ? int64_t{y} + h : clip.y1;
+    if (x1 <= x0 || y1 <= y0) return;
+    fill_rect(c, static_cast<int32_t>(x0), static_cast<int32_t>(y0), static_cast<int32_t>(x1 - x0),
+              static_cast<int32_t>(y1 - y0), px);
 }
 
 void draw_logo(Canvas c, int32_t x, int32_t y, int32_t first_row, int32_t end_row) {

@@ -42,6 +42,19 @@ void fill_runs(Canvas c, int32_t x, int32_t y, int32_t h, const PixelRun* runs, 
 void draw_text(Canvas c, const Font& f, int32_t x, int32_t y, uint32_t rgb, const char* s,
                bool clip);
 
+// The part of a canvas a drawing may touch: x0 <= x < x1, y0 <= y < y1.
+struct ClipRect {
+    int32_t x0, y0, x1, y1;
+};
+
+// draw_text cut to `clip` on both axes, and a byte the font lacks drawn as a hollow box in
+// its cell rather than left as a gap: for text that is not the launcher's own.
+void draw_text_in(Canvas c, const Font& f, int32_t x, int32_t y, uint32_t rgb, const char* s,
+                  ClipRect clip);
+
+// fill_rect cut to `clip`.
+void fill_rect_in(Canvas c, ClipRect clip, int32_t x, int32_t y, int32_t w, int32_t h, uint32_t px);
+
 // Draws rows first_row..end_row - 1 of LOGO, the image's top-left corner at (x, y): pixels
 // with alpha above 128 are written opaque in their colour, the rest are left alone. In row
 // bands, so that the menu can leave out the rows its rule and highlight lie over; the drawn

@@ -88,6 +88,17 @@ void fb_restore() {
     if (sys_ioctl(g_fb.fd, FBIOPAN_DISPLAY, &g_fb.saved_var) == 0) g_fb.panned = 0;
 }
 
+void fb_follow_screen() {
+    fb_var_screeninfo now{};
+    if (sys_ioctl(g_fb.fd, FBIOGET_VSCREENINFO, &now) != 0) return;
+    g_fb.panned = 0;
+    for (int32_t page = 0; page < 2; ++page)
+        if (now.yoffset == PAGE_Y[page]) {
+            g_fb.page = page;
+            g_fb.panned = 1;
+        }
+}
+
 void fb_restore_from_signal() {
     g_fb.saved_var.yoffset = 0;
     ioctl(g_fb.fd, FBIOPAN_DISPLAY, &g_fb.saved_var);

@@ -23,6 +23,10 @@ void fb_begin_frame();
 void fb_begin_frame_no_clear();
 void fb_present();
 void fb_restore();
+// Takes the pan position the display has now, which another program (an app) may have moved:
+// the launcher page on screen, if any, is not the one drawn next, and a display back on the
+// goggles' page counts as not panned.
+void fb_follow_screen();
 // The pan back to the goggles' page, for the termination handler: no result, no logging,
 // nothing but the one system call.
 void fb_restore_from_signal();

@@ -11,9 +11,6 @@ OsdState g_osd;
 
 namespace {
 
-constexpr char BLANK_ROW[] = "                                ";
-static_assert(sizeof BLANK_ROW == OSD_GRID_COLS + 1);
-
 uint8_t low_byte(uint32_t v) {
     return static_cast<uint8_t>(v & 0xFF);
 }
@@ -49,53 +46,11 @@ void wait_not_busy() {
     g_osd.failed_wait_us += g_osd.waited_us - from;
 }
 
-// Each public operation has a budget of its own.
-void start_budget() {
-    g_osd.waited_us = 0;
-    g_osd.failed_wait_us = 0;
-}
-
 // Whether anything answers at bus 2, 0x5B at all, before a page's worth of writes is spent
 // on it: the status register answers without a select.
 bool controller_answers() {
     uint8_t status = OSD_STATUS_BUSY;
     return osd_reg_read(g_osd.fd, OSD_REG_STATUS, &status) == 0;
-}
-
-// The transport goes; an overlay that could not be drawn or blanked in time is switched off
-// (best effort), so that no half-written page stays over the video.
-void release_overlay(bool switch_off) {
-    if (switch_off) {
-        osd_enable(0);
-        osd_commit();
-    }
-    remote_i2c_close(g_osd.fd);
-    g_osd.active = false;
-    g_osd.fd = -1;
-}
-
-void draw_page(int full) {
-    if (full) {
-        osd_put_text(OSD_TITLE_ROW, 0, BLANK_ROW);
-        osd_put_text(1, 0, BLANK_ROW);
-        osd_put_text(OSD_FOOTER_ROW, 0, BLANK_ROW);
-        osd_put_text(OSD_TITLE_ROW, OSD_TITLE_COL, OSD_TITLE.c_str());
-        osd_put_text(OSD_FOOTER_ROW, OSD_FOOTER_COL, OSD_FOOTER.c_str());
-    }
-    if (g_apps.count == 0) {
-        for (int r = 0; r < OSD_LIST_ROWS; ++r)
-            osd_put_text(OSD_LIST_FIRST_ROW + r, 0, BLANK_ROW);
-        osd_put_text(OSD_EMPTY_ROW, OSD_EMPTY_COL, OSD_EMPTY_TEXT.c_str());
-    } else {
-        const OsdListWindow w = osd_list_window(g_apps);
-        for (int r = 0; r < OSD_LIST_ROWS; ++r) {
-            char text[OSD_GRID_COLS + 1];
-            const int row = OSD_LIST_FIRST_ROW + r;
-            osd_list_row(g_apps, w.entry[r], row == w.marker_row, text);
-            osd_put_text(row, 0, text);
-        }
-    }
-    osd_commit();
 }
 
 } // namespace
@@ -105,7 +60,41 @@ void osd_reset(int fd) {
     std::memset(g_osd.grid, 0, sizeof g_osd.grid);
     g_osd.writes = 0;
     g_osd.fails = 0;
-    start_budget();
+    osd_start_budget();
+}
+
+void osd_start_budget() {
+    g_osd.waited_us = 0;
+    g_osd.failed_wait_us = 0;
+}
+
+bool osd_start() {
+    g_osd.fd = remote_i2c_open();
+    if (g_osd.fd < 0) return false;
+    osd_reset(g_osd.fd);
+    if (!controller_answers()) {
+        osd_release(false);
+        return false;
+    }
+    osd_set_window(OSD_WINDOW_A, OSD_WINDOW_B, OSD_WINDOW_C, OSD_WINDOW_D);
+    osd_clear();
+    return true;
+}
+
+void osd_release(bool switch_off) {
+    if (switch_off) {
+        osd_enable(0);
+        osd_commit();
+    }
+    remote_i2c_close(g_osd.fd);
+    g_osd.active = false;
+    g_osd.fd = -1;
+}
+
+void osd_blank() {
+    for (int row = 0; row < OSD_GRID_ROWS; ++row)
+        osd_put_text(row, 0, OSD_BLANK_ROW);
+    osd_commit();
 }
 
 bool osd_out_of_time() {
@@ -200,39 +189,4 @@ void osd_clear() {
     for (int row = 0; row < OSD_GRID_ROWS; ++row)
         for (int col = 0; col < OSD_GRID_COLS; ++col)
             if (g_osd.grid[row][col] != ' ') osd_put_char(row, col, ' ');
-}
-
-void osd_menu_draw(int full) {
-    start_budget();
-    draw_page(full);
-}
-
-int osd_menu_open() {
-    g_osd.fd = remote_i2c_open();
-    if (g_osd.fd < 0) return -1;
-    osd_reset(g_osd.fd);
-    if (!controller_answers()) {
-        release_overlay(false);
-        return -1;
-    }
-    osd_set_window(OSD_WINDOW_A, OSD_WINDOW_B, OSD_WINDOW_C, OSD_WINDOW_D);
-    osd_clear();
-    draw_page(1);
-    if (osd_out_of_time()) {
-        release_overlay(true);
-        return -1;
-    }
-    osd_enable(1);
-    g_osd.active = true;
-    log_line(LOG_OSD_OPEN, static_cast<long>(g_osd.writes), static_cast<long>(g_osd.fails));
-    return 0;
-}
-
-void osd_menu_close() {
-    if (g_osd.fd < 0) return;
-    start_budget();
-    for (int row = 0; row < OSD_GRID_ROWS; ++row)
-        osd_put_text(row, 0, BLANK_ROW);
-    osd_commit();
-    release_overlay(osd_out_of_time());
 }

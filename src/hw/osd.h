@@ -1,7 +1,7 @@
 #pragma once
 #include <cstdint>
 
-#include "hw/osd_page.h"
+#include "hw/osd_charset.h"
 
 // The menu on the AV path's OSD controller (bus 2, 0x5B, behind the remote I2C transport).
 // Every character is written with a read-back check; the shadow grid keeps cells that
@@ -58,13 +58,21 @@ struct OsdState {
 };
 extern OsdState g_osd;
 
-// 0 once the page is up and enabled; -1 when the transport does not open, the controller
-// does not answer, or the page ran out of time (the transport is closed again).
-int osd_menu_open();
-void osd_menu_draw(int full);
-// Blanks and releases the overlay; a controller that ran out of time blanking it has its
-// overlay switched off instead, so that no stale menu stays over the video.
-void osd_menu_close();
+constexpr char OSD_BLANK_ROW[] = "                                ";
+static_assert(sizeof OSD_BLANK_ROW == OSD_GRID_COLS + 1);
+
+// Opens the transport and readies the controller for a page: the state reset, a read that it
+// answers at all, the window, the clear. false when the transport does not open or nothing
+// answers (the transport is closed again); a clear that ran out of time shows in
+// osd_out_of_time().
+bool osd_start();
+// Releases the transport; with `switch_off` the overlay is disabled first (best effort), so
+// that a page that could not be drawn or blanked in time does not stay over the video.
+void osd_release(bool switch_off);
+// Every cell blank, committed.
+void osd_blank();
+// Each open, draw or close has a budget of its own for the controller's waits.
+void osd_start_budget();
 
 void osd_reset(int fd);
 void osd_set_window(uint32_t a, uint32_t b, uint32_t c, uint32_t d);

@@ -2,35 +2,10 @@
 
 #include <cstring>
 
-int osd_char_code(char c) {
-    switch (c) {
-    case ' ':
-        return 0;
-    case '%':
-        return 1;
-    case '.':
-        return 2;
-    case '/':
-        return 3;
-    case ':':
-        return 14;
-    case '@':
-        return 15;
-    default:
-        break;
-    }
-    if (c >= '0' && c <= '9') return c - 44;
-    if (c >= 'A' && c <= 'Z') return c - 49;
-    return -1;
-}
-
 void osd_format_name(const char* name, char* out) {
     int n = 0;
     for (int i = 0; i < OSD_NAME_SOURCE_MAX && name[i] != '\0'; ++i) {
-        char c = name[i];
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-        if (c == '-' || osd_char_code(c) < 0) c = ' ';
-        if (n < OSD_NAME_MAX) out[n++] = c;
+        if (n < OSD_NAME_MAX) out[n++] = osd_map_char(name[i]);
     }
     out[n] = '\0';
 }

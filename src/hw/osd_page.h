@@ -4,12 +4,11 @@
 #include "apps/catalog.h"
 #include "base/ctext.h"
 #include "base/timings.h"
+#include "hw/osd_charset.h"
 
 // The menu page of the AV path's OSD controller: 8 rows of 32 cells from the controller's own
 // 42-character set. Pure layout; osd.cpp puts it on the controller.
 
-constexpr int OSD_GRID_ROWS = 8;
-constexpr int OSD_GRID_COLS = 32;
 constexpr int OSD_LIST_FIRST_ROW = 2;
 constexpr int OSD_LIST_ROWS = 5;
 constexpr int OSD_NAME_COL = 3;
@@ -30,9 +29,6 @@ constexpr int OSD_FOOTER_COL = osd_centred_col(OSD_FOOTER.length());
 constexpr auto OSD_EMPTY_TEXT = ctext("BRAK APEK DLA TRYBU AV");
 constexpr int OSD_EMPTY_ROW = 4;
 constexpr int OSD_EMPTY_COL = osd_centred_col(OSD_EMPTY_TEXT.length());
-
-// The controller's code for a character, or -1 when its set has none.
-int osd_char_code(char c);
 
 // An app name as the controller can show it: upper case, '-' and characters it cannot show
 // as spaces, at most 28 characters. `out` holds OSD_NAME_MAX + 1 bytes.

@@ -18,3 +18,5 @@ int32_t video_mode_detect(int fd);
 // Opens the transport, reads (once more when the first answer is unknown) and closes; 0 when
 // the transport is missing.
 int32_t video_mode_read();
+// The same without the log line: for an app that watches the mode.
+int32_t video_mode_read_quietly();

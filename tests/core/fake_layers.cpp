@@ -17,7 +17,7 @@
 #include "display/menu.h"
 #include "hw/buzzer.h"
 #include "hw/keys.h"
-#include "hw/osd.h"
+#include "hw/osd_menu.h"
 #include "hw/remote_i2c.h"
 #include "hw/video_mode.h"
 
