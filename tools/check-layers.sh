@@ -2,7 +2,7 @@
 # Keeps the layers apart. From the bottom: base (clock, log, EINTR-safe calls, safe opens)
 # includes nothing of the launcher; apps (the catalogue, launching, processes) builds on base;
 # hw and display (the devices) build on base and apps, not on each other; core decides and
-# may use them all. Only hw and display touch devices: base, core and apps include no device
+# may use them all; applib, the library apps link, builds on the devices beside the core. Only hw and display touch devices: base, core and apps include no device
 # header and issue no ioctl, bar base's one EINTR-safe ioctl wrapper. No launcher code uses
 # the heap or exceptions.
 set -u
@@ -23,10 +23,11 @@ allowed() {
     hw) echo "base apps hw" ;;
     display) echo "base apps display" ;;
     core) echo "base apps hw display core" ;;
+    applib) echo "base apps hw display applib" ;;
     esac
 }
 
-for layer in base apps hw display core; do
+for layer in base apps hw display core applib; do
     ok=$(allowed "$layer" | sed 's/ /|/g')
     hits=$(grep -rnE '#include[[:space:]]*"[a-z]+/' "src/$layer" |
         grep -vE "#include[[:space:]]*\"($ok)/")

@@ -86,17 +86,19 @@ bool printable(uint8_t ch) {
     return ch >= GLYPH_FIRST && ch <= GLYPH_LAST;
 }
 
-// A glyph's row runs, each cut to the clip rectangle.
-void draw_glyph_clipped(Canvas c, const Font& f, int32_t pen, int32_t y, uint32_t rgb, uint8_t ch,
-                        ClipRect clip) {
+// A glyph's row runs, each cut to the clip rectangle. The glyph's cell overlaps the rectangle
+// across (the caller skips those that do not), so the cuts stay within the cell.
+void draw_glyph_clipped(Canvas c, const Font& f, int32_t pen, int32_t y, uint32_t rgb,
+                        uint8_t ch, ClipRect clip) {
     const uint8_t* g = font_glyph(f, ch);
     const InkRun* end = font_runs_end(f, ch);
+    const int32_t first = clip.x0 - pen > 0 ? clip.x0 - pen : 0; // cell columns kept
+    const int32_t last = clip.x1 - pen < f.w ? clip.x1 - pen : f.w;
     for (const InkRun* run = font_runs_begin(f, ch); run != end; ++run) {
-        const int32_t row = y + run->row;
+        const int64_t row = int64_t{y} + run->row;
         if (row < clip.y0 || row >= clip.y1) continue;
-        const int32_t from = pen + run->col < clip.x0 ? clip.x0 - pen : run->col;
-        const int32_t to =
-            pen + run->col + run->len > clip.x1 ? clip.x1 - pen : run->col + run->len;
+        const int32_t from = run->col > first ? run->col : first;
+        const int32_t to = run->col + run->len < last ? run->col + run->len : last;
         // Every byte of a run has ink: no test left per pixel.
         uint32_t* p = canvas_row(c, static_cast<uint32_t>(row)) + pen;
         const uint8_t* a = g + run->row * f.w;
@@ -123,6 +125,7 @@ void draw_glyphs_clipped(Canvas c, const Font& f, int32_t x, int32_t y, uint32_t
     // The pen stops at the right edge: nothing further is seen, and it cannot overflow.
     for (int32_t pen = x; *s != '\0' && pen < clip.x1; ++s, pen += f.w) {
         const auto ch = static_cast<uint8_t>(*s);
+        if (int64_t{pen} + f.w <= clip.x0) continue; // wholly left of the rectangle
         if (printable(ch))
             draw_glyph_clipped(c, f, pen, y, rgb, ch, clip);
         else if (boxes)

@@ -68,17 +68,17 @@ void osd_start_budget() {
     g_osd.failed_wait_us = 0;
 }
 
-bool osd_start() {
+OsdStart osd_start() {
     g_osd.fd = remote_i2c_open();
-    if (g_osd.fd < 0) return false;
+    if (g_osd.fd < 0) return OsdStart::NoTransport;
     osd_reset(g_osd.fd);
     if (!controller_answers()) {
         osd_release(false);
-        return false;
+        return OsdStart::Silent;
     }
     osd_set_window(OSD_WINDOW_A, OSD_WINDOW_B, OSD_WINDOW_C, OSD_WINDOW_D);
     osd_clear();
-    return true;
+    return OsdStart::Ready;
 }
 
 void osd_release(bool switch_off) {
@@ -98,8 +98,7 @@ void osd_blank() {
 }
 
 bool osd_out_of_time() {
-    return g_osd.failed_wait_us >= OSD_FAILED_WAIT_US || g_osd.waited_us >= OSD_WAIT_BUDGET_US ? 1
-                                                                                               : 0;
+    return g_osd.failed_wait_us >= OSD_FAILED_WAIT_US || g_osd.waited_us >= OSD_WAIT_BUDGET_US;
 }
 
 // The controller takes a new window as its last register, d's high byte, is written: the

@@ -65,7 +65,8 @@ static_assert(sizeof OSD_BLANK_ROW == OSD_GRID_COLS + 1);
 // answers at all, the window, the clear. false when the transport does not open or nothing
 // answers (the transport is closed again); a clear that ran out of time shows in
 // osd_out_of_time().
-bool osd_start();
+enum class OsdStart { Ready, NoTransport, Silent };
+OsdStart osd_start();
 // Releases the transport; with `switch_off` the overlay is disabled first (best effort), so
 // that a page that could not be drawn or blanked in time does not stay over the video.
 void osd_release(bool switch_off);

@@ -38,7 +38,7 @@ void osd_menu_draw(int full) {
 }
 
 int osd_menu_open() {
-    if (!osd_start()) return -1;
+    if (osd_start() != OsdStart::Ready) return -1;
     draw_page(1);
     if (osd_out_of_time()) {
         osd_release(true);

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <climits>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -91,6 +92,72 @@ TEST(DrawText, EveryByteAdvancesOneCellAndClippingCutsAtBothEdgesPixelByPixel) {
             }
             expect_same(got, want);
         }
+    }
+}
+
+// For apps: text and rectangles cut to a rectangle on all four sides, and a byte the font
+// lacks drawn as a hollow box in its cell. Nothing is stored outside the rectangle.
+TEST(DrawTextIn, CutsToTheRectangleOnEverySideAndBoxesBytesTheFontLacks) {
+    const ClipRect clip{10, 20, 120, 60};
+    auto inside = [&](int x, int y) { return x >= 10 && x < 120 && y >= 20 && y < 60; };
+    struct Case {
+        int x, y;
+        std::string text;
+    };
+    const Case cases[] = {
+        {30, 30, "Ag"},       // wholly inside
+        {4, 30, "##"},        // cut at the left
+        {112, 30, "##"},      // at the right
+        {30, 14, "#"},        // at the top
+        {30, 52, "#"},        // at the bottom
+        {30, 30, "A	BÃ"}, // a tab and a UTF-8 lead byte: boxes
+        {125, 30, "##"},      // wholly to the right: nothing
+        {30, -40, "#"},       // wholly above: nothing
+        {INT32_MIN, 30, "#"}, {30, INT32_MAX, "#"},
+    };
+    for (const Font* f : {&FONT_SMALL, &FONT_LARGE}) {
+        for (const Case& c : cases) {
+            SCOPED_TRACE(std::to_string(f->h) + " rows at " + std::to_string(c.x) + "," +
+                         std::to_string(c.y) + " \"" + c.text + "\"");
+            TestCanvas got, want, full;
+            draw_text_in(got.c, *f, c.x, c.y, RGB_WARN, c.text.c_str(), clip);
+            // The whole text where it lies on the canvas' memory: what the cut keeps of it.
+            if (c.x > -100 && c.y >= 0 && int64_t{c.y} + f->h <= TestCanvas::ROWS) {
+                for (size_t i = 0; i < c.text.size(); ++i) {
+                    const auto ch = static_cast<uint8_t>(c.text[i]);
+                    const int x = c.x + static_cast<int>(i) * f->w;
+                    if (ch >= 32 && ch <= 126) {
+                        full.glyph(*f, char(ch), x, c.y, RGB_WARN);
+                        continue;
+                    }
+                    full.rect(x + 1, c.y + 1, f->w - 2, 1, 0xFF000000u | RGB_WARN);
+                    full.rect(x + 1, c.y + f->h - 2, f->w - 2, 1, 0xFF000000u | RGB_WARN);
+                    full.rect(x + 1, c.y + 1, 1, f->h - 2, 0xFF000000u | RGB_WARN);
+                    full.rect(x + f->w - 2, c.y + 1, 1, f->h - 2, 0xFF000000u | RGB_WARN);
+                }
+            }
+            for (int y = 0; y < TestCanvas::ROWS; ++y)
+                for (int x = 0; x < W; ++x)
+                    if (inside(x, y)) want.at(x, y) = full.at(x, y);
+            expect_same(got, want);
+        }
+    }
+    const int rects[][4] = {{0, 0, 200, 100},
+                            {-5, 25, 20, 5},
+                            {115, 55, 10, 10},
+                            {50, 30, 0, 4},
+                            {INT32_MIN, INT32_MIN, INT32_MAX, INT32_MAX},
+                            {130, 30, 5, 5}};
+    for (const auto& r : rects) {
+        SCOPED_TRACE("rect at " + std::to_string(r[0]) + "," + std::to_string(r[1]));
+        TestCanvas got, want;
+        fill_rect_in(got.c, clip, r[0], r[1], r[2], r[3], COL_ACCENT);
+        for (int y = 0; y < TestCanvas::ROWS; ++y)
+            for (int x = 0; x < W; ++x)
+                if (inside(x, y) && int64_t{x} >= r[0] && int64_t{x} < int64_t{r[0]} + r[2] &&
+                    int64_t{y} >= r[1] && int64_t{y} < int64_t{r[1]} + r[3])
+                    want.at(x, y) = COL_ACCENT;
+        expect_same(got, want);
     }
 }
 

@@ -1,0 +1,111 @@
+// The app library's pure parts, from tables: the event stream an app gets from the button
+// line's samples (the launcher's debouncer, then presses, releases and repeats), text sizes,
+// and what the overlay shows for a text's characters.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "applib/app_events.h"
+#include "base/clock.h"
+#include "hw/keys_logic.h"
+#include "hw/osd_charset.h"
+
+namespace {
+
+int32_t g_now = 0;
+int32_t clock_now() {
+    return g_now;
+}
+
+// Samples 20 ms apart from t0 ('N' no button, 'U' UP, 'D' DOWN, 'M' MIDDLE), and the events
+// they make, as "P4@40" (press of MIDDLE at 40 ms), "R1@200/160" (release of DOWN at 200 ms,
+// held 160 ms), "T0@560/500" (a repeat of UP at 560 ms, held 500 ms).
+std::vector<std::string> events_of(const std::string& samples, int32_t t0) {
+    KeyDebounce d;
+    AppEvents e;
+    std::vector<std::string> out;
+    for (size_t i = 0; i < samples.size(); ++i) {
+        g_now = ms_after(t0, static_cast<int32_t>(i) * 20);
+        const int32_t key = samples[i] == 'U'   ? KEY_UP
+                            : samples[i] == 'D' ? KEY_DOWN
+                            : samples[i] == 'M' ? KEY_MIDDLE
+                                                : KEY_NONE;
+        int32_t duration = 0;
+        const int32_t value = keys_debounce(&d, key, clock_now, &duration);
+        vx_event ev{};
+        const int32_t at = ms_elapsed(g_now, t0);
+        for (bool got = app_events_take(&e, value, duration, g_now, &ev); got;
+             got = app_events_repeat(&e, g_now, &ev)) {
+            const char* kind = ev.type == VX_EVENT_PRESS     ? "P"
+                               : ev.type == VX_EVENT_RELEASE ? "R"
+                                                             : "T";
+            out.push_back(kind + std::to_string(ev.key) + "@" + std::to_string(at) +
+                          (ev.type == VX_EVENT_PRESS ? "" : "/" + std::to_string(ev.held_ms)));
+        }
+        if (value == 0 && app_events_repeat(&e, g_now, &ev))
+            out.push_back("T" + std::to_string(ev.key) + "@" + std::to_string(at) + "/" +
+                          std::to_string(ev.held_ms));
+    }
+    return out;
+}
+
+TEST(AppEvents, PressReleaseAndRepeatsForUpAndDownOnly) {
+    const std::string held_down = std::string(2, 'N') + std::string(40, 'D') + "NNN";
+    const struct {
+        const char* name;
+        std::string samples;
+        int32_t t0;
+        std::vector<std::string> events;
+    } cases[] = {
+        {"a tap: no repeat", "NNMMMMMNNN", 0, {"P4@80", "R4@180/100"}},
+        {"DOWN held 800 ms: repeats from 500 ms, every 150 ms",
+         held_down,
+         0,
+         {"P1@80", "T1@580/500", "T1@740/660", "R1@880/800"}},
+        {"MIDDLE held as long: no repeat",
+         std::string(2, 'N') + std::string(40, 'M') + "NNN",
+         0,
+         {"P4@80", "R4@880/800"}},
+        {"a slide from UP to DOWN ends UP's repeats",
+         "NN" + std::string(30, 'U') + std::string(30, 'D') + "NNN",
+         0,
+         {"P0@80", "T0@580/500", "P1@680", "T1@1180/500", "R1@1280/600"}},
+        {"across the clock's wrap",
+         held_down,
+         INT32_MAX - 300,
+         {"P1@80", "T1@580/500", "T1@740/660", "R1@880/800"}},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(events_of(c.samples, c.t0), c.events) << c.name;
+}
+
+TEST(OverlayCharset, SmallLettersAsCapitalsTheRestItLacksAsSpaces) {
+    const std::string in = "az AZ09%./:@-_!~\t\x7f\xc3\xa9";
+    const std::string shown = "AZ AZ09%./:@        ";
+    ASSERT_EQ(in.size(), shown.size());
+    for (size_t i = 0; i < in.size(); ++i)
+        EXPECT_EQ(osd_map_char(in[i]), shown[i]) << "byte " << int(static_cast<uint8_t>(in[i]));
+}
+
+TEST(TextSize, CellsOfTheFontWhateverTheBytes) {
+    const struct {
+        vx_font font;
+        const char* text;
+        int32_t w, h;
+    } cases[] = {{VX_FONT_SMALL, "", 0, 12},
+                 {VX_FONT_SMALL, "ab\tc", 28, 12},
+                 {VX_FONT_MEDIUM, "hello", 65, 22},
+                 {VX_FONT_LARGE, "\xc3\xa9", 38, 31}};
+    for (const auto& c : cases) {
+        int32_t w = -1, h = -1;
+        ASSERT_EQ(vx_text_size(c.font, c.text, &w, &h), VX_OK);
+        EXPECT_EQ(w, c.w) << c.text;
+        EXPECT_EQ(h, c.h) << c.text;
+    }
+    int32_t w = 0, h = 0;
+    EXPECT_EQ(vx_text_size(static_cast<vx_font>(3), "x", &w, &h), VX_ERR_ARGUMENT);
+    EXPECT_EQ(vx_text_size(VX_FONT_SMALL, nullptr, &w, &h), VX_ERR_ARGUMENT);
+}
+
+} // namespace
