@@ -212,6 +212,10 @@ void app_launch_selected() {
 }
 
 void app_returned() {
+    // However the app ended, killed in the middle of a tone or of a picture, the buzzer is
+    // silent and the launcher draws on the page not on screen.
+    buzzer_off();
+    surface_take_back_from_app();
     const int32_t mode = state_read_mode();
     const Surface& surface = surface_for(mode);
     if (!menu_come_up(mode)) {

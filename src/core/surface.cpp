@@ -111,6 +111,10 @@ void surface_take_away_page() {
     if (fb_is_open() && fb_is_panned()) fb_restore();
 }
 
+void surface_take_back_from_app() {
+    if (fb_is_open()) fb_follow_screen();
+}
+
 void surface_release_for_exit(bool app_owns_display) {
     // The overlay's text stays as it is: blanking it takes verified writes, not a handler.
     if (g_osd.fd >= 0) remote_i2c_close(g_osd.fd);

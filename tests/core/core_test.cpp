@@ -207,12 +207,12 @@ const Gesture CLOSING[] = {
     {"sliding onto MIDDLE ends it before the app starts", NORMAL, TWO, nullptr,
      {press(0, KEY_PLAY), press(600, KEY_MIDDLE), release(750)}, 4000,
      {"[tone start 1]", "[tone stop]", "hold aborted (menu release, 600 ms)", "[launch alpha]",
-      "[reaped alpha]", "[mode 1]", "[scan 1]", "[menu sel=0]", "[pause]"},
+      "[reaped alpha]", "[buzzer off]", "[mode 1]", "[scan 1]", "[menu sel=0]", "[pause]"},
      UI_MENU},
     {"...and an app that ends in HDMI mode leaves the goggles theirs", NORMAL, TWO, nullptr,
      {press(0, KEY_PLAY), press(600, KEY_MIDDLE), release(750), video(900, HDMI)}, 4000,
      {"[tone start 1]", "[tone stop]", "hold aborted (menu release, 600 ms)", "[launch alpha]",
-      "[reaped alpha]", "[mode 2]", "[scan 2]", "menu skip po child (mode=2)", "[resume]",
+      "[reaped alpha]", "[buzzer off]", "[mode 2]", "[scan 2]", "menu skip po child (mode=2)", "[resume]",
       "keys resumed", "[pan back]"},
      UI_IDLE},
     {"AV: 3 s closes the overlay", AV, AV_TWO, nullptr, {press(0, KEY_PLAY)}, 3100,
@@ -284,27 +284,27 @@ const Gesture NAVIGATION[] = {
      4000, {"[launch alpha]"}, UI_APP},
     {"the menu comes back in AV mode on the next allowed entry", AV, AV_TWO, nullptr,
      taps({KEY_MIDDLE}), 1000,
-     {"[osd close]", "[launch bravo]", "[reaped bravo]", "[mode 3]", "[scan 3]",
+     {"[osd close]", "[launch bravo]", "[reaped bravo]", "[buzzer off]", "[mode 3]", "[scan 3]",
       "[osd open sel=0]", "menu OSD open po child (2 apps)", "[pause]"},
      UI_MENU},
     {"...and without the overlay the goggles get everything back", AV, AV_TWO,
      [] { w.osd_opens = false; }, taps({KEY_MIDDLE}), 1000,
-     {"[osd close]", "[launch bravo]", "[reaped bravo]", "[mode 3]", "[scan 3]",
+     {"[osd close]", "[launch bravo]", "[reaped bravo]", "[buzzer off]", "[mode 3]", "[scan 3]",
       "[osd open fails]", "osd menu open fail po child", "[resume]", "keys resumed"},
      UI_IDLE},
     {"an app ending in NORMAL mode after AV opens the framebuffer", AV, AV_TWO, nullptr,
      {press(0, KEY_MIDDLE), release(150), video(300, NORMAL)}, 1000,
-     {"[osd close]", "[launch bravo]", "[reaped bravo]", "[mode 1]", "[scan 1]", "[fb open]",
+     {"[osd close]", "[launch bravo]", "[reaped bravo]", "[buzzer off]", "[mode 1]", "[scan 1]", "[fb open]",
       "[menu sel=1]", "[pause]"},
      UI_MENU},
     {"...or gives everything back when it cannot", AV, AV_TWO, [] { w.fb_opens = false; },
      {press(0, KEY_MIDDLE), release(150), video(300, NORMAL)}, 1000,
-     {"[osd close]", "[launch bravo]", "[reaped bravo]", "[mode 1]", "[scan 1]",
+     {"[osd close]", "[launch bravo]", "[reaped bravo]", "[buzzer off]", "[mode 1]", "[scan 1]",
       "[fb open fails]", "menu skip po child (mode=1)", "[resume]", "keys resumed"},
      UI_IDLE},
     {"an app ending with the mode unknown", NORMAL, TWO, nullptr,
      {press(0, KEY_MIDDLE), release(150), video(300, 0)}, 1000,
-     {"[launch alpha]", "[reaped alpha]", "[mode 0]", "[scan 0]", "menu skip po child (mode=0)",
+     {"[launch alpha]", "[reaped alpha]", "[buzzer off]", "[mode 0]", "[scan 0]", "menu skip po child (mode=0)",
       "[resume]", "keys resumed", "[pan back]"},
      UI_IDLE},
 };
@@ -312,7 +312,7 @@ const Gesture NAVIGATION[] = {
 
 // A press begun while an app runs stays the app's, even when the app ends before its
 // release and the menu is back by then: the release moves nothing and starts nothing.
-const Effects BACK_IN_NORMAL = {"[launch alpha]", "[reaped alpha]", "[mode 1]",
+const Effects BACK_IN_NORMAL = {"[launch alpha]", "[reaped alpha]", "[buzzer off]", "[mode 1]",
                                 "[scan 1]",       "[menu sel=0]",   "[pause]"};
 std::vector<fake::KeyStep> held_across_the_end(int32_t key) {
     // The app runs from 150 ms to 550 ms; the key goes down at 450 and up at 650.
@@ -334,7 +334,7 @@ const Gesture ACROSS_THE_END[] = {
      BACK_IN_NORMAL, UI_MENU},
     {"AV: MIDDLE pressed in the app starts nothing on the overlay", AV, AV_TWO,
      [] { w.app_runs_ms = 400; }, held_across_the_end(KEY_MIDDLE), 1500,
-     {"[osd close]", "[launch bravo]", "[reaped bravo]", "[mode 3]", "[scan 3]",
+     {"[osd close]", "[launch bravo]", "[reaped bravo]", "[buzzer off]", "[mode 3]", "[scan 3]",
       "[osd open sel=0]", "menu OSD open po child (2 apps)", "[pause]"},
      UI_MENU},
     {"a tap begun in the menu after the return acts", NORMAL, TWO,
@@ -356,7 +356,8 @@ INSTANTIATE_TEST_SUITE_P(AcrossTheAppsEnd, InTheMenu,
 constexpr int32_t APP_ENDS_AT_THE_ESCAPE_MS = 10160;
 const Effects STOPPED = {"[launch alpha]", "[signal app TERM]",
                          "app alpha stopped (hold play 10 s)", "[beep 1]"};
-const Effects BACK = {"[reaped alpha]", "[mode 1]", "[scan 1]", "[menu sel=0]", "[pause]"};
+const Effects BACK = {"[reaped alpha]", "[buzzer off]", "[mode 1]",
+                      "[scan 1]",       "[menu sel=0]", "[pause]"};
 // clang-format off
 const Gesture ESCAPES[] = {
     {"PLAY held 10 s ends the app", NORMAL, TWO, [] { w.app_runs_ms = 60000; },

@@ -281,6 +281,8 @@ void fb_restore() {
     effect("pan back");
 }
 
+void fb_follow_screen() {}
+
 void fb_restore_from_signal() {
     w.panned = false;
     effect("pan back");
