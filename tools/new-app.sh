@@ -4,12 +4,22 @@
 #   tools/new-app.sh NAME [--shell|--c] [--dir DIR]
 #
 # DIR (default ./NAME) gets a manifest with every key explained, the app (a shell script, or
-# a C program with its CMakeLists.txt and the goggles' toolchain file), a scenario NAME.scn
-# that starts it from the menu and checks its first line and its end, and a README on
-# building, running it on the virtual board, testing and installing it. The launcher names an
-# app by its directory, so DIR must end in NAME.
+# a C program on the app library with its CMakeLists.txt), a scenario NAME.scn that starts
+# it from the menu and checks its first line and its end, and a README on building, running
+# it on the virtual board, testing and installing it. The launcher names an app by its
+# directory, so DIR must end in NAME.
+#
+# It runs from the launcher's checkout (tools/new-app.sh, the SDK built by tools/sdk.sh when
+# a C app needs it) or from the app SDK's directory (new-app.sh beside cmake/ and lib/).
 set -eu
-kit=$(cd "$(dirname "$0")/.." && pwd)
+here=$(cd "$(dirname "$0")" && pwd)
+if [ -f "$here/cmake/vornax_app.cmake" ]; then
+    sdk=$here
+    kit=""
+else
+    kit=$(dirname "$here")
+    sdk=$kit/build/sdk/vornax-sdk
+fi
 
 usage() {
     echo "usage: tools/new-app.sh NAME [--shell|--c] [--dir DIR]" >&2
@@ -112,87 +122,112 @@ EOF
     chmod 755 "$dir/app"
     files='`app` | the program, a shell script (`#!/bin/sh`)'
 else
+    if [ -n "$kit" ] && [ ! -f "$sdk/cmake/vornax_app.cmake" ]; then
+        echo "new-app: building the app SDK (tools/sdk.sh) for the C app" >&2
+        "$kit/tools/sdk.sh" >&2
+    fi
     cat >"$dir/main.c" <<EOF
-// $name: started from the menu as /tmp/vorna-x/$name/app, with the manifest's args;
-// what it prints lands in /tmp/vorna-x/$name.log. The goggles' buttons are its own until
-// it exits, and the menu comes back then. PLAY held 10 s sends SIGTERM: end on it.
-#include <signal.h>
+/* $name: started from the menu as /tmp/vorna-x/$name/app, with the manifest's args; what it
+ * prints lands in /tmp/vorna-x/$name.log. The goggles' buttons are its own until it exits,
+ * and the menu comes back then. It shows the button last let go, on the screen in NORMAL
+ * mode and on the overlay in AV mode, and ends on BACK or on the launcher's SIGTERM (PLAY
+ * held 10 s). APPS.md describes the library. */
 #include <stdio.h>
-#include <time.h>
 
-static volatile sig_atomic_t stop;
+#include "vornax_app.h"
 
-static void on_term(int sig) {
-    (void)sig;
-    stop = 1;
+static int on_screen; /* the screen (NORMAL mode), else the overlay (AV mode) */
+
+static void draw(const char* line) {
+    if (on_screen) {
+        vx_clear(0x00000000u);                    /* transparent: the video shows */
+        vx_fill(660, 440, 600, 160, 0xC0203040u); /* a translucent panel */
+        vx_text(VX_FONT_LARGE, 690, 470, 0xFFFFFFu, "$name");
+        vx_text(VX_FONT_MEDIUM, 690, 530, 0x9AC8F8u, line);
+        vx_present();
+    } else {
+        vx_overlay_text(2, 2, "$name");
+        vx_overlay_text(4, 2, line);
+    }
 }
 
-int main(int argc, char **argv) {
-    struct sigaction sa = {0};
-    sa.sa_handler = on_term; // no SA_RESTART: the sleep below ends at the signal
-    sigaction(SIGTERM, &sa, NULL);
-    // The log is a file: a line is written as it is printed, not when a buffer fills.
+static int fail(const char* what, vx_status s) {
+    fprintf(stderr, "$name: %s: %s\n", what, vx_status_text(s));
+    return 1;
+}
+
+int main(int argc, char** argv) {
+    /* The log is a file: a line is written as it is printed, not when a buffer fills. */
     setvbuf(stdout, NULL, _IOLBF, 0);
     printf("$name started with:");
     for (int i = 1; i < argc; ++i)
         printf(" %s", argv[i]);
     printf("\n");
-    for (int tick = 1; tick <= 3; ++tick) {
-        const struct timespec second = {1, 0};
-        nanosleep(&second, NULL);
-        if (stop) break;
-        printf("tick %d\n", tick);
+    vx_status s = vx_open();
+    if (s != VX_OK) return fail("buttons", s);
+    int mode = VX_MODE_UNKNOWN;
+    vx_video_mode(&mode);
+    on_screen = mode != VX_MODE_AV;
+    s = on_screen ? vx_screen_open() : vx_overlay_open();
+    if (s != VX_OK) return fail(on_screen ? "screen" : "overlay", s);
+    draw("BACK ENDS IT");
+    for (;;) {
+        vx_event e;
+        s = vx_wait_event(&e, -1); /* -1: for as long as it takes */
+        if (s != VX_OK) break;     /* VX_QUIT: the launcher's SIGTERM */
+        if (e.type != VX_EVENT_RELEASE) continue;
+        if (e.key == VX_KEY_BACK) break;
+        char line[32];
+        snprintf(line, sizeof line, "KEY %d HELD %d MS", e.key, (int)e.held_ms);
+        printf("%s\n", line);
+        draw(line);
     }
-    printf(stop ? "$name: stopped\n" : "$name: done\n");
+    vx_close(); /* the screen, the overlay and the buzzer given back */
+    printf("$name: done\n");
     return 0;
 }
 EOF
     cat >"$dir/CMakeLists.txt" <<EOF
 # $name for the goggles: \`cmake -S . -B build && cmake --build build\` writes \`app\` beside
-# the manifest, a static 32-bit ARM program (goggles.cmake), for the goggles and the board.
+# the manifest, a static 32-bit ARM program for the goggles, and \`app.board\`, its twin for
+# the virtual board. -DVORNAX_HOST=ON builds \`app\` for the host instead.
 cmake_minimum_required(VERSION 3.16)
-if(NOT CMAKE_TOOLCHAIN_FILE)
-  set(CMAKE_TOOLCHAIN_FILE \${CMAKE_CURRENT_SOURCE_DIR}/goggles.cmake)
+# The app SDK: the library, its header and the goggles' toolchain.
+set(VORNAX_SDK "$sdk" CACHE PATH "the VornaX app SDK")
+option(VORNAX_HOST "build for the host rather than the goggles" OFF)
+if(NOT CMAKE_TOOLCHAIN_FILE AND NOT VORNAX_HOST)
+  set(CMAKE_TOOLCHAIN_FILE \${VORNAX_SDK}/cmake/goggles.cmake)
 endif()
 project($name LANGUAGES C CXX)
 if(NOT CMAKE_BUILD_TYPE)
   set(CMAKE_BUILD_TYPE Release)
 endif()
-
-add_executable(app main.c)
-set_target_properties(app PROPERTIES RUNTIME_OUTPUT_DIRECTORY \${CMAKE_CURRENT_SOURCE_DIR})
+include(\${VORNAX_SDK}/cmake/vornax_app.cmake)
+vornax_app(main.c)
 EOF
-    # The launcher's own cross toolchain (its comments and the emulator for its tests left
-    # out), then what an app adds; copied, since the app's directory stands on its own.
-    {
-        cat <<'EOF'
-# The goggles: 32-bit ARM Linux, hard float (Debian's cross compiler, g++-arm-linux-gnueabihf).
-# Programs are linked static, so that they need none of the goggles' libraries, with 64-bit
-# file offsets and time as the launcher has (without them readdir() can fail with EOVERFLOW
-# and time_t ends in 2038), and with the launcher's warnings, as errors.
-EOF
-        grep -v -e '^#' -e 'CMAKE_CROSSCOMPILING_EMULATOR' "$kit/cmake/armhf.cmake"
-        cat <<'EOF'
-set(CMAKE_C_FLAGS_INIT "-D_FILE_OFFSET_BITS=64 -D_TIME_BITS=64 -Wall -Wextra -Werror")
-set(CMAKE_CXX_FLAGS_INIT "-D_FILE_OFFSET_BITS=64 -D_TIME_BITS=64 -Wall -Wextra -Werror")
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
-EOF
-    } >"$dir/goggles.cmake"
-    printf '/build/\n/app\n' >"$dir/.gitignore"
-    files='`app` | the program, built from `main.c` (below) |
-| `main.c`, `CMakeLists.txt` | its source and its build (C and C++) |
-| `goggles.cmake` | the toolchain for the goggles: arm-linux-gnueabihf, static, 64-bit `off_t` and `time_t`, `-Wall -Wextra -Werror`'
+    printf '/build/\n/app\n/app.board\n' >"$dir/.gitignore"
+    files='`app` | the program, built from `main.c` (below): static, for the goggles |
+| `app.board` | its twin for the virtual board, dynamically linked so that the board answers its device calls |
+| `main.c`, `CMakeLists.txt` | its source and its build, with the app library of the SDK in '"$sdk"''
 fi
 
+# How the app ends in its scenario: the shell app by itself, the C app at BACK.
+ending="the shell app ends by itself"
+ends_it=""
+if [ "$kind" = c ]; then
+    ending="BACK ends it"
+    ends_it="tap BACK"
+fi
 cat >"$dir/$name.scn" <<EOF
-# $name from the menu: started with the manifest's words, it ends by itself with status 0
-# and the menu comes back; a 3 s hold gives the goggles back.
+# $name from the menu: started with the manifest's words; $ending with status 0 and the
+# menu comes back; a 3 s hold gives the goggles back.
 apps .. $name
 
 hold PLAY 2s
 expect screen menu
 tap MIDDLE
 expect app-log $name "$name started with: --from menu"
+$ends_it
 wait-for app-exit
 expect app $name exited 0
 expect screen menu
@@ -200,33 +235,37 @@ hold PLAY 3.3s
 expect service running
 EOF
 
+origin="the launcher's checkout $kit"
+[ -n "$kit" ] || origin="the app SDK in $sdk"
 {
     cat <<EOF
 # $name
 
-An app for VornaX Launcher, made by \`tools/new-app.sh\` of the launcher's checkout
-$kit (the paths below are as they were then). The launcher lists an app by its
-directory's name; \`APPS.md\` there says how an app is started and what it may rely on.
+An app for VornaX Launcher, made by \`new-app.sh\` of $origin (the paths below are as
+they were then). The launcher lists an app by its directory's name; \`APPS.md\` there says
+how an app is started, what it may rely on, and the app library's calls.
 
 | file | what |
 |---|---|
 | \`manifest\` | what the menu shows and how the app is started; each key is explained in it |
 | $files |
-| \`$name.scn\` | a scenario: starts it from the menu, checks its first line and its end |
+| \`$name.scn\` | a scenario for the virtual board: starts it from the menu, checks its first line and its end |
 
 EOF
     if [ "$kind" = c ]; then
         cat <<EOF
 ## Build
 
-    $kit/tools/setup.sh arm     # the cross compiler, once
+    apt-get install gcc-arm-linux-gnueabihf g++-arm-linux-gnueabihf   # the cross compiler, once
     cmake -S . -B build && cmake --build build
 
-writes \`app\` here: one static 32-bit ARM program for the goggles and the virtual board.
+writes \`app\` here, the static 32-bit ARM program for the goggles, and \`app.board\`, its
+dynamically linked twin, which the virtual board runs in its place.
 
 EOF
     fi
-    cat <<EOF
+    if [ -n "$kit" ]; then
+        cat <<EOF
 ## Run it on the virtual goggles
 
     $kit/tools/run-board.sh --apps $parent
@@ -234,7 +273,8 @@ EOF
 runs the launcher on the virtual board with the apps of $parent, this one among
 them, and shows the goggles on http://127.0.0.1:8088/ (\`--cli\` for the terminal): hold
 PLAY for the menu, UP and DOWN move, MIDDLE starts the app; its log
-(\`/tmp/vorna-x/$name.log\` on the goggles) is shown beside the screen. \`--target armhf\`
+(\`/tmp/vorna-x/$name.log\` on the goggles) is shown beside the screen, and what it draws on
+the screen or the overlay, and sounds, is the board's as the launcher's is. \`--target armhf\`
 runs the launcher's own ARM build under qemu-arm. ARM programs run on the board through
 qemu-arm, registered with the kernel by \`tools/setup.sh arm-apps\` (the board does it).
 
@@ -245,6 +285,9 @@ qemu-arm, registered with the kernel by \`tools/setup.sh arm-apps\` (the board d
 
 \`SCENARIOS.md\` in the launcher's checkout describes the steps; add yours to the scenario.
 
+EOF
+    fi
+    cat <<EOF
 ## Install it on the goggles
 
 Copy \`app\` and \`manifest\` to \`/record/vorna-x/apps/$name/\` and make the program
