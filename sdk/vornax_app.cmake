@@ -21,15 +21,16 @@ function(vornax_app)
   endif()
   add_executable(app ${ARGN})
   target_include_directories(app PRIVATE ${VORNAX_APP_DIR}/include)
-  # The library is C++ without exceptions: the C++ runtime comes with it.
-  target_link_libraries(app PRIVATE ${lib} stdc++)
+  # The library is C++ without exceptions, allocation or run-time types: it needs nothing of
+  # the C++ runtime, and a C program links it as it is.
+  target_link_libraries(app PRIVATE ${lib})
   target_link_options(app PRIVATE -Wl,--gc-sections)
   set_target_properties(app PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_CURRENT_SOURCE_DIR})
   if(CMAKE_CROSSCOMPILING)
     target_link_options(app PRIVATE -static)
     add_executable(app.board ${ARGN})
     target_include_directories(app.board PRIVATE ${VORNAX_APP_DIR}/include)
-    target_link_libraries(app.board PRIVATE ${lib} stdc++)
+    target_link_libraries(app.board PRIVATE ${lib})
     # The board runs ARM programs through qemu-arm with the host's file system: the twin
     # names the cross libraries where Debian installs them.
     target_link_options(app.board PRIVATE
