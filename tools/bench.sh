@@ -9,10 +9,12 @@ cd "$(dirname "$0")/.."
 tools/setup.sh tests
 idle=${1:-30}
 cmake --preset bench >/dev/null
-cmake --build --preset bench --target frame_bench launch_bench board_figures >/dev/null
+cmake --build --preset bench --target frame_bench app_frame_bench launch_bench board_figures >/dev/null
 out=$(mktemp)
 trap 'rm -f "$out"' EXIT
 build/bench/tools/bench/frame_bench --benchmark_repetitions=5 \
+    --benchmark_report_aggregates_only=true --benchmark_color=false | tee -a "$out"
+build/bench/tools/bench/app_frame_bench --benchmark_repetitions=5 \
     --benchmark_report_aggregates_only=true --benchmark_color=false | tee -a "$out"
 build/bench/tools/bench/launch_bench | tee -a "$out"
 build/bench/tools/bench/board_figures "$idle" | tee -a "$out"
