@@ -10,7 +10,7 @@
 #include <cstring>
 #include <utility>
 
-#include "apps/catalog.h"
+#include "apps/catalogue.h"
 #include "apps/manifest.h"
 #include "base/safe_open.h"
 
