@@ -23,6 +23,8 @@
 #include <stdexcept>
 
 #include "board_paths.h"
+#include "hw/keys.h"
+#include "hw/osd.h"
 #include "png/png_io.h"
 #include "video/standin.h"
 
@@ -178,8 +180,8 @@ void Board::start() {
 
     // The ADC page's registers belong to the launcher and the preload library in its process:
     // the board only makes the file, sparse up to the page.
-    munmap(map_file(work_ + "/mem", ADC_PAGE_PHYS + ADC_PAGE_BYTES, ADC_PAGE_PHYS, ADC_PAGE_BYTES),
-           ADC_PAGE_BYTES);
+    munmap(map_file(work_ + "/mem", ADC_PAGE_PHYS + ADC_MAP_BYTES, ADC_PAGE_PHYS, ADC_MAP_BYTES),
+           ADC_MAP_BYTES);
 
     FbDevice& fb = state_->fb;
     fb.line_length = config_.fb_line_length;
@@ -575,7 +577,7 @@ std::vector<std::string> Board::osd_text() const {
         for (uint32_t c = 0; c < OSD_COLS; ++c) {
             const uint8_t v = state_->osd.shown[r][c];
             const uint32_t code = v & 0x7F;
-            row += !on || (v & OSD_CELL_VISIBLE) == 0 ? ' ' : code < 42 ? OSD_CHARSET[code] : '#';
+            row += !on || (v & OSD_DATA_BIT) == 0 ? ' ' : code < 42 ? OSD_CHARSET[code] : '#';
         }
         rows.push_back(row);
     }
