@@ -8,13 +8,14 @@
 #include <string>
 #include <vector>
 
+#include "base/paths.h"
 #include "board/board.h"
 
 namespace vxboard {
 
 // Where the launcher stages an app (NAME/app) and keeps its pid file and log (NAME.pid,
 // NAME.log), inside the sandbox.
-constexpr const char* STAGING_DIR_IN_SANDBOX = "/tmp/vorna-x";
+constexpr const char* STAGING_DIR_IN_SANDBOX = STAGING_DIR;
 
 struct RunningApp {
     std::string name;
