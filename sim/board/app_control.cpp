@@ -15,6 +15,9 @@ namespace vxboard {
 
 namespace {
 
+// How long a killed app's processes may take to be gone.
+constexpr std::chrono::milliseconds KILLED_APP_GONE{2000};
+
 bool ends_with(const std::string& s, const std::string& tail) {
     return s.size() > tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
 }
@@ -61,7 +64,7 @@ AppStop stop_app(Board& board, std::chrono::milliseconds grace) {
     kill(-app->host_pid, SIGTERM);
     if (board.wait_ended(app->ns_pid, grace)) return AppStop::Ended;
     kill(-app->host_pid, SIGKILL);
-    board.wait_ended(app->ns_pid, std::chrono::milliseconds(2000));
+    board.wait_ended(app->ns_pid, KILLED_APP_GONE);
     return AppStop::Killed;
 }
 
