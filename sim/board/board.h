@@ -201,7 +201,7 @@ class Board {
     // The state file and the files behind the devices, in the work directory (board_files.cpp).
     void make_files();
     // The command that makes the sandbox and starts init in it, which reports its pid on
-    // `info_fd` (sandbox.cpp).
+    // `info_fd` (sandbox_command.cpp).
     std::vector<std::string> sandbox_command(const Artefacts& art, int info_fd);
     // Runs the command with the launcher's standard error on a pipe; waits for init's pid.
     void launch(std::vector<std::string> command, int info[2]);
