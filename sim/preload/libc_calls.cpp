@@ -9,21 +9,16 @@ namespace vxpreload {
 
 namespace {
 
+// With 64-bit offsets and time, 32-bit ARM's libc answers some calls under other symbols.
 #if defined(__arm__)
-constexpr const char* SYM_FCNTL = "__fcntl_time64";
-constexpr const char* SYM_MMAP = "mmap64";
-constexpr const char* SYM_IOCTL = "__ioctl_time64";
-constexpr const char* SYM_CLOCK_GETTIME = "__clock_gettime64";
-constexpr const char* SYM_CLOCK_NANOSLEEP = "__clock_nanosleep_time64";
-constexpr const char* SYM_NANOSLEEP = "__nanosleep64";
+constexpr bool TIME64_SYMBOLS = true;
 #else
-constexpr const char* SYM_FCNTL = "fcntl64";
-constexpr const char* SYM_MMAP = "mmap";
-constexpr const char* SYM_IOCTL = "ioctl";
-constexpr const char* SYM_CLOCK_GETTIME = "clock_gettime";
-constexpr const char* SYM_CLOCK_NANOSLEEP = "clock_nanosleep";
-constexpr const char* SYM_NANOSLEEP = "nanosleep";
+constexpr bool TIME64_SYMBOLS = false;
 #endif
+
+constexpr const char* symbol(const char* native, const char* time64) {
+    return TIME64_SYMBOLS ? time64 : native;
+}
 
 RealCalls g_real{};
 std::atomic<bool> g_resolved{false};
@@ -45,12 +40,12 @@ __attribute__((constructor)) void resolve() {
     bind(g_real.dup, "dup");
     bind(g_real.dup2, "dup2");
     bind(g_real.dup3, "dup3");
-    bind(g_real.fcntl, SYM_FCNTL);
-    bind(g_real.mmap, SYM_MMAP);
-    bind(g_real.ioctl, SYM_IOCTL);
-    bind(g_real.clock_gettime, SYM_CLOCK_GETTIME);
-    bind(g_real.clock_nanosleep, SYM_CLOCK_NANOSLEEP);
-    bind(g_real.nanosleep, SYM_NANOSLEEP);
+    bind(g_real.fcntl, symbol("fcntl64", "__fcntl_time64"));
+    bind(g_real.mmap, symbol("mmap", "mmap64"));
+    bind(g_real.ioctl, symbol("ioctl", "__ioctl_time64"));
+    bind(g_real.clock_gettime, symbol("clock_gettime", "__clock_gettime64"));
+    bind(g_real.clock_nanosleep, symbol("clock_nanosleep", "__clock_nanosleep_time64"));
+    bind(g_real.nanosleep, symbol("nanosleep", "__nanosleep64"));
     g_resolved.store(true, std::memory_order_release);
 }
 
