@@ -33,8 +33,6 @@ namespace {
 constexpr int KEY_POLL_MS = 100;
 constexpr Millis LOG_POLL(100);
 constexpr Millis LAUNCHER_END_WAIT(3000);
-// main carries on with the board.
-constexpr int GO_ON = -1;
 
 std::atomic<bool> g_quit{false};
 void on_signal(int) {
@@ -65,7 +63,7 @@ void usage() {
                  "       vx-board --check DIR\n");
 }
 
-// The options of vx-board's own, after those both front ends take; GO_ON or the exit status.
+// The options of vx-board's own, after those both front ends take.
 int take_own_option(int argc, char** argv, int& i, BoardConfig& cfg, std::string& shots) {
     const std::string a = argv[i];
     if (a == "--check" && i + 1 < argc) {
@@ -75,36 +73,21 @@ int take_own_option(int argc, char** argv, int& i, BoardConfig& cfg, std::string
     }
     if (a == "--shots" && i + 1 < argc) {
         shots = argv[++i];
-        if (std::filesystem::is_directory(shots)) return GO_ON;
+        if (std::filesystem::is_directory(shots)) return vxfront::GO_ON;
         std::fprintf(stderr, "vx-board: --shots %s: not a directory\n", shots.c_str());
         return 2;
     }
     if (a == "--no-mem" || a == "--no-service") {
         (a == "--no-mem" ? cfg.with_mem : cfg.with_service) = false;
-        return GO_ON;
+        return vxfront::GO_ON;
     }
     if (a == "--") {
         cfg.args.assign(argv + i + 1, argv + argc);
         i = argc;
-        return GO_ON;
+        return vxfront::GO_ON;
     }
     usage();
     return 2;
-}
-
-int take_options(int argc, char** argv, BoardConfig& cfg, std::string& shots) {
-    for (int i = 1; i < argc; ++i) {
-        std::string error;
-        const vxfront::Option o = vxfront::take_board_option(argc, argv, i, cfg, error);
-        if (o == vxfront::Option::Taken) continue;
-        if (o == vxfront::Option::Bad) {
-            std::fprintf(stderr, "vx-board: %s\n", error.c_str());
-            return 2;
-        }
-        if (const int status = take_own_option(argc, argv, i, cfg, shots); status != GO_ON)
-            return status;
-    }
-    return GO_ON;
 }
 
 // Follows the log of the app the launcher runs, as it grows: new lines are printed as they
@@ -205,16 +188,14 @@ int main(int argc, char** argv) {
     BoardConfig cfg;
     cfg.apps_dir = VX_SAMPLE_APPS_DIR;
     std::string shots = std::filesystem::temp_directory_path().string();
-    if (const int status = take_options(argc, argv, cfg, shots); status != GO_ON) return status;
+    const int status = vxfront::take_options(argc, argv, cfg, "vx-board", [&](int& i) {
+        return take_own_option(argc, argv, i, cfg, shots);
+    });
+    if (status != vxfront::GO_ON) return status;
     std::signal(SIGINT, on_signal);
     std::signal(SIGTERM, on_signal);
     Board board(cfg);
-    try {
-        board.start();
-    } catch (const std::exception& e) {
-        std::fprintf(stderr, "vx-board: %s\n", e.what());
-        return 1;
-    }
+    if (!vxfront::start_board(board, "vx-board")) return 1;
     run(board, cfg, shots);
     board.stop();
     return 0;
