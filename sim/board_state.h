@@ -15,10 +15,10 @@ constexpr uint32_t BOARD_VERSION = 5;
 constexpr const char* BOARD_STATE_PATH = "/run/vx-board/state";
 constexpr uint32_t BOARD_STATE_BYTES = 64 * 1024;
 
-// The SoC's ADC page, reached by the launcher through the sparse file bound at /dev/mem.
+// The SoC's ADC page, reached by the launcher through the sparse file bound at /dev/mem, and
+// its sample register: where a front end reads the line as the launcher does. (The preload,
+// which sees the launcher's own hw/keys.h, checks that they agree.)
 constexpr uint64_t ADC_PAGE_PHYS = 0x60632000u;
-constexpr uint32_t ADC_PAGE_BYTES = 4096;
-constexpr uint32_t ADC_CTRL0_OFFSET = 0x18;
 constexpr uint32_t ADC_SAMPLE_OFFSET = 0x810;
 
 using U32 = std::atomic<uint32_t>;
@@ -29,10 +29,11 @@ using U64 = std::atomic<uint64_t>;
 // has been idle (the launcher's sleep between two passes) samples the resistor ladder before
 // it has settled: a button's level then reads about 200 mV high, one band up. A line at
 // rest, below ADC_SETTLED_BELOW counts, reads as it is. A conversion started once the line
-// has had ADC_SETTLE_US to settle reads its true level.
+// has had ADC_LINE_SETTLE_US to settle reads its true level. These are the ladder's and the
+// converter's, not the launcher's: a launcher that waits less reads its buttons a band high.
 constexpr uint32_t ADC_SETTLED_BELOW = 115;    // counts
 constexpr uint32_t ADC_UNSETTLED_OFFSET = 114; // counts, about 201 mV at 1800 mV / 1020
-constexpr uint32_t ADC_SETTLE_US = 9000;
+constexpr uint32_t ADC_LINE_SETTLE_US = 9000;
 
 struct AdcLine {
     U32 raw; // the line's true level in counts: the held button's, or no button's
@@ -59,14 +60,11 @@ struct LauncherClock {
     U32 pad;
 };
 
-// The launcher's loop sleeps between two passes for one of these spans (idle, and with the
-// menu or an app up); any other sleep is a wait inside a pass: the converter's settling, the
-// OSD controller's busy bit or a retry, a beep.
-constexpr uint32_t PASS_SLEEP_US[] = {30000, 40000};
+// The launcher's sleeps: all of them, and the lengths of the last HW_SLEEP_RING waits inside
+// a pass (entry i is hw_us[i % HW_SLEEP_RING]): the converter's settling, the OSD
+// controller's busy bit or a retry, a beep.
 constexpr uint32_t HW_SLEEP_RING = 64;
 
-// The launcher's sleeps: all of them, and the lengths of the last HW_SLEEP_RING waits inside
-// a pass (entry i is hw_us[i % HW_SLEEP_RING]).
 struct SleepStats {
     U64 calls;
     U64 total_us;
@@ -103,10 +101,9 @@ struct I2cBus {
 // select of the controller opened on the same descriptor since the previous cell access;
 // outside one the controller does not acknowledge it. The window, control, commit and
 // status registers, and the command and column latches, answer without a select.
-constexpr uint32_t OSD_ROWS = 8;
+constexpr uint32_t OSD_ROWS = 8; // the preload checks the launcher's grid against these
 constexpr uint32_t OSD_COLS = 32;
 constexpr uint32_t OSD_FOREVER = 0xFFFFFFFFu;
-constexpr uint8_t OSD_CELL_VISIBLE = 0x80;
 
 struct OsdController {
     U32 missing;          // the controller does not acknowledge (ENXIO)
@@ -132,7 +129,6 @@ struct OsdController {
 
 // The PWM controller's sysfs directory /sys/class/pwm/pwmchip0 with the buzzer on channel 7.
 // Every open and write of its files is kept, with the launcher's clock, in a ring.
-constexpr uint32_t PWM_BUZZER_CHANNEL = 7;
 constexpr uint32_t PWM_NPWM = 8;
 constexpr uint32_t PWM_HISTORY = 1024;
 enum PwmFile : uint32_t {

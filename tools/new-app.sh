@@ -60,7 +60,7 @@ while [ $# -gt 0 ]; do
 done
 [ -n "$named" ] || usage
 
-# The names the launcher lists (src/apps/catalog.cpp, app_name_acceptable).
+# The names the launcher lists (src/apps/catalogue.cpp, app_name_acceptable).
 case "$name" in
 '' | *[!A-Za-z0-9_-]* | VornaX-Launcher) bad_name=1 ;;
 *) bad_name=$((${#name} > 39)) ;;

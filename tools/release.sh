@@ -1,7 +1,8 @@
 #!/bin/sh
-# Builds the release for the goggles: the static ARM launcher, the two sample apps (one
-# cross-built), the goggles' README and the manifest reference, packed as
-# build/release/vornax-launcher-VERSION-armhf.tar.gz with SHA256SUMS inside and beside it.
+# Builds the release for the goggles: the static ARM launcher, two of the sample apps of
+# apps/ (hello-shell, and button-clock cross-built), the goggles' README and the manifest
+# reference, packed as build/release/vornax-launcher-VERSION-armhf.tar.gz with SHA256SUMS
+# inside and beside it.
 set -eu
 cd "$(dirname "$0")/.."
 tools/setup.sh arm
@@ -14,12 +15,12 @@ rm -rf "$out/$name"
 mkdir -p "$out/$name/VornaX-Launcher" "$out/$name/apps"
 cp build/armhf/src/vornax-launcher "$out/$name/VornaX-Launcher/app"
 arm-linux-gnueabihf-strip "$out/$name/VornaX-Launcher/app"
-cp -r release/apps/hello-shell "$out/$name/apps/"
+cp -r apps/hello-shell "$out/$name/apps/"
 mkdir -p "$out/$name/apps/button-clock"
 arm-linux-gnueabihf-g++ -std=c++20 -O2 -static -D_FILE_OFFSET_BITS=64 -D_TIME_BITS=64 \
-    -o "$out/$name/apps/button-clock/app" release/apps/button-clock/main.cpp
+    -o "$out/$name/apps/button-clock/app" apps/button-clock/main.cpp
 arm-linux-gnueabihf-strip "$out/$name/apps/button-clock/app"
-cp release/apps/button-clock/manifest "$out/$name/apps/button-clock/"
+cp apps/button-clock/manifest "$out/$name/apps/button-clock/"
 cp release/README-goggles.md "$out/$name/README.md"
 cp release/MANIFEST.md "$out/$name/"
 cp APPS.md "$out/$name/"

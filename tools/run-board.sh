@@ -1,6 +1,6 @@
 #!/bin/sh
-# Runs the launcher on the virtual goggles board with the sample apps (or the app directory
-# given with --apps DIR) and serves the goggles as a web page on http://127.0.0.1:8088/
+# Runs the launcher on the virtual goggles board with the sample apps of apps/ (or the app
+# directory given with --apps DIR) and serves the goggles as a web page on http://127.0.0.1:8088/
 # (--port N for another). --cli runs the terminal front end instead, whose keys move the
 # buttons. Other arguments go to vx-web or vx-board (--target armhf, --mode N, -- ARGS...).
 set -eu

@@ -2,14 +2,21 @@
 
 #include <dirent.h>
 #include <signal.h>
+#include <sys/wait.h>
 
 #include <algorithm>
+#include <cstring>
 #include <fstream>
 #include <map>
+
+#include "apps/service.h"
 
 namespace vxboard {
 
 namespace {
+
+// How long a killed app's processes may take to be gone.
+constexpr std::chrono::milliseconds KILLED_APP_GONE{2000};
 
 bool ends_with(const std::string& s, const std::string& tail) {
     return s.size() > tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
@@ -57,8 +64,44 @@ AppStop stop_app(Board& board, std::chrono::milliseconds grace) {
     kill(-app->host_pid, SIGTERM);
     if (board.wait_ended(app->ns_pid, grace)) return AppStop::Ended;
     kill(-app->host_pid, SIGKILL);
-    board.wait_ended(app->ns_pid, std::chrono::milliseconds(2000));
+    board.wait_ended(app->ns_pid, KILLED_APP_GONE);
     return AppStop::Killed;
+}
+
+std::vector<AppEnd> Board::app_ends() const {
+    const AppRuns& apps = state_->apps;
+    const uint32_t started = apps.started.load();
+    std::vector<AppEnd> out;
+    for (uint32_t i = started > APP_RUN_SLOTS ? started - APP_RUN_SLOTS : 0; i < started; ++i) {
+        const AppRun& r = apps.runs[i % APP_RUN_SLOTS];
+        const uint32_t st = r.state.load();
+        if (st == APP_RUN_FREE) continue;
+        AppEnd e{std::string(r.name, strnlen(r.name, sizeof r.name)), r.ns_pid.load(),
+                 r.exec_errno.load(), std::nullopt};
+        if (st == APP_RUN_COLLECTED) e.wait_status = r.wait_status.load();
+        out.push_back(std::move(e));
+    }
+    return out;
+}
+
+std::optional<AppEnd> Board::app_end(pid_t ns_pid) const {
+    const std::vector<AppEnd> all = app_ends();
+    for (auto e = all.rbegin(); e != all.rend(); ++e)
+        if (e->ns_pid == ns_pid) return *e;
+    return std::nullopt;
+}
+
+std::string describe(const AppEnd& end) {
+    if (end.exec_errno != 0) return std::string("exec failed: ") + std::strerror(end.exec_errno);
+    if (!end.wait_status) return "not collected";
+    const int st = *end.wait_status;
+    if (WIFEXITED(st)) return "exited " + std::to_string(WEXITSTATUS(st));
+    if (WIFSIGNALED(st)) {
+        const char* abbrev = sigabbrev_np(WTERMSIG(st));
+        return "killed by " +
+               (abbrev ? "SIG" + std::string(abbrev) : "signal " + std::to_string(WTERMSIG(st)));
+    }
+    return "wait status " + std::to_string(st);
 }
 
 std::optional<std::string> app_end_text(const Board& board, const std::string& name) {
@@ -95,7 +138,7 @@ std::vector<NamedProcess> named_processes(Board& board) {
             role = "init";
         else if (p.comm == "board-init")
             role = "init's subreaper";
-        else if (p.comm == "fpv_grd_service")
+        else if (p.comm == SERVICE_COMM)
             role = "the goggles' service";
         else if (p.ns_pid == launcher)
             role = "the launcher";

@@ -8,13 +8,15 @@
 #include <string>
 #include <vector>
 
+#include "base/paths.h"
+#include "base/timings.h"
 #include "board/board.h"
 
 namespace vxboard {
 
 // Where the launcher stages an app (NAME/app) and keeps its pid file and log (NAME.pid,
 // NAME.log), inside the sandbox.
-constexpr const char* STAGING_DIR_IN_SANDBOX = "/tmp/vorna-x";
+constexpr const char* STAGING_DIR_IN_SANDBOX = STAGING_DIR;
 
 struct RunningApp {
     std::string name;
@@ -26,9 +28,11 @@ struct RunningApp {
 std::optional<RunningApp> running_app(const Board& board);
 
 enum class AppStop { NoApp, Ended, Killed };
+// As the launcher's escape gives an app, between SIGTERM and SIGKILL.
+constexpr std::chrono::milliseconds STOP_APP_GRACE{ESCAPE_KILL_AFTER_MS};
 // SIGTERM to the running app's process group; SIGKILL to the group when the app is still
 // alive `grace` later. Blocks until the app has ended or been killed.
-AppStop stop_app(Board& board, std::chrono::milliseconds grace = std::chrono::milliseconds(2000));
+AppStop stop_app(Board& board, std::chrono::milliseconds grace = STOP_APP_GRACE);
 
 // How the app `name` last ended, as the board recorded it ("exited 3", "killed by SIGSEGV",
 // "exec failed: Exec format error"); nullopt before it has ended once.

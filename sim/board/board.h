@@ -14,6 +14,8 @@
 #include <thread>
 #include <vector>
 
+#include "base/screen.h"
+#include "base/video_modes.h"
 #include "board_state.h"
 
 namespace vxboard {
@@ -24,21 +26,25 @@ using Millis = std::chrono::milliseconds;
 // (dynamically linked so that the preload library can join it, or the static product).
 enum class Target { Host, Arm, ArmStatic };
 
+// Pages of the screen the framebuffer's virtual height spans as the goggles' driver sets it
+// up, before the launcher asks for all of its memory.
+constexpr uint32_t FB_PAGES_AT_BOOT = 2;
+
 struct BoardConfig {
-    std::string apps_dir;          // host directory seen as /record/vorna-x/apps
+    std::string apps_dir;          // host directory seen as the launcher's APPS_DIR
     bool with_apps = true;         // false: the sandbox has no app directory at all
     std::vector<std::string> args; // the launcher's command-line arguments
     bool with_mem = true;          // bind the ADC's /dev/mem
     bool with_service = true;      // run the fpv_grd_service stand-in
     bool with_fb = true;           // bind /dev/fb0
     bool with_i2c = true;          // bind /dev/remote_i2c
-    // The framebuffer as the goggles' driver sets it up: a 1920 x 1080 screen of 32-bit
-    // pixels with memory for three pages, two of them reachable until the launcher asks.
-    uint32_t fb_line_length = 7680;
-    uint32_t fb_yres_virtual = 2160;
-    uint32_t fb_smem_len = 7680 * 3240;
+    // The framebuffer as the goggles' driver sets it up: the launcher's screen with memory
+    // for all its pages, FB_PAGES_AT_BOOT of them reachable until the launcher asks.
+    uint32_t fb_line_length = LINE_BYTES;
+    uint32_t fb_yres_virtual = SCREEN_H * FB_PAGES_AT_BOOT;
+    uint32_t fb_smem_len = LINE_BYTES * VIRTUAL_ROWS;
     uint32_t fb_yoffset = 0;
-    int video_mode = 1; // what the LT8668's registers say at start: 0..3
+    int video_mode = MODE_NORMAL; // what the LT8668's registers say at start: a VideoMode
     // Files to put in the sandbox's /tmp before the launcher starts: path below /tmp and
     // content.
     std::vector<std::pair<std::string, std::string>> tmp_files;
@@ -192,6 +198,13 @@ class Board {
     Target target() const { return target_; }
 
   private:
+    // The state file and the files behind the devices, in the work directory (board_files.cpp).
+    void make_files();
+    // The command that makes the sandbox and starts init in it, which reports its pid on
+    // `info_fd` (sandbox_command.cpp).
+    std::vector<std::string> sandbox_command(const Artefacts& art, int info_fd);
+    // Runs the command with the launcher's standard error on a pipe; waits for init's pid.
+    void launch(std::vector<std::string> command, int info[2]);
     void read_stderr();
     bool take_stderr_locked();
     bool wait_parked(std::chrono::steady_clock::time_point deadline);

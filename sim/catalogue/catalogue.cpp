@@ -6,11 +6,12 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstddef>
 #include <cstdio>
 #include <cstring>
 #include <utility>
 
-#include "apps/catalog.h"
+#include "apps/catalogue.h"
 #include "apps/manifest.h"
 #include "base/safe_open.h"
 
@@ -68,9 +69,16 @@ std::string app_refusal(const std::string& dir, const std::string& name) {
 
 std::string modes_words(uint32_t modes) {
     std::string s;
-    for (auto [bit, word] : {std::pair{APP_MODE_NORMAL, "normal"}, std::pair{APP_MODE_AV, "av"},
-                             std::pair{APP_MODE_HDMI, "hdmi"}})
-        if (modes & bit) s += (s.empty() ? "" : ", ") + std::string(word);
+    for (const VideoModeName& m : VIDEO_MODE_NAMES)
+        if (modes & m.app_bit) s += (s.empty() ? "" : ", ") + std::string(m.word);
+    return s;
+}
+
+// "normal, av, hdmi": the words a modes= value may name.
+std::string mode_words() {
+    std::string s;
+    for (const VideoModeName& m : VIDEO_MODE_NAMES)
+        s += (s.empty() ? "" : ", ") + std::string(m.word);
     return s;
 }
 
@@ -85,9 +93,9 @@ void explain_modes(const std::string& value, std::vector<std::string>& unknown, 
             ++i;
         if (i >= value.size()) break;
         bool known = false;
-        for (const char* w : {"normal", "av", "hdmi"}) {
-            const size_t n = std::strlen(w);
-            if (value.compare(i, n, w) == 0 && (i + n == value.size() || sep(value[i + n]))) {
+        for (const VideoModeName& m : VIDEO_MODE_NAMES) {
+            const size_t n = std::strlen(m.word);
+            if (value.compare(i, n, m.word) == 0 && (i + n == value.size() || sep(value[i + n]))) {
                 i += n;
                 known = any_known = true;
                 break;
@@ -105,9 +113,14 @@ std::string without_line_end(std::string s) {
     return s;
 }
 
+// A manifest key as a line starts with it, without its '='.
+std::string key_name(const ManifestKeyName& k) {
+    const std::string prefix = k.prefix;
+    return prefix.substr(0, prefix.size() - 1);
+}
+
 // Why a line that sets nothing is ignored.
 std::string ignored_why(const std::string& text) {
-    static const char* KEYS[] = {"desc", "version", "args", "modes"};
     const size_t eq = text.find('=');
     if (eq == std::string::npos) return "not a key=value line";
     size_t from = text.find_first_not_of(" \t");
@@ -117,31 +130,113 @@ std::string ignored_why(const std::string& text) {
     std::string lower = key;
     for (char& c : lower)
         c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    for (const char* k : KEYS) {
-        if (lower != k) continue;
-        if (from > 0) return std::string("a key must start the line: ") + k + "=";
-        if (key != k) return std::string("keys are lower case: ") + k + "=";
-        return std::string("no space between the key and '=': ") + k + "=";
+    std::string known;
+    for (const ManifestKeyName& k : MANIFEST_KEYS) {
+        const std::string name = key_name(k);
+        known += (known.empty() ? "" : ", ") + name;
+        if (lower != name) continue;
+        if (from > 0) return "a key must start the line: " + name + "=";
+        if (key != name) return "keys are lower case: " + name + "=";
+        return "no space between the key and '=': " + name + "=";
     }
-    return "unknown key '" + key + "' (the launcher reads desc, version, args, modes)";
+    return "unknown key '" + key + "' (the launcher reads " + known + ")";
 }
 
 // A value as the line gave it and as the launcher keeps it: why they differ.
-void note_cut(Entry& e, int line, const char* key, const std::string& given, const char* kept,
-              size_t field_bytes) {
+void note_cut(Entry& e, int line, const std::string& key, const std::string& given,
+              const char* kept, size_t field_bytes) {
     const std::string k = kept;
     if (k == given) return;
     std::string why;
     if (k.size() < given.size() && static_cast<unsigned char>(given[k.size()]) < 0x20) {
         const auto c = static_cast<unsigned char>(given[k.size()]);
-        why = std::string(key) + " ends at " + byte_shown(c) + " after " +
-              std::to_string(k.size()) + " bytes";
+        why = key + " ends at " + byte_shown(c) + " after " + std::to_string(k.size()) + " bytes";
         if (c == '\r' && k.size() + 1 == given.size()) why += " (a DOS line end; nothing lost)";
     } else {
-        why = std::string(key) + " cut to " + std::to_string(field_bytes - 1) + " bytes (it has " +
+        why = key + " cut to " + std::to_string(field_bytes - 1) + " bytes (it has " +
               std::to_string(given.size()) + ")";
     }
-    e.cut.push_back({line, std::string(key) + "=" + given, why});
+    e.cut.push_back({line, key + "=" + given, why});
+}
+
+// The text values of an entry, by their key: where each is kept and in how many bytes.
+struct TextField {
+    ManifestKey key;
+    size_t offset;
+    size_t bytes;
+};
+
+constexpr TextField TEXT_FIELDS[] = {
+    {ManifestKey::Desc, offsetof(AppEntry, desc), sizeof AppEntry::desc},
+    {ManifestKey::Version, offsetof(AppEntry, version), sizeof AppEntry::version},
+    {ManifestKey::Args, offsetof(AppEntry, args), sizeof AppEntry::args},
+};
+
+const char* field_of(const AppEntry& entry, const TextField& f) {
+    return reinterpret_cast<const char*>(&entry) + f.offset;
+}
+
+// The manifest's modes= line, the last one read, and its value.
+struct ModesLine {
+    int line = 0;
+    std::string text;
+    std::string value;
+};
+
+// What one line (or 511-byte part of a longer line) did, as the launcher read it: applied
+// to an entry that holds a byte no value can, the values it set are those that changed.
+void note_line(Entry& e, int line, bool continued, const char* chunk, ModesLine& modes) {
+    const std::string text = without_line_end(chunk);
+    AppEntry probe;
+    std::memset(&probe, 0x7F, sizeof probe);
+    probe.modes = 0;
+    const AppEntry before = probe;
+    manifest_apply_line(&probe, chunk);
+    bool set_any = probe.modes != 0;
+    for (const TextField& f : TEXT_FIELDS)
+        set_any = set_any || std::memcmp(field_of(probe, f), field_of(before, f), f.bytes) != 0;
+    const std::string past = std::to_string(MANIFEST_LINE_BYTES - 1) + " bytes";
+    if (!set_any) {
+        const bool blank = text.find_first_not_of(" \t\r") == std::string::npos;
+        if (continued)
+            e.ignored.push_back({line, text, "the part of a long line past " + past});
+        else if (!blank)
+            e.ignored.push_back({line, text, ignored_why(text)});
+        return;
+    }
+    if (continued)
+        e.ignored.push_back(
+            {line, text, "the part past " + past + " is read as a line of its own"});
+    for (const ManifestKeyName& k : MANIFEST_KEYS) {
+        const std::string given = text.substr(std::min(text.size(), std::strlen(k.prefix)));
+        for (const TextField& f : TEXT_FIELDS)
+            if (f.key == k.key &&
+                std::memcmp(field_of(probe, f), field_of(before, f), f.bytes) != 0)
+                note_cut(e, line, key_name(k), given, field_of(probe, f), f.bytes);
+        if (k.key == ManifestKey::Modes && probe.modes != 0) modes = {line, text, given};
+    }
+}
+
+// What modes= became: the words parse_modes() does not know, and none known at all.
+void note_modes(Entry& e, const ModesLine& modes) {
+    if (modes.line == 0) return;
+    // The value parse_modes() is given: cut at the first control byte, within its buffer.
+    std::string value;
+    for (char c : modes.value) {
+        if (static_cast<unsigned char>(c) < 0x20 || value.size() + 1 >= MANIFEST_MODES_BYTES) break;
+        value += c;
+    }
+    std::vector<std::string> unknown;
+    bool any_known = false;
+    explain_modes(value, unknown, any_known);
+    const std::string text = "modes=" + modes.value;
+    for (const std::string& w : unknown)
+        e.modes_notes.push_back(
+            {modes.line, text,
+             "'" + w + "' is not a mode (" + mode_words() + "; lower case, comma-separated)"});
+    if (!any_known)
+        e.modes_notes.push_back(
+            {modes.line, modes.text, "no mode named: the app runs in NORMAL only"});
 }
 
 void read_manifest(Entry& e, AppEntry& app, const std::string& path) {
@@ -158,70 +253,21 @@ void read_manifest(Entry& e, AppEntry& app, const std::string& path) {
         return;
     }
     e.manifest = "read";
-    // The launcher reads 511 bytes at a time: the rest of a longer line comes as a line of
-    // its own.
+    // The launcher reads a line at most MANIFEST_LINE_BYTES - 1 bytes at a time: the rest of
+    // a longer line comes as a line of its own.
     char buf[MANIFEST_LINE_BYTES];
     int line = 0;
     bool continued = false;
-    std::string modes_value;
-    int modes_line = 0;
+    ModesLine modes;
     while (std::fgets(buf, sizeof buf, f) != nullptr) {
         if (!continued) ++line;
-        const std::string chunk = buf;
-        const bool whole = !chunk.empty() && chunk.back() == '\n';
-        const std::string text = without_line_end(chunk);
-
-        AppEntry probe;
-        std::memset(&probe, 0x7F, sizeof probe);
-        probe.modes = 0;
-        const AppEntry before = probe;
-        manifest_apply_line(&probe, buf);
-        const bool set_desc = std::memcmp(probe.desc, before.desc, sizeof probe.desc) != 0;
-        const bool set_version =
-            std::memcmp(probe.version, before.version, sizeof probe.version) != 0;
-        const bool set_args = std::memcmp(probe.args, before.args, sizeof probe.args) != 0;
-        const bool set_modes = probe.modes != 0;
+        note_line(e, line, continued, buf, modes);
         manifest_apply_line(&app, buf);
-
-        if (!set_desc && !set_version && !set_args && !set_modes) {
-            const bool blank = text.find_first_not_of(" \t\r") == std::string::npos;
-            if (continued)
-                e.ignored.push_back({line, text, "the part of a long line past 511 bytes"});
-            else if (!blank)
-                e.ignored.push_back({line, text, ignored_why(text)});
-        } else {
-            if (continued)
-                e.ignored.push_back(
-                    {line, text, "the part past 511 bytes is read as a line of its own"});
-            if (set_desc) note_cut(e, line, "desc", text.substr(5), probe.desc, sizeof probe.desc);
-            if (set_version)
-                note_cut(e, line, "version", text.substr(8), probe.version, sizeof probe.version);
-            if (set_args) note_cut(e, line, "args", text.substr(5), probe.args, sizeof probe.args);
-            if (set_modes) {
-                modes_value = text.substr(6);
-                modes_line = line;
-            }
-        }
-        continued = !whole;
+        const size_t n = std::strlen(buf);
+        continued = n == 0 || buf[n - 1] != '\n';
     }
     std::fclose(f);
-    if (modes_line == 0) return;
-    // The value parse_modes() is given: cut at the first control byte, at most 63 bytes.
-    std::string value;
-    for (char c : modes_value) {
-        if (static_cast<unsigned char>(c) < 0x20 || value.size() + 1 >= MANIFEST_MODES_BYTES) break;
-        value += c;
-    }
-    std::vector<std::string> unknown;
-    bool any_known = false;
-    explain_modes(value, unknown, any_known);
-    for (const std::string& w : unknown)
-        e.modes_notes.push_back(
-            {modes_line, "modes=" + modes_value,
-             "'" + w + "' is not a mode (normal, av, hdmi; lower case, comma-separated)"});
-    if (!any_known)
-        e.modes_notes.push_back(
-            {modes_line, "modes=" + modes_value, "no mode named: the app runs in NORMAL only"});
+    note_modes(e, modes);
 }
 
 // Control bytes made visible for a terminal.
@@ -258,7 +304,8 @@ Report check_catalogue(const std::string& dir) {
         e.name = de->d_name;
         if (e.name == "." || e.name == "..") continue;
         if (full) {
-            e.skipped = "not read: the launcher stops at its 16th app";
+            e.skipped =
+                "not read: the launcher stops at its " + std::to_string(MAX_APPS) + "th app";
         } else if (!app_name_acceptable(de->d_name)) {
             e.skipped = name_refusal(e.name);
         } else if (std::string why = app_refusal(dir, e.name); !why.empty()) {
@@ -274,9 +321,9 @@ Report check_catalogue(const std::string& dir) {
             e.args = app.args;
             e.modes = app.modes;
             e.modes_shown = modes_words(app.modes);
-            e.allowed_normal = app_allowed_in_mode(app.modes, 1) != 0;
-            e.allowed_hdmi = app_allowed_in_mode(app.modes, 2) != 0;
-            e.allowed_av = app_allowed_in_mode(app.modes, 3) != 0;
+            e.allowed_normal = app_allowed_in_mode(app.modes, MODE_NORMAL) != 0;
+            e.allowed_hdmi = app_allowed_in_mode(app.modes, MODE_HDMI) != 0;
+            e.allowed_av = app_allowed_in_mode(app.modes, MODE_AV) != 0;
             full = ++r.listed == MAX_APPS;
         }
         r.entries.push_back(std::move(e));

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 
 namespace vxfront {
@@ -58,6 +59,31 @@ Option take_board_option(int argc, char** argv, int& i, BoardConfig& cfg, std::s
         cfg.video_mode = static_cast<int>(mode);
     }
     return Option::Taken;
+}
+
+int take_options(int argc, char** argv, BoardConfig& cfg, const char* program,
+                 const std::function<int(int& i)>& own) {
+    for (int i = 1; i < argc; ++i) {
+        std::string error;
+        const Option o = take_board_option(argc, argv, i, cfg, error);
+        if (o == Option::Taken) continue;
+        if (o == Option::Bad) {
+            std::fprintf(stderr, "%s: %s\n", program, error.c_str());
+            return 2;
+        }
+        if (const int status = own(i); status != GO_ON) return status;
+    }
+    return GO_ON;
+}
+
+bool start_board(Board& board, const char* program) {
+    try {
+        board.start();
+        return true;
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "%s: %s\n", program, e.what());
+        return false;
+    }
 }
 
 KeyFeed::KeyFeed(Board& board, std::function<void(uint32_t)> on_level)

@@ -21,6 +21,19 @@ enum class Option { Taken, NotMine, Bad };
 Option take_board_option(int argc, char** argv, int& i, vxboard::BoardConfig& cfg,
                          std::string& error);
 
+// take_options goes on with the front end's start.
+constexpr int GO_ON = -1;
+
+// Walks the command line: the board's options through take_board_option, any other option
+// at argv[i] through `own`, which moves i past what it takes and returns GO_ON or the front
+// end's exit status. GO_ON, or the exit status: 2 once it has said what is wrong with a
+// board option's value ("PROGRAM: ...").
+int take_options(int argc, char** argv, vxboard::BoardConfig& cfg, const char* program,
+                 const std::function<int(int& i)>& own);
+
+// Starts the board; false once it has said why it could not ("PROGRAM: ...").
+bool start_board(vxboard::Board& board, const char* program);
+
 // A whole decimal number within [lo, hi].
 bool parse_number(const std::string& text, long lo, long hi, long& out);
 

@@ -16,7 +16,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "hooks.h"
+#include "base/paths.h"
+#include "preload.h"
 
 namespace vxpreload {
 namespace {
@@ -45,7 +46,7 @@ constexpr long STATE_POLL_NS = 1000000;
 // the launcher may be in its signal handler).
 bool stopped(pid_t pid) {
     char path[32];
-    snprintf(path, sizeof path, "/proc/%d/stat", static_cast<int>(pid));
+    snprintf(path, sizeof path, "%s/%d/stat", PROC_DIR, static_cast<int>(pid));
     const int fd = static_cast<int>(syscall(SYS_openat, AT_FDCWD, path, O_RDONLY | O_CLOEXEC));
     if (fd < 0) return false;
     char text[256];

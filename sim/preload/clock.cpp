@@ -1,10 +1,9 @@
-// The launcher's time and the ADC's button line. Only the launcher process is modelled: the
-// process that mapped the ADC page. Its watchdog (a fork of it) and the apps it starts keep
-// the real clock and never touch the page.
+// The launcher's time. Only the launcher process is modelled: the process that mapped the ADC
+// page. Its watchdog (a fork of it) and the apps it starts keep the real clock.
 //
 // The launcher's loop sleeps between two passes; inside a pass it may sleep too, for the
 // hardware: the converter's settling, the OSD controller's busy bit, a beep. The length of
-// the sleep tells the two apart (PASS_SLEEP_US).
+// the sleep tells the two apart: a pass sleep is one of the loop's own spans.
 #include <cerrno>
 #include <climits>
 #include <ctime>
@@ -12,30 +11,25 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
-#include "hooks.h"
+#include "base/timings.h"
+#include "preload.h"
 
 namespace vxpreload {
 namespace {
 
-using vxboard::BoardState;
 using vxboard::LauncherClock;
 
 constexpr uint64_t US_PER_S = 1000000;
 constexpr uint64_t NS_PER_US = 1000;
 constexpr uint32_t FUTEX_WAIT_FALLBACK_US = 100;
+constexpr uint32_t PASS_SLEEP_US[] = {POLL_IDLE_US, POLL_ACTIVE_US};
 
-volatile uint32_t* g_adc_page = nullptr;
-pid_t g_launcher = 0;
-// The sample in progress reads the unsettled line until the launcher has waited this long
-// inside the pass: the second conversion it starts after that reads the true level.
-bool g_settling = false;
-uint64_t g_waited_us = 0;
 // The launcher's last reading of its monotonic clock: a deadline it sets is that reading
 // plus the span it means to sleep.
 uint64_t g_last_reading_ns = 0;
 
 BoardState* launcher_board() {
-    return g_launcher != 0 && getpid() == g_launcher ? board() : nullptr;
+    return is_launcher() ? board() : nullptr;
 }
 
 uint64_t timespec_ns(const timespec& t) {
@@ -77,7 +71,7 @@ bool stepped(BoardState& s) {
 }
 
 bool is_pass_sleep(uint64_t us) {
-    for (const uint32_t p : vxboard::PASS_SLEEP_US)
+    for (const uint32_t p : PASS_SLEEP_US)
         if (us == p) return true;
     return false;
 }
@@ -114,38 +108,6 @@ void wait_for_grant(LauncherClock& c) {
     errno = saved_errno;
 }
 
-// The converter after a sleep of the launcher: a sleep between passes leaves it idle, so
-// the next sample's first conversion reads the line unsettled; waiting inside the pass lets
-// the line settle, and a pending fault clears control register 0x18 during the conversion
-// that reads it settled.
-void after_sleep(BoardState& s, uint64_t us, bool pass) {
-    if (g_adc_page == nullptr) return;
-    vxboard::AdcLine& line = s.adc;
-    volatile uint32_t& sample = g_adc_page[vxboard::ADC_SAMPLE_OFFSET / 4];
-    if (pass) {
-        const uint32_t raw = line.raw.load();
-        g_settling = raw >= vxboard::ADC_SETTLED_BELOW;
-        g_waited_us = 0;
-        sample = g_settling ? raw + vxboard::ADC_UNSETTLED_OFFSET : raw;
-        if (!g_settling) line.reads.fetch_add(1);
-        return;
-    }
-    if (!g_settling) return;
-    g_waited_us += us;
-    if (g_waited_us < vxboard::ADC_SETTLE_US) return;
-    g_settling = false;
-    sample = line.raw.load();
-    uint32_t pending = line.ctrl0_losses.load();
-    while (pending > 0 && !line.ctrl0_losses.compare_exchange_weak(pending, pending - 1)) {
-    }
-    if (pending == 0) {
-        line.reads.fetch_add(1);
-        return;
-    }
-    g_adc_page[vxboard::ADC_CTRL0_OFFSET / 4] = 0;
-    line.ctrl0_lost.fetch_add(1);
-}
-
 // A sleep of `us` by the launcher on the stepped clock: the clock moved on, and between
 // passes the board's grant waited for. Returns what the sleep returns, or -1 when the real
 // sleep is the one to make.
@@ -156,18 +118,16 @@ int board_sleep(BoardState& s, uint64_t us, bool pass) {
     return 0;
 }
 
+// The span an absolute deadline on `clock` stands for, from the launcher's last reading.
+uint64_t span_until_us(clockid_t clock, const timespec& deadline) {
+    const uint64_t until = timespec_ns(deadline);
+    const uint64_t from = clock == CLOCK_MONOTONIC && g_last_reading_ns != 0
+                              ? g_last_reading_ns
+                              : real_now_us(clock) * NS_PER_US;
+    return until > from ? (until - from) / NS_PER_US : 0;
+}
+
 } // namespace
-
-bool is_launcher() {
-    return g_launcher != 0 && getpid() == g_launcher;
-}
-
-void adc_mapped(volatile uint32_t* page) {
-    g_adc_page = page;
-    g_launcher = getpid();
-    if (BoardState* s = board()) after_sleep(*s, 0, true);
-}
-
 } // namespace vxpreload
 
 using namespace vxpreload;
@@ -191,19 +151,13 @@ int clock_nanosleep(clockid_t clock, int flags, const timespec* req, timespec* r
     if (s == nullptr) return real().clock_nanosleep(clock, flags, req, rem);
     uint64_t now = 0;
     const bool board_clock = clock == CLOCK_MONOTONIC && board_now_us(*s, &now);
-    uint64_t us = timespec_us(*req);
-    if ((flags & TIMER_ABSTIME) != 0) {
-        const uint64_t until = timespec_ns(*req);
-        const uint64_t from = clock == CLOCK_MONOTONIC && g_last_reading_ns != 0
-                                  ? g_last_reading_ns
-                                  : real_now_us(clock) * NS_PER_US;
-        us = until > from ? (until - from) / NS_PER_US : 0;
-    }
+    const uint64_t us =
+        (flags & TIMER_ABSTIME) != 0 ? span_until_us(clock, *req) : timespec_us(*req);
     const bool pass = is_pass_sleep(us);
     note_sleep(s->sleeps, us, pass);
     int r = board_clock ? board_sleep(*s, us, pass) : -1;
     if (r < 0) r = real().clock_nanosleep(clock, flags, req, rem);
-    after_sleep(*s, us, pass);
+    adc_after_sleep(*s, us, pass);
     return r;
 }
 
@@ -215,7 +169,7 @@ int nanosleep(const timespec* req, timespec* rem) {
     note_sleep(s->sleeps, us, pass);
     int r = stepped(*s) ? board_sleep(*s, us, pass) : -1;
     if (r < 0) r = real().nanosleep(req, rem);
-    after_sleep(*s, us, pass);
+    adc_after_sleep(*s, us, pass);
     return r;
 }
 

@@ -10,9 +10,9 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include "hooks.h"
+#include "base/paths.h"
+#include "preload.h"
 
-using vxboard::BoardState;
 using vxboard::PwmChip;
 
 extern "C" {
@@ -35,19 +35,22 @@ uint64_t launcher_ms() {
            static_cast<uint64_t>(ts.tv_nsec) / NS_PER_MS;
 }
 
+// The chip's files as the board's history names them.
+struct PwmFileOf {
+    Device device;
+    uint32_t file;
+};
+constexpr PwmFileOf PWM_FILES[] = {
+    {Device::PwmExport, vxboard::PWM_FILE_EXPORT},
+    {Device::PwmPeriod, vxboard::PWM_FILE_PERIOD},
+    {Device::PwmDuty, vxboard::PWM_FILE_DUTY},
+    {Device::PwmEnable, vxboard::PWM_FILE_ENABLE},
+};
+
 uint32_t file_of(Device d) {
-    switch (d) {
-    case Device::PwmExport:
-        return vxboard::PWM_FILE_EXPORT;
-    case Device::PwmPeriod:
-        return vxboard::PWM_FILE_PERIOD;
-    case Device::PwmDuty:
-        return vxboard::PWM_FILE_DUTY;
-    case Device::PwmEnable:
-        return vxboard::PWM_FILE_ENABLE;
-    default:
-        return vxboard::PWM_FILE_OTHER;
-    }
+    for (const PwmFileOf& f : PWM_FILES)
+        if (f.device == d) return f.file;
+    return vxboard::PWM_FILE_OTHER;
 }
 
 void record(PwmChip& chip, uint32_t file, bool is_write, uint32_t value, int error) {
@@ -92,7 +95,7 @@ int apply_write(PwmChip& chip, uint32_t file, uint32_t v) {
     case vxboard::PWM_FILE_EXPORT:
         if (v >= vxboard::PWM_NPWM) return EINVAL;
         if (const uint32_t e = chip.export_errno.load()) return static_cast<int>(e);
-        if (v != vxboard::PWM_BUZZER_CHANNEL) return 0; // a channel the board leaves alone
+        if (v != BUZZER_CHANNEL) return 0; // a channel the board leaves alone
         return chip.exported.exchange(1) != 0 ? EBUSY : 0;
     case vxboard::PWM_FILE_PERIOD:
         if (v == 0 || v < chip.duty_ns.load()) return EINVAL;
@@ -128,7 +131,7 @@ int pwm_open(Device device, int flags) {
         err = EACCES; // export is write-only
     int fd = -1;
     if (err == 0) {
-        fd = real().open("/dev/null", access | (flags & O_CLOEXEC));
+        fd = real().open(DEV_NULL, access | (flags & O_CLOEXEC));
         if (fd < 0)
             err = errno;
         else if (!track(fd, device, access)) {

@@ -1,7 +1,7 @@
 #pragma once
 #include <cstdint>
 
-#include "apps/catalog.h"
+#include "apps/catalogue.h"
 #include "apps/running.h"
 
 // Starting an app: its executable is copied into its own staging directory under

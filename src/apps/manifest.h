@@ -2,7 +2,7 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "apps/catalog.h"
+#include "apps/catalogue.h"
 
 // The plain-text manifest beside an app: "desc=", "version=", "args=" and "modes=" lines.
 

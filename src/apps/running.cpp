@@ -10,7 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "apps/catalog.h"
+#include "apps/catalogue.h"
 #include "base/log.h"
 #include "base/log_lines.h"
 #include "base/safe_open.h"

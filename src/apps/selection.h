@@ -1,7 +1,7 @@
 #pragma once
 #include <cstdint>
 
-#include "apps/catalog.h"
+#include "apps/catalogue.h"
 
 // The menu's selection moves. Pure: the core and its tests share them as they are.
 

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <unistd.h>
 
-#include "apps/catalog.h"
+#include "apps/catalogue.h"
 #include "apps/running.h"
 #include "base/clock.h"
 #include "base/log.h"

@@ -1,6 +1,6 @@
 #include "core/menu_nav.h"
 
-#include "apps/catalog.h"
+#include "apps/catalogue.h"
 #include "apps/selection.h"
 #include "base/clock.h"
 #include "base/timings.h"

@@ -2,7 +2,7 @@
 
 #include <csignal>
 
-#include "apps/catalog.h"
+#include "apps/catalogue.h"
 #include "apps/launch.h"
 #include "apps/running.h"
 #include "apps/selection.h"

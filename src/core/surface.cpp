@@ -1,6 +1,6 @@
 #include "core/surface.h"
 
-#include "apps/catalog.h"
+#include "apps/catalogue.h"
 #include "base/clock.h"
 #include "base/log_lines.h"
 #include "base/video_modes.h"

@@ -1,7 +1,7 @@
 #pragma once
 #include <cstdint>
 
-#include "apps/catalog.h"
+#include "apps/catalogue.h"
 #include "display/canvas.h"
 
 // The framebuffer menu: one whole picture per call, from the catalogue and the notice

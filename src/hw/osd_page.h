@@ -1,7 +1,7 @@
 #pragma once
 #include <cstdint>
 
-#include "apps/catalog.h"
+#include "apps/catalogue.h"
 #include "base/ctext.h"
 #include "base/timings.h"
 #include "hw/osd_charset.h"

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "apps/catalog.h"
+#include "apps/catalogue.h"
 
 namespace fake {
 

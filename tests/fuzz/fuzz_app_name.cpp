@@ -2,13 +2,13 @@
 #include <cstdint>
 #include <cstring>
 
-#include "apps/catalog.h"
+#include "apps/catalogue.h"
 
 namespace {
 
 bool name_char(unsigned char c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-           c == '_' || c == '-';
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' ||
+           c == '-';
 }
 
 } // namespace

@@ -144,7 +144,7 @@ class BoardTest : public ::testing::Test {
     void app(const std::string& name, const std::string& manifest = "", unsigned mode = 0755) {
         vxboard::make_app(apps_, name, "#!/bin/sh\nexit 0\n", manifest, mode);
     }
-    // An app that reports how it was started (see sim/probe), with its manifest.
+    // An app that reports how it was started (see sim/sandbox/probe_app.cpp), with its manifest.
     void probe(const std::string& name, const std::string& manifest = "") {
         const std::filesystem::path dir = std::filesystem::path(apps_) / name;
         std::filesystem::create_directories(dir);

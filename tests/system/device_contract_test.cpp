@@ -6,9 +6,9 @@
 #include <filesystem>
 
 #include "board/pwm_history.h"
+#include "board/video_standin.h"
 #include "hw/keys_logic.h"
 #include "png/png_io.h"
-#include "video/standin.h"
 
 #include "board_fixture.h"
 
@@ -186,7 +186,7 @@ TEST_F(ContractTest, ScreenshotComposesThePageOverTheVideo) {
     vxboard::Board& b = open_menu(cfg);
     const std::string path = b.workdir() + "/shot.png";
     b.screenshot(path);
-    std::vector<uint32_t> shot, video(vxboard::VIDEO_W * vxboard::VIDEO_H);
+    std::vector<uint32_t> shot, video(SCREEN_W * SCREEN_H);
     uint32_t w = 0, h = 0;
     ASSERT_TRUE(vxboard::read_png_argb(path, shot, w, h));
     ASSERT_EQ(w, 1920u);

@@ -7,7 +7,7 @@
 #include <sys/stat.h>
 #include <vector>
 
-#include "apps/catalog.h"
+#include "apps/catalogue.h"
 #include "catalogue/catalogue.h"
 
 namespace fs = std::filesystem;

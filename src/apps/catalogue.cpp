@@ -1,4 +1,4 @@
-#include "apps/catalog.h"
+#include "apps/catalogue.h"
 
 #include <cerrno>
 #include <cstdio>

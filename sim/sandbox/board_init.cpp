@@ -21,6 +21,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "apps/service.h"
 #include "board_state.h"
 
 namespace {
@@ -49,13 +50,13 @@ void become(uid_t uid) {
     }
 }
 
-// The goggles' ground-station service as the launcher sees it: a process named
-// fpv_grd_service that it can stop and continue.
+// The goggles' ground-station service as the launcher sees it: a process by the service's
+// name that it can stop and continue.
 pid_t start_service(uid_t uid) {
     const pid_t pid = fork();
     if (pid != 0) return pid;
     become(uid);
-    prctl(PR_SET_NAME, "fpv_grd_service");
+    prctl(PR_SET_NAME, SERVICE_COMM);
     signal(SIGTERM, SIG_DFL);
     for (;;)
         pause();

@@ -3,7 +3,7 @@
 #include <set>
 #include <sys/stat.h>
 
-#include "apps/catalog.h"
+#include "apps/catalogue.h"
 #include "process_support.h"
 
 namespace {

@@ -1,9 +1,9 @@
 #pragma once
 // What the preload library's pieces share: the libc calls behind the hooks, the board state,
-// and the launcher's open device descriptors. Everything here is safe from a signal handler
-// (the launcher's termination handler writes PWM files and pans the framebuffer): the libc
-// calls are looked up before main, the state is mapped on first use through them, and the
-// descriptor table is a fixed array of atomics.
+// the launcher's open device descriptors and the entry points of the devices behind them.
+// Everything here is safe from a signal handler (the launcher's termination handler writes
+// PWM files and pans the framebuffer): the libc calls are looked up before main, the state
+// is mapped on first use through them, and the descriptor table is a fixed array of atomics.
 #include <sys/types.h>
 
 #include <atomic>
@@ -13,6 +13,10 @@
 #include "board_state.h"
 
 namespace vxpreload {
+
+using vxboard::BoardState;
+
+// ---- libc_calls.cpp ---------------------------------------------------------------------
 
 // The libc symbols the launcher's calls are bound to (with 64-bit time and file offsets on
 // 32-bit ARM some of them under other names), resolved once before main.
@@ -37,8 +41,15 @@ struct RealCalls {
 };
 const RealCalls& real();
 
+// Sets errno and returns -1, as a failing system call does.
+int fail(int err);
+
+// ---- board_link.cpp ---------------------------------------------------------------------
+
 // The board state, or nullptr outside the sandbox.
-vxboard::BoardState* board();
+BoardState* board();
+
+// ---- descriptors.cpp --------------------------------------------------------------------
 
 // The devices the board answers for, by the path the launcher opens.
 enum class Device : uint32_t {
@@ -71,15 +82,27 @@ OpenDevice* device_at(int fd);
 // false when the table is full.
 bool track(int fd, Device device, int access);
 
-// The chip's files (pwm_sysfs.cpp): a descriptor for an open of one of them.
-int pwm_open(Device file, int flags);
+// ---- the devices ------------------------------------------------------------------------
 
-// The clock (clock.cpp): the ADC page the launcher mapped, which makes that process the
+// framebuffer.cpp: /dev/fb0's ioctls, and the errno that refuses a mapping of it (0: none).
+int fb_ioctl(BoardState& s, OpenDevice& fd, unsigned long req, void* arg);
+int fb_map_error(const BoardState& s, off_t offset, size_t len);
+
+// remote_i2c.cpp: the transport's one ioctl.
+int remote_i2c_ioctl(BoardState& s, OpenDevice& fd, unsigned long req, void* arg);
+
+// screen_record.cpp: what the screen shows has changed (a pan, a commit, the overlay switched).
+void screen_changed(BoardState& s);
+
+// adc_line.cpp: a mapping of /dev/mem at `offset`. The process that maps the ADC page is the
 // launcher for the board's clock and converter.
-void adc_mapped(volatile uint32_t* page);
+void adc_mem_mapped(void* at, off_t offset);
 // Whether the calling process is that launcher (not its watchdog, not an app before exec).
 bool is_launcher();
+// The converter after a sleep of the launcher of `us`, between two passes or inside one.
+void adc_after_sleep(BoardState& s, uint64_t us, bool pass);
 
-int fail(int err);
+// pwm_sysfs.cpp: a descriptor for an open of one of the chip's files.
+int pwm_open(Device file, int flags);
 
 } // namespace vxpreload

@@ -6,14 +6,12 @@
 #include <cerrno>
 #include <cstdarg>
 #include <cstring>
-#include <dlfcn.h>
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <unistd.h>
 
-#include "hooks.h"
-
-using vxboard::BoardState;
+#include "base/ctext.h"
+#include "base/paths.h"
+#include "preload.h"
 
 // The hooks carry their symbol names: with 64-bit file offsets and time on 32-bit ARM the
 // headers rename open() to open64() and fcntl() to its time64 variant, so definitions under
@@ -40,54 +38,8 @@ namespace vxpreload {
 
 namespace {
 
-#if defined(__arm__)
-constexpr const char* SYM_FCNTL = "__fcntl_time64";
-constexpr const char* SYM_MMAP = "mmap64";
-constexpr const char* SYM_IOCTL = "__ioctl_time64";
-constexpr const char* SYM_CLOCK_GETTIME = "__clock_gettime64";
-constexpr const char* SYM_CLOCK_NANOSLEEP = "__clock_nanosleep_time64";
-constexpr const char* SYM_NANOSLEEP = "__nanosleep64";
-#else
-constexpr const char* SYM_FCNTL = "fcntl64";
-constexpr const char* SYM_MMAP = "mmap";
-constexpr const char* SYM_IOCTL = "ioctl";
-constexpr const char* SYM_CLOCK_GETTIME = "clock_gettime";
-constexpr const char* SYM_CLOCK_NANOSLEEP = "clock_nanosleep";
-constexpr const char* SYM_NANOSLEEP = "nanosleep";
-#endif
-
-RealCalls g_real{};
-std::atomic<bool> g_resolved{false};
-
-template <typename F> void bind(F& slot, const char* name) {
-    slot = reinterpret_cast<F>(dlsym(RTLD_NEXT, name));
-}
-
-// dlsym may allocate: done before main, so that a signal handler never gets here first.
-__attribute__((constructor)) void resolve() {
-    if (g_resolved.load(std::memory_order_acquire)) return;
-    bind(g_real.open, "open");
-    bind(g_real.open64, "open64");
-    bind(g_real.openat, "openat");
-    bind(g_real.openat64, "openat64");
-    bind(g_real.open_2, "__open_2");
-    bind(g_real.open64_2, "__open64_2");
-    bind(g_real.close, "close");
-    bind(g_real.write, "write");
-    bind(g_real.dup, "dup");
-    bind(g_real.dup2, "dup2");
-    bind(g_real.dup3, "dup3");
-    bind(g_real.fcntl, SYM_FCNTL);
-    bind(g_real.mmap, SYM_MMAP);
-    bind(g_real.ioctl, SYM_IOCTL);
-    bind(g_real.clock_gettime, SYM_CLOCK_GETTIME);
-    bind(g_real.clock_nanosleep, SYM_CLOCK_NANOSLEEP);
-    bind(g_real.nanosleep, SYM_NANOSLEEP);
-    g_resolved.store(true, std::memory_order_release);
-}
-
-std::atomic<BoardState*> g_board{nullptr};
-std::atomic<bool> g_board_tried{false};
+using vxboard::DeviceOpenFaults;
+using vxboard::U32;
 
 // ---- the devices, as data -----------------------------------------------------------------
 
@@ -96,46 +48,66 @@ struct DeviceNode {
     Device device;
 };
 
+constexpr auto PWM_EXPORT_PATH = ctext(PWM_CHIP_DIR) + "/export";
+constexpr auto PWM_CHANNEL_DIR = ctext(PWM_CHIP_DIR) + "/pwm" + decimal_text<BUZZER_CHANNEL>();
+constexpr auto PWM_PERIOD_PATH = PWM_CHANNEL_DIR + "/period";
+constexpr auto PWM_DUTY_PATH = PWM_CHANNEL_DIR + "/duty_cycle";
+constexpr auto PWM_ENABLE_PATH = PWM_CHANNEL_DIR + "/enable";
+
 constexpr DeviceNode NODES[] = {
-    {"/dev/fb0", Device::Fb},
-    {"/dev/remote_i2c", Device::RemoteI2c},
-    {"/dev/mem", Device::Mem},
-    {"/sys/class/pwm/pwmchip0/export", Device::PwmExport},
-    {"/sys/class/pwm/pwmchip0/pwm7/period", Device::PwmPeriod},
-    {"/sys/class/pwm/pwmchip0/pwm7/duty_cycle", Device::PwmDuty},
-    {"/sys/class/pwm/pwmchip0/pwm7/enable", Device::PwmEnable},
+    {FB_DEVICE, Device::Fb},
+    {REMOTE_I2C_DEVICE, Device::RemoteI2c},
+    {ADC_MEM_DEVICE, Device::Mem},
+    {PWM_EXPORT_PATH.c_str(), Device::PwmExport},
+    {PWM_PERIOD_PATH.c_str(), Device::PwmPeriod},
+    {PWM_DUTY_PATH.c_str(), Device::PwmDuty},
+    {PWM_ENABLE_PATH.c_str(), Device::PwmEnable},
 };
-constexpr char CHIP_DIR[] = "/sys/class/pwm/pwmchip0";
+
+// Nodes that the board can make stop opening: the fault's errno, the opens it still lets
+// through, the opens tried.
+struct OpenFault {
+    Device device;
+    U32 DeviceOpenFaults::*err;
+    U32 DeviceOpenFaults::*left;
+    U32 DeviceOpenFaults::*count;
+};
+
+constexpr OpenFault OPEN_FAULTS[] = {
+    {Device::Fb, &DeviceOpenFaults::fb0_errno, &DeviceOpenFaults::fb0_opens_left,
+     &DeviceOpenFaults::fb0_opens},
+    {Device::RemoteI2c, &DeviceOpenFaults::remote_i2c_errno,
+     &DeviceOpenFaults::remote_i2c_opens_left, &DeviceOpenFaults::remote_i2c_opens},
+};
 
 // The launcher names its devices by absolute paths; a relative one is never a device.
 Device classify(const char* path) {
     if (path == nullptr || path[0] != '/') return Device::None;
     for (const DeviceNode& n : NODES)
         if (std::strcmp(path, n.path) == 0) return n.device;
-    const size_t n = sizeof CHIP_DIR - 1;
-    if (std::strncmp(path, CHIP_DIR, n) == 0 && (path[n] == '\0' || path[n] == '/'))
+    const size_t n = sizeof PWM_CHIP_DIR - 1;
+    if (std::strncmp(path, PWM_CHIP_DIR, n) == 0 && (path[n] == '\0' || path[n] == '/'))
         return Device::PwmOther;
     return Device::None;
 }
 
-// Lets `left` opens through before the fault takes effect; the errno of this open, or 0.
-int open_fails(vxboard::U32& err, vxboard::U32& left, vxboard::U32& count) {
-    count.fetch_add(1);
-    const uint32_t e = err.load();
-    if (e == 0) return 0;
-    uint32_t n = left.load();
-    while (n > 0 && !left.compare_exchange_weak(n, n - 1)) {
-    }
-    return n == 0 ? static_cast<int>(e) : 0;
-}
-
+// Lets the fault's remaining opens through before it takes effect; the errno of this open,
+// or 0.
 int open_fault(Device d) {
     BoardState* s = board();
     if (s == nullptr) return 0;
-    vxboard::DeviceOpenFaults& f = s->opens;
-    if (d == Device::Fb) return open_fails(f.fb0_errno, f.fb0_opens_left, f.fb0_opens);
-    if (d == Device::RemoteI2c)
-        return open_fails(f.remote_i2c_errno, f.remote_i2c_opens_left, f.remote_i2c_opens);
+    for (const OpenFault& f : OPEN_FAULTS) {
+        if (f.device != d) continue;
+        DeviceOpenFaults& faults = s->opens;
+        (faults.*f.count).fetch_add(1);
+        const uint32_t e = (faults.*f.err).load();
+        if (e == 0) return 0;
+        U32& left = faults.*f.left;
+        uint32_t n = left.load();
+        while (n > 0 && !left.compare_exchange_weak(n, n - 1)) {
+        }
+        return n == 0 ? static_cast<int>(e) : 0;
+    }
     return 0;
 }
 
@@ -183,30 +155,6 @@ template <typename RealOpen> int open_path(const char* path, int flags, RealOpen
 }
 
 } // namespace
-
-const RealCalls& real() {
-    if (!g_resolved.load(std::memory_order_acquire)) resolve();
-    return g_real;
-}
-
-int fail(int err) {
-    errno = err;
-    return -1;
-}
-
-BoardState* board() {
-    if (BoardState* s = g_board.load(std::memory_order_acquire)) return s;
-    if (g_board_tried.exchange(true)) return g_board.load(std::memory_order_acquire);
-    const int fd = real().open(vxboard::BOARD_STATE_PATH, O_RDWR | O_CLOEXEC);
-    if (fd < 0) return nullptr;
-    void* p =
-        real().mmap(nullptr, vxboard::BOARD_STATE_BYTES, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
-    real().close(fd);
-    if (p == MAP_FAILED || static_cast<BoardState*>(p)->magic != vxboard::BOARD_MAGIC)
-        return nullptr;
-    g_board.store(static_cast<BoardState*>(p), std::memory_order_release);
-    return static_cast<BoardState*>(p);
-}
 
 OpenDevice* device_at(int fd) {
     if (fd < 0) return nullptr;

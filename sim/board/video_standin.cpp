@@ -1,4 +1,4 @@
-#include "video/standin.h"
+#include "board/video_standin.h"
 
 #include <cmath>
 
@@ -19,9 +19,9 @@ void standin_video_frame(uint32_t* out, uint32_t t_ms) {
     const double pitch = 60.0 * std::sin(t * 0.45); // pixels
     const double travel = t * 0.9;                  // forward motion over the fields
     const double cs = std::cos(bank), sn = std::sin(bank);
-    for (uint32_t y = 0; y < VIDEO_H; ++y) {
-        for (uint32_t x = 0; x < VIDEO_W; ++x) {
-            const double dx = x - VIDEO_W / 2.0, dy = y - VIDEO_H * 0.55 - pitch;
+    for (uint32_t y = 0; y < SCREEN_H; ++y) {
+        for (uint32_t x = 0; x < SCREEN_W; ++x) {
+            const double dx = x - SCREEN_W / 2.0, dy = y - SCREEN_H * 0.55 - pitch;
             const double u = dx * cs + dy * sn;  // along the horizon
             const double v = -dx * sn + dy * cs; // below the horizon when positive
             uint32_t px;
@@ -39,18 +39,18 @@ void standin_video_frame(uint32_t* out, uint32_t t_ms) {
                              bl = (a != b ? 50 : 60);
                 px = rgb(r + (170 - r) * haze, g + (185 - g) * haze, bl + (200 - bl) * haze);
             }
-            out[static_cast<size_t>(y) * VIDEO_W + x] = px;
+            out[static_cast<size_t>(y) * SCREEN_W + x] = px;
         }
     }
 }
 
 void composite_over(uint32_t* screen, const uint32_t* page, uint32_t stride) {
-    for (uint32_t y = 0; y < VIDEO_H; ++y) {
-        for (uint32_t x = 0; x < VIDEO_W; ++x) {
+    for (uint32_t y = 0; y < SCREEN_H; ++y) {
+        for (uint32_t x = 0; x < SCREEN_W; ++x) {
             const uint32_t p = page[static_cast<size_t>(y) * stride + x];
             const uint32_t a = p >> 24;
             if (a == 0) continue;
-            uint32_t& s = screen[static_cast<size_t>(y) * VIDEO_W + x];
+            uint32_t& s = screen[static_cast<size_t>(y) * SCREEN_W + x];
             auto mix = [&](int shift) {
                 const uint32_t fg = (p >> shift) & 0xFF, bg = (s >> shift) & 0xFF;
                 return ((fg * a + bg * (255 - a) + 127) / 255) << shift;
