@@ -13,6 +13,7 @@
 
 #include "board/board.h"
 #include "board/log_forms.h"
+#include "scenario/words.h"
 
 namespace vxscenario {
 
@@ -40,9 +41,9 @@ struct Happening {
 
 // The session's beginning, as the replay's set-up lines say it.
 struct Opening {
-    std::string apps;            // absolute
-    std::string mode = "normal"; // the video mode at the start
-    bool transport = true;       // false: every I2C transfer failed already
+    std::string apps;                          // absolute
+    std::string mode = mode_word(MODE_NORMAL); // the video mode at the start
+    bool transport = true;                     // false: every I2C transfer failed already
     bool buzzer = true;
     std::vector<std::string> args; // the launcher's
     std::string started;           // local time, for the header

@@ -1,12 +1,14 @@
 #include "web/catalogue_json.h"
 
 #include "catalogue/catalogue.h"
+#include "scenario/words.h"
 #include "web/json_text.h"
 
 namespace vxweb {
 namespace {
 
 using nlohmann::json;
+using vxscenario::mode_word;
 
 json notes(const std::vector<vxcat::ManifestNote>& v) {
     json a = json::array();
@@ -23,7 +25,9 @@ json entry_json(const vxcat::Entry& e) {
               {"args", e.args},
               {"modes", e.modes_shown},
               {"allowed",
-               {{"normal", e.allowed_normal}, {"hdmi", e.allowed_hdmi}, {"av", e.allowed_av}}},
+               {{mode_word(MODE_NORMAL), e.allowed_normal},
+                {mode_word(MODE_HDMI), e.allowed_hdmi},
+                {mode_word(MODE_AV), e.allowed_av}}},
               {"manifest", e.manifest},
               {"ignored", notes(e.ignored)},
               {"cut", notes(e.cut)},
