@@ -10,7 +10,7 @@ namespace vxboard {
 namespace {
 
 struct Conversion {
-    std::string_view spec;
+    std::string_view printf_text; // as the form writes it
     const char* pattern;
 };
 
@@ -28,7 +28,7 @@ std::string_view without_newline(std::string_view s) {
 
 const Conversion& conversion_at(std::string_view form, size_t i) {
     for (const Conversion& c : CONVERSIONS)
-        if (form.substr(i, c.spec.size()) == c.spec) return c;
+        if (form.substr(i, c.printf_text.size()) == c.printf_text) return c;
     throw std::logic_error("a log form with an unknown conversion: " + std::string(form));
 }
 
@@ -44,7 +44,7 @@ Compiled compile(std::string_view form) {
         if (text[i] == '%') {
             const Conversion& c = conversion_at(text, i);
             lf.pattern += c.pattern;
-            i += c.spec.size();
+            i += c.printf_text.size();
             continue;
         }
         if (SPECIAL.find(text[i]) != std::string_view::npos) lf.pattern += '\\';
