@@ -12,6 +12,7 @@
 #include <streambuf>
 
 #include "scenario/scenario.h"
+#include "scenario/words.h"
 
 namespace {
 
@@ -40,63 +41,44 @@ int usage(const char* what) {
     return 2;
 }
 
-} // namespace
-
-int main(int argc, char** argv) {
+struct Command {
     vxscenario::Options options;
     std::string report;
     std::vector<std::string> files;
+};
+
+// The command line; an error to give usage() when it is wrong.
+std::string read_command(int argc, char** argv, Command& c) {
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         const bool has_value = i + 1 < argc;
         if (a == "--apps" && has_value) {
-            options.apps = argv[++i];
+            c.options.apps = argv[++i];
         } else if (a == "--realtime") {
-            options.realtime = true;
+            c.options.realtime = true;
         } else if (a == "--accept") {
-            options.accept = true;
+            c.options.accept = true;
         } else if (a == "--report" && has_value) {
-            report = argv[++i];
+            c.report = argv[++i];
         } else if (a == "--target" && has_value) {
             const std::string t = argv[++i];
-            if (t == "host")
-                options.target = vxboard::Target::Host;
-            else if (t == "armhf")
-                options.target = vxboard::Target::Arm;
-            else if (t == "armhf-static")
-                options.target = vxboard::Target::ArmStatic;
-            else
-                return usage(("unknown target " + t).c_str());
+            c.options.target = vxscenario::target_of_word(t);
+            if (!c.options.target) return "unknown target " + t;
         } else if (a.rfind("--", 0) == 0) {
-            return usage(("unknown option " + a).c_str());
+            return "unknown option " + a;
         } else {
-            files.push_back(a);
+            c.files.push_back(a);
         }
     }
-    if (files.empty()) return usage("no scenario file");
-    if (!options.apps.empty() && !std::filesystem::is_directory(options.apps))
-        return usage(("no app directory " + options.apps).c_str());
+    if (c.files.empty()) return "no scenario file";
+    if (!c.options.apps.empty() && !std::filesystem::is_directory(c.options.apps))
+        return "no app directory " + c.options.apps;
+    return "";
+}
 
-    // Every file is read before any board starts: a typo on the last line of the last file
-    // costs nothing.
-    std::vector<vxscenario::ParseError> errors;
-    std::vector<vxscenario::Scenario> scenarios;
-    for (const std::string& f : files)
-        scenarios.push_back(vxscenario::load(f, !options.apps.empty(), errors));
-    for (const vxscenario::ParseError& e : errors)
-        std::fprintf(stderr, "%s\n", vxscenario::to_string(e).c_str());
-    if (!errors.empty()) return 2;
-
-    std::ofstream report_file;
-    if (!report.empty()) {
-        const std::filesystem::path dir = std::filesystem::path(report).parent_path();
-        if (!dir.empty()) std::filesystem::create_directories(dir);
-        report_file.open(report);
-        if (!report_file) return usage(("cannot write " + report).c_str());
-        options.out_dir = dir.empty() ? "." : dir.string();
-    }
-    Tee tee(std::cout.rdbuf(), report_file.is_open() ? report_file.rdbuf() : nullptr);
-    std::ostream out(&tee);
+// Runs the scenarios, each reported to `out`; the exit status.
+int run_all(const std::vector<vxscenario::Scenario>& scenarios, const vxscenario::Options& options,
+            std::ostream& out) {
     std::vector<std::string> failed;
     for (const vxscenario::Scenario& s : scenarios)
         if (!vxscenario::run(s, options, out)) failed.push_back(s.path);
@@ -107,4 +89,34 @@ int main(int argc, char** argv) {
         out << (&f == &failed.front() ? ": " : ", ") << f;
     out << "\n" << std::flush;
     return failed.empty() ? 0 : 1;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    Command c;
+    if (const std::string error = read_command(argc, argv, c); !error.empty())
+        return usage(error.c_str());
+
+    // Every file is read before any board starts: a typo on the last line of the last file
+    // costs nothing.
+    std::vector<vxscenario::ParseError> errors;
+    std::vector<vxscenario::Scenario> scenarios;
+    for (const std::string& f : c.files)
+        scenarios.push_back(vxscenario::load(f, !c.options.apps.empty(), errors));
+    for (const vxscenario::ParseError& e : errors)
+        std::fprintf(stderr, "%s\n", vxscenario::to_string(e).c_str());
+    if (!errors.empty()) return 2;
+
+    std::ofstream report_file;
+    if (!c.report.empty()) {
+        const std::filesystem::path dir = std::filesystem::path(c.report).parent_path();
+        if (!dir.empty()) std::filesystem::create_directories(dir);
+        report_file.open(c.report);
+        if (!report_file) return usage(("cannot write " + c.report).c_str());
+        c.options.out_dir = dir.empty() ? "." : dir.string();
+    }
+    Tee tee(std::cout.rdbuf(), report_file.is_open() ? report_file.rdbuf() : nullptr);
+    std::ostream out(&tee);
+    return run_all(scenarios, c.options, out);
 }

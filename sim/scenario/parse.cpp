@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "scenario/scenario.h"
+#include "scenario/words.h"
 
 namespace vxscenario {
 namespace {
@@ -45,9 +46,6 @@ bool split(const std::string& line, std::vector<Word>& words, size_t& end, std::
     }
 }
 
-const std::map<std::string, int> KEYS = {
-    {"UP", 0}, {"DOWN", 1}, {"MIDDLE", 4}, {"PLAY", 6}, {"BACK", 7}};
-const std::map<std::string, int> MODES = {{"unknown", 0}, {"normal", 1}, {"hdmi", 2}, {"av", 3}};
 const std::map<std::string, std::vector<std::string>> FAULTS = {
     {"fb-pan", {"on", "off"}},
     {"transport", {"ok", "failing", "gone"}},
@@ -85,9 +83,11 @@ class Reader {
     }
     int key(const char* what) {
         const std::string w = word(what);
-        const auto k = KEYS.find(w);
-        if (k != KEYS.end()) return k->second;
-        if (!failed()) fail("unknown key '" + w + "' (UP DOWN MIDDLE PLAY BACK)");
+        if (const std::optional<int> k = key_of_word(w)) return *k;
+        std::string known;
+        for (const KeyWord& k : KEY_WORDS)
+            known += (known.empty() ? "" : " ") + std::string(k.word);
+        if (!failed()) fail("unknown key '" + w + "' (" + known + ")");
         return -1;
     }
     int number(const char* what, int lo, int hi) {
@@ -140,8 +140,7 @@ class Reader {
 };
 
 int mode(Reader& r) {
-    const auto m = MODES.find(r.one_of("a video mode", {"normal", "hdmi", "av", "unknown"}));
-    return m == MODES.end() ? 1 : m->second;
+    return mode_of_word(r.one_of("a video mode", mode_words())).value_or(MODE_NORMAL);
 }
 
 int signal_number(const std::string& name) {

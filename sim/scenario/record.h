@@ -6,11 +6,14 @@
 #include <chrono>
 #include <cstdint>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "board/board.h"
+#include "board/log_forms.h"
+#include "scenario/words.h"
 
 namespace vxscenario {
 
@@ -28,8 +31,9 @@ struct Happening {
     enum class Kind { Level, Mode, StopApp, Line, Look, Note } kind;
     Happening(Kind k, int64_t at, std::string what = {}) : kind(k), ms(at), text(std::move(what)) {}
     int64_t ms = 0;
-    uint32_t raw = 0;     // Level: the ADC sample on the line, 0 for no button
-    std::string text;     // Mode: 0..3 or none; Line: the launcher's line; Note: a comment
+    uint32_t raw = 0; // Level: the ADC sample on the line, 0 for no button
+    std::string text; // Mode: 0..3 or none; Line: the launcher's line; Note: a comment
+    std::optional<vxboard::LogLine> read; // Line: by its form, when it has one
     std::string app_end;  // Line "child NAME exited": how the board saw NAME end, as a step
     struct Look look {};  // Look
     std::string app_said; // Line "child NAME exited": the last line of NAME's log
@@ -37,9 +41,9 @@ struct Happening {
 
 // The session's beginning, as the replay's set-up lines say it.
 struct Opening {
-    std::string apps;            // absolute
-    std::string mode = "normal"; // the video mode at the start
-    bool transport = true;       // false: every I2C transfer failed already
+    std::string apps;                          // absolute
+    std::string mode = mode_word(MODE_NORMAL); // the video mode at the start
+    bool transport = true;                     // false: every I2C transfer failed already
     bool buzzer = true;
     std::vector<std::string> args; // the launcher's
     std::string started;           // local time, for the header
@@ -50,8 +54,9 @@ std::string write_recording(const Opening& opening, const std::vector<Happening>
                             int& steps);
 
 // The stable part of a launcher line, for `expect log`: up to a pid, a count of writes or a
-// number of ms, which another run gives otherwise.
+// number of ms, which another run gives otherwise; `read` is the line by its form.
 std::string stable_part(const std::string& line);
+std::string stable_part(const std::string& line, const std::optional<vxboard::LogLine>& read);
 
 class Recorder {
   public:
@@ -82,6 +87,7 @@ class Recorder {
   private:
     int64_t now_ms() const;
     void take_lines_locked();
+    void app_ended(Happening& h, const std::string& name) const;
     void look_locked();
     void add_locked(Happening h);
     bool idle_locked(std::string& why);

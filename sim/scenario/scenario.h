@@ -10,11 +10,16 @@
 #include <string>
 #include <vector>
 
+#include "base/video_modes.h"
 #include "board/board.h"
 
 namespace vxscenario {
 
 using Millis = std::chrono::milliseconds;
+
+// The launcher's debouncer decides on its third sample: a press or a release is seen after
+// this many of its passes.
+constexpr int SEEN_PASSES = 3;
 
 enum class Op {
     Press,
@@ -57,7 +62,7 @@ struct Setup {
     std::string apps;                   // relative to the scenario's directory
     std::vector<std::string> app_names; // only these of it (none: all)
     int apps_line = 0;
-    int mode = 1;
+    int mode = MODE_NORMAL;
     std::vector<std::string> args;
     bool buzzer = true, transport = true, framebuffer = true, adc = true;
 };
@@ -117,18 +122,37 @@ class Session {
         pid_t pid = -1;
         size_t line = 0;
     };
+    using Check = std::optional<std::string>; // nullopt: as expected
+
+    // session.cpp: the board, the clocks, the apps launched.
     void start();
-    void act(const Step& step);
-    std::optional<std::string> wait_for(const Step& step);
-    std::optional<std::string> expect(const Step& step);
-    std::optional<std::string> expect_app(const Step& step);
-    std::optional<std::string> compare(const Step& step);
+    vxboard::BoardConfig board_config();
     std::optional<Launch> last_launch(const std::string& name) const;
     bool running(const std::string& name) const;
     bool run_until(const std::function<bool()>& done, Millis limit, bool paced = false);
     void pass_time(Millis span);
-    std::optional<std::string> settled(const std::function<std::optional<std::string>()>& check);
+    Check settled(const std::function<Check()>& check);
     std::string path_near_scenario(const std::string& file) const;
+    // session_act.cpp: the steps that act.
+    void act(const Step& step);
+    void put(int key);
+    void tap(int key, Millis span);
+    void fault(const Step& step);
+    // session_expect.cpp: the steps that wait or expect.
+    Check wait_for_log(const Step& step);
+    Check wait_for_app_exit(const Step& step);
+    Check expect(const Step& step);
+    Check expect_log(const Step& step);
+    Check expect_no_log(const Step& step);
+    Check expect_app_log(const Step& step);
+    Check expect_service(const Step& step);
+    Check expect_screen(const Step& step);
+    Check expect_selected(const Step& step);
+    Check expect_osd(const Step& step);
+    Check expect_tone(const Step& step);
+    Check expect_app(const Step& step);
+    // session_compare.cpp
+    Check compare(const Step& step);
 
     const Scenario& scenario_;
     Options options_;

@@ -4,8 +4,9 @@
 
 namespace vxweb {
 
-void halve_page(const uint32_t* page, uint32_t stride, std::vector<uint32_t>& out) {
-    halve(page, stride, FRAME_W, FRAME_H, out);
+std::string frame_message(const FrameHead& head, const std::string& png) {
+    std::string m(reinterpret_cast<const char*>(&head), sizeof head);
+    return m + png;
 }
 
 void halve(const uint32_t* src, uint32_t stride, uint32_t out_w, uint32_t out_h,

@@ -2,8 +2,9 @@
 
 #include "display/draw.h"
 
+using namespace hold_layout;
+
 namespace {
-constexpr int PANEL_X = 450, PANEL_Y = 658, PANEL_W = 380, PANEL_H = 46;
 constexpr int CAPTION_X = 470, CAPTION_Y = 664;
 constexpr int TRACK_X = 470, TRACK_Y = 692, TRACK_H = 6;
 constexpr const char* CAPTION = "VORNA X   hold PLAY...";

@@ -17,17 +17,24 @@ const VX_WEB = process.env.VX_WEB || path.join(ROOT, "build/host/sim/vx-web");
 const CHROMIUM = process.env.CHROMIUM || "/usr/bin/chromium";
 const SHOTS = process.env.VX_SHOTS || "";
 
-// The menu's palette, read from the launcher's own source so a change of colour there does
-// not leave these checks looking at the wrong thing.
-function colour(name) {
-  const src = fs.readFileSync(path.join(ROOT, "src/display/draw.h"), "utf8");
-  const m = src.match(new RegExp(`${name}\\s*=\\s*0x([0-9A-Fa-f]{8})`));
-  assert.ok(m, `${name} in draw.h`);
-  const v = parseInt(m[1], 16);
-  return [(v >>> 16) & 255, (v >>> 8) & 255, v & 255, v >>> 24];
+// What the page and these checks take from the launcher and the board (/contract.json): the
+// menu's probe points and palette, the buttons and modes by number, the timings.
+let contract, COL_PANEL, COL_ROW_HIGHLIGHT, KEY, MODE, OPEN_HOLD, CLOSE_HOLD, CLOSED;
+// 0xAARRGGBB as the page's pixels read: [r, g, b, a].
+const rgba = (v) => [(v >>> 16) & 255, (v >>> 8) & 255, v & 255, v >>> 24];
+const seconds = (ms) => String(ms / 1000);
+
+function takeContract(c) {
+  contract = c;
+  COL_PANEL = rgba(c.colours.panel);
+  COL_ROW_HIGHLIGHT = rgba(c.colours.row_highlight);
+  KEY = Object.fromEntries(c.keys.map((k) => [k.word, k.key]));
+  MODE = Object.fromEntries(c.modes.map((m) => [m.word, m.mode]));
+  // Holds this far past the thresholds cross them however the launcher's passes fall.
+  OPEN_HOLD = c.timings.hold_open_ms + 500;
+  CLOSE_HOLD = c.timings.hold_close_ms + 300;
+  CLOSED = `menu closed (hold play ${seconds(c.timings.hold_close_ms)} s)`;
 }
-const COL_PANEL = colour("COL_PANEL");
-const COL_ROW_HIGHLIGHT = colour("COL_ROW_HIGHLIGHT");
 
 // Two apps that write to their logs and end by themselves (chatter with status 3), allowed
 // on both video paths; one that ignores SIGTERM; one the NORMAL menu refuses to start.
@@ -69,12 +76,15 @@ async function waitFor(what, fn, timeout = 5000) {
 const text = (sel) => page.locator(sel).textContent();
 const pagePixel = (x, y) => page.evaluate(([x, y]) => window.vxGoggles.pagePixel(x, y), [x, y]);
 const boardState = () => page.evaluate(() => window.vxGoggles.state);
-const menuShown = async () => near(await pagePixel(255, 100), COL_PANEL);
+const panelProbe = () => pagePixel(contract.menu.panel_probe.x, contract.menu.panel_probe.y);
+const menuShown = async () => near(await panelProbe(), COL_PANEL);
 const logHas = async (needle) => (await text("#launcher-log")).includes(needle);
 
-// The highlighted row of the menu (0..5), -1 for none.
+// The highlighted row of the menu, -1 for none.
 async function selectedRow() {
-  for (let i = 0; i < 6; ++i) if (near(await pagePixel(700, 174 + 66 * i), COL_ROW_HIGHLIGHT)) return i;
+  const { row_probe: p, row_pitch: pitch, rows } = contract.menu;
+  for (let i = 0; i < rows; ++i)
+    if (near(await pagePixel(p.x, p.y + pitch * i), COL_ROW_HIGHLIGHT)) return i;
   return -1;
 }
 
@@ -135,6 +145,7 @@ before(async () => {
     server.on("exit", (code) => reject(new Error(`vx-web exited ${code}:\n${serverOut}`)));
   });
   url = `http://127.0.0.1:${port}/`;
+  takeContract(await (await fetch(`${url}contract.json`)).json());
   browser = await chromium.launch({ executablePath: CHROMIUM, args: ["--no-sandbox"] });
   page = await browser.newPage({ viewport: { width: 1500, height: 1000 } });
   page.on("pageerror", (e) => console.error("page error:", e.message));
@@ -155,41 +166,44 @@ test("the goggles on the page", async (t) => {
   const first = await picture();
   await page.waitForTimeout(300);
   assert.notEqual(await picture(), first, "the stand-in video moves");
-  // What follows, to the 3 s close, is recorded (R) and replayed while the later tests run.
+  // What follows, to the closing hold, is recorded (R) and replayed while the later tests run.
   await page.keyboard.press("KeyR");
 
-  await t.test("holding PLAY shows the progress panel, then opens the menu at 1.5 s", async () => {
-    const before = (await page.evaluate(() => window.vxGoggles.latencies)).length;
-    await page.keyboard.down("Space");
-    const pressed = Date.now();
-    // The panel is drawn from the hold's first half second on; the page shows it once the
-    // next picture has come, which on a loaded machine may take a few hundred ms more.
-    await page.waitForTimeout(700);
-    let panel = await pagePixel(455, 690);
-    while (!near(panel, COL_PANEL) && Date.now() - pressed < 1400) {
-      await page.waitForTimeout(50);
-      panel = await pagePixel(455, 690);
-    }
-    const midway = await boardState();
-    const menuEarly = await menuShown();
-    const heldLabel = await page.evaluate(() => window.vxGoggles.held);
-    await page.waitForTimeout(Math.max(0, 2000 - (Date.now() - pressed)));
-    await page.keyboard.up("Space");
-    assert.equal(heldLabel, "PLAY");
-    assert.equal(midway.button, 6, "the ADC holds PLAY's sample while the key is down");
-    assert.ok(near(panel, COL_PANEL), `progress panel before 1.4 s: ${panel}`);
-    assert.ok(!menuEarly, "no menu after 1 s of PLAY");
-    await waitFor("the menu's log line", () => logHas(`menu open (hold play, ${N_APPS} apps)`));
-    await waitFor("the menu panel on the screen image", menuShown);
-    // Every picture of the progress panel and the menu, from the launcher's pan to the page.
-    const lat = (await page.evaluate(() => window.vxGoggles.latencies)).slice(before);
-    console.log(`# the launcher's pan to the picture on the page: median ${median(lat)} ms, ` +
-                `max ${Math.max(...lat)} ms over ${lat.length} pictures (target 100 ms)`);
-    assert.ok(lat.length >= 5 && median(lat) < 1000, lat);
-    assert.equal(await text("#service"), "stopped");
-    assert.ok(await logHas("the goggles' service paused"), "the log's lines carry their meaning");
-    if (SHOTS) await page.screenshot({ path: path.join(SHOTS, "normal-menu.png") });
-  });
+  const { hold_block_ms: block, hold_open_ms: open } = contract.timings;
+  await t.test(`holding PLAY shows the progress panel, then opens the menu at ${seconds(open)} s`,
+    async () => {
+      const before = (await page.evaluate(() => window.vxGoggles.latencies)).length;
+      await page.keyboard.down("Space");
+      const pressed = Date.now();
+      // The panel is drawn once the hold has taken the buttons; the page shows it once the
+      // next picture has come, which on a loaded machine may take a few hundred ms more.
+      const holdPanel = () => pagePixel(contract.hold_panel_probe.x, contract.hold_panel_probe.y);
+      await page.waitForTimeout(block + 200);
+      let panel = await holdPanel();
+      while (!near(panel, COL_PANEL) && Date.now() - pressed < open - 100) {
+        await page.waitForTimeout(50);
+        panel = await holdPanel();
+      }
+      const midway = await boardState();
+      const menuEarly = await menuShown();
+      const heldLabel = await page.evaluate(() => window.vxGoggles.held);
+      await page.waitForTimeout(Math.max(0, OPEN_HOLD - (Date.now() - pressed)));
+      await page.keyboard.up("Space");
+      assert.equal(heldLabel, "PLAY");
+      assert.equal(midway.button, KEY.PLAY, "the ADC holds PLAY's sample while the key is down");
+      assert.ok(near(panel, COL_PANEL), `progress panel before ${open - 100} ms: ${panel}`);
+      assert.ok(!menuEarly, "no menu while the progress panel shows");
+      await waitFor("the menu's log line", () => logHas(`menu open (hold play, ${N_APPS} apps)`));
+      await waitFor("the menu panel on the screen image", menuShown);
+      // Every picture of the progress panel and the menu, from the launcher's pan to the page.
+      const lat = (await page.evaluate(() => window.vxGoggles.latencies)).slice(before);
+      console.log(`# the launcher's pan to the picture on the page: median ${median(lat)} ms, ` +
+                  `max ${Math.max(...lat)} ms over ${lat.length} pictures (target 100 ms)`);
+      assert.ok(lat.length >= 5 && median(lat) < 1000, lat);
+      assert.equal(await text("#service"), "stopped");
+      assert.ok(await logHas("the goggles' service paused"), "the log's lines carry their meaning");
+      if (SHOTS) await page.screenshot({ path: path.join(SHOTS, "normal-menu.png") });
+    });
 
   await t.test("taps of 40 ms and instant key presses move the selection",
     async () => {
@@ -224,7 +238,8 @@ test("the goggles on the page", async (t) => {
     await waitFor("the menu back on the screen image", menuShown);
   });
 
-  await t.test("stop app: SIGTERM to the app's group, SIGKILL 2 s later to one that ignores it",
+  const killAfter = contract.timings.escape_kill_after_ms;
+  await t.test(`stop app: SIGTERM to the app's group, SIGKILL ${seconds(killAfter)} s later to one that ignores it`,
     async () => {
       await select("stubborn");
       await holdKey("Enter", 40);
@@ -233,7 +248,7 @@ test("the goggles on the page", async (t) => {
       await page.keyboard.press("KeyK");
       await waitFor("SIGTERM sent", async () => (await text("#stop-text")).includes("SIGTERM sent"));
       await waitFor("SIGKILL sent", async () => (await text("#stop-text")).includes("SIGKILL"), 8000);
-      assert.ok(Date.now() - stopped >= 1900, "SIGKILL only after 2 s");
+      assert.ok(Date.now() - stopped >= killAfter - 100, `SIGKILL only after ${killAfter} ms`);
       await waitFor("the launcher collecting it", () => logHas("child stubborn exited"));
       await waitFor("no process of the app left", async () =>
         !(await text("#processes")).includes("stubborn"));
@@ -250,12 +265,12 @@ test("the goggles on the page", async (t) => {
       await page.locator("#notice").isHidden(), 4000);
   });
 
-  await t.test("a 3 s hold on the PLAY button closes the menu, and the recording is downloaded",
+  await t.test(`a ${seconds(contract.timings.hold_close_ms)} s hold on the PLAY button closes the menu, and the recording is downloaded`,
     async () => {
-      await holdButton("#key-play", 3300);
-      await waitFor("the close in the log", () => logHas("menu closed (hold play 3 s)"));
+      await holdButton("#key-play", CLOSE_HOLD);
+      await waitFor("the close in the log", () => logHas(CLOSED));
       await waitFor("the goggles' own page back (transparent)", async () =>
-        (await pagePixel(255, 100))[3] === 0);
+        (await panelProbe())[3] === 0);
       await waitFor("the service running", async () => /^running/.test(await text("#service")));
       const download = page.waitForEvent("download");
       await page.keyboard.press("KeyR");
@@ -272,7 +287,7 @@ test("the goggles on the page", async (t) => {
   await t.test("in AV mode a hold opens the overlay with the app list", async () => {
     await page.click("#mode-av");
     await waitFor("the registers saying AV", async () => (await text("#registers")) === "AV");
-    await holdKey("KeyP", 2000);
+    await holdKey("KeyP", OPEN_HOLD);
     await waitFor("the overlay's log line", () => logHas(`menu OSD open (av, ${N_APPS} apps)`));
     const s = await waitFor("the overlay enabled with both apps", async () => {
       const st = await boardState();
@@ -290,8 +305,8 @@ test("the goggles on the page", async (t) => {
     const bg = await page.evaluate(([r]) => window.vxGoggles.osdCellInk(r, 16), [blankRow]);
     assert.ok(ink >= 240 && bg < 220, `ink ${ink}, background ${bg}`);
     if (SHOTS) await page.screenshot({ path: path.join(SHOTS, "av-overlay.png") });
-    await holdKey("Space", 3300);
-    await waitFor("the overlay closed", () => logHas("menu closed (hold play 3 s)"));
+    await holdKey("Space", CLOSE_HOLD);
+    await waitFor("the overlay closed", () => logHas(CLOSED));
   });
 
   await t.test("without the I2C transport the page says so and the menu stays shut",
@@ -303,13 +318,13 @@ test("the goggles on the page", async (t) => {
         (await text("#registers")).includes("I2C transport down"));
       assert.ok(await page.locator("#mode-none.on").count());
       const before = (await text("#launcher-log")).length;
-      await holdKey("Space", 2000);
+      await holdKey("Space", OPEN_HOLD);
       // The mode cannot be read: the launcher takes it for unknown and keeps the menu shut.
       await waitFor("the refusal", async () =>
-        (await text("#launcher-log")).slice(before).includes("menu refused: mode=0"));
+        (await text("#launcher-log")).slice(before).includes(`menu refused: mode=${MODE.unknown}`));
       const after = (await text("#launcher-log")).slice(before);
       assert.ok(!after.includes("menu open") && !after.includes("menu OSD open"), after);
-      assert.equal((await pagePixel(255, 100))[3], 0, "the goggles' own page stays on screen");
+      assert.equal((await panelProbe())[3], 0, "the goggles' own page stays on screen");
       assert.match(await text("#events"), /no menu in unknown mode/);
       await page.keyboard.press("Digit1");
       await waitFor("NORMAL again", async () => (await text("#registers")) === "NORMAL");
@@ -321,11 +336,11 @@ test("the goggles on the page", async (t) => {
     await tab.waitForFunction(() => window.vxGoggles.state !== null);
     // The first tab's log arrives in the second as well.
     const log2 = await tab.locator("#launcher-log").textContent();
-    assert.ok(log2.includes("menu closed (hold play 3 s)"));
+    assert.ok(log2.includes(CLOSED));
     const box = await tab.locator("#key-up").boundingBox();
     await tab.mouse.move(box.x + 5, box.y + 5);
     await tab.mouse.down();
-    await waitFor("the other tab's press on the ADC", async () => (await boardState()).button === 0);
+    await waitFor("the other tab's press on the ADC", async () => (await boardState()).button === KEY.UP);
     await tab.close();
     await waitFor("the ADC let go when the tab closed", async () =>
       (await boardState()).button === -1);

@@ -8,7 +8,11 @@
 #include <fstream>
 #include <sstream>
 
+#include "base/log_lines.h"
+#include "base/paths.h"
+#include "board/log_forms.h"
 #include "png/png_io.h"
+#include "scenario/record.h"
 #include "scenario/scenario.h"
 
 namespace fs = std::filesystem;
@@ -92,7 +96,7 @@ TEST_F(ScenarioTest, StepsReadAsWritten) {
     const vxscenario::Scenario s =
         parse("mode av\nargs --menu\ntap UP\nhold PLAY 1.5s  # a comment\n"
               "slide PLAY DOWN 200ms\nexpect osd 2 \"a \\\"b\\\"\"\n");
-    EXPECT_EQ(s.setup.mode, 3);
+    EXPECT_EQ(s.setup.mode, MODE_AV);
     EXPECT_EQ(s.setup.args, std::vector<std::string>{"--menu"});
     std::vector<long> spans;
     for (const vxscenario::Step& step : s.steps)
@@ -128,8 +132,8 @@ TEST_F(ScenarioTest, FailedExpectationsSayWhatTheyFound) {
         "expected a line containing \"menu open\"\nfound    none from line 9 on",
         "expected no line containing \"greeter\" from line 9 on\nfound    line 9: child greeter "
         "exited",
-        "expected greeter.log to contain \"bye\"\nfound    its last line \"greeter: hello from "
-        "/tmp/vorna-x/greeter\"",
+        "expected greeter.log to contain \"bye\"\nfound    its last line \"greeter: hello from " +
+            std::string(STAGING_DIR) + "/greeter\"",
         "expected gone.log to contain \"bye\"\nfound    no such log",
         "expected the service running\nfound    state T",
         "expected goggles\nfound    menu (a launcher page at row 2160)",
@@ -182,6 +186,39 @@ TEST_F(ScenarioTest, ExitStatusSaysWhetherAllPassedOneFailedOrNothingRan) {
     EXPECT_EQ(out,
               bad + ":1: what the screen shows 'sideways' is not one of goggles|launcher|menu\n");
     EXPECT_EQ(run_command("--apps /no/such/dir " + good, out), 2) << out;
+}
+
+// The launcher's lines as the recorder reads them: each by its most literal form, and written
+// for a replay's `expect log` up to what another run gives otherwise (a pid, a count of
+// writes, a length in ms).
+TEST(RecordedLines, ReadByTheirFormAndWrittenUpToTheirStablePart) {
+    struct Case {
+        const char* line;
+        std::string_view form;
+        const char* stable; // nullptr: the whole line
+    };
+    const Case CASES[] = {
+        {"launched chatter pid=42", LOG_LAUNCHED, "launched chatter pid="},
+        {"osd menu open (writes=15 fail=0)", LOG_OSD_OPEN, "osd menu open (writes="},
+        {"hold: keys blocked at 512 ms", LOG_KEYS_BLOCKED, "hold: keys blocked at "},
+        {"hold aborted (key, 0 ms)", LOG_HOLD_ABORTED, "hold aborted (key, "},
+        {"hold aborted (menu release, 1200 ms)", LOG_CLOSING_HOLD_ABORTED,
+         "hold aborted (menu release, "},
+        {"menu open (hold play, 4 apps)", LOG_MENU_OPEN, nullptr},
+        {"menu open via --menu (4 apps)", LOG_MENU_BY_REQUEST, nullptr},
+        {"menu closed (hold play 3 s)", LOG_MENU_CLOSED.c_str(), nullptr},
+        {"osd menu open fail po child", LOG_OSD_OPEN_FAIL_AFTER_APP, nullptr},
+        {"mode: LT8668 B7=0x02 AD=0x02 AC=0x01", LOG_MODE_REGISTERS, nullptr},
+        {"boot mode=1 (0=? 1=NORMAL 2=HDMI 3=AV)", LOG_BOOT_MODE.c_str(), nullptr},
+        {"fb0: No such file or directory", "fb0: %s\n", nullptr},
+        {"mode: LT8668 B7=0x2 AD=0x02 AC=0x01", "", nullptr},
+        {"a line of an app, 40 ms", "", nullptr},
+    };
+    for (const Case& c : CASES) {
+        const std::optional<vxboard::LogLine> l = vxboard::read_log_line(c.line);
+        EXPECT_EQ(l ? l->form : "", c.form) << c.line;
+        EXPECT_EQ(vxscenario::stable_part(c.line), c.stable ? c.stable : c.line);
+    }
 }
 
 } // namespace

@@ -192,7 +192,7 @@ TEST_P(SilentController, ClosesWithinTheHold) {
     GetParam().inject(b.state());
     const size_t from = b.lines().size();
     b.press(PLAY);
-    EXPECT_LE(longest_pass_to("menu closed (hold play 3 s)\n", from), LONGEST_PASS_MS) << dump();
+    EXPECT_LE(longest_pass_to(LOG_MENU_CLOSED.c_str(), from), LONGEST_PASS_MS) << dump();
     b.release();
     ASSERT_TRUE(b.run_passes(3));
     EXPECT_TRUE(service_runs());

@@ -6,6 +6,7 @@
 
 #include <sys/wait.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -14,6 +15,9 @@
 #include <string>
 #include <thread>
 
+#include "base/log_lines.h"
+#include "base/paths.h"
+#include "base/timings.h"
 #include "base/version.h"
 #include "board/board.h"
 #include "board/screen.h"
@@ -29,12 +33,23 @@ enum Key : int { UP = 0, DOWN = 1, MIDDLE = 4, PLAY = 6 };
 
 constexpr Millis START_TIMEOUT(15000); // qemu-arm takes a while to bring up a binary
 constexpr Millis TAP(150);
-constexpr Millis OPEN_HOLD(2000);
-constexpr Millis CLOSE_HOLD(3300);
+// The launcher times a hold from its third equal sample of the press, up to four passes
+// (about 170 ms) after the line went down: holds this far past a threshold cross it however
+// the passes fall. The menu's hold is held a while longer, as a wearer waits to see it.
+constexpr Millis OPEN_HOLD(HOLD_OPEN_MS + 500);
+constexpr Millis CLOSE_HOLD(HOLD_CLOSE_MS + 300);
 constexpr Millis HOLD_MAX(4000);     // of the virtual clock: any hold's outcome comes before
 constexpr Millis APP_REAL_MAX(5000); // an app runs in real time
-constexpr const char* NORMAL_REGS = "mode: LT8668 B7=0x01 AD=0x00 AC=0x00\n";
-constexpr const char* BOOT_NORMAL = "boot mode=1 (0=? 1=NORMAL 2=HDMI 3=AV)\n";
+
+// A line of the launcher's log as it writes it in `form` (one of base/log_lines.h).
+template <class... Values> std::string log_text(const char* form, Values... values) {
+    char buf[512];
+    std::snprintf(buf, sizeof buf, form, values...);
+    return buf;
+}
+
+const std::string NORMAL_REGS = log_text(LOG_MODE_REGISTERS, 1, 0, 0);
+const std::string BOOT_NORMAL = log_text(LOG_BOOT_MODE.c_str(), MODE_NORMAL);
 
 inline bool wait_until(const std::function<bool()>& ok, Millis timeout) {
     const auto end = std::chrono::steady_clock::now() + timeout;

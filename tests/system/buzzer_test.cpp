@@ -18,8 +18,8 @@ struct Ramp {
         return base_hz + static_cast<uint32_t>(t * rise_hz / rise_ms);
     }
 };
-constexpr Ramp OPENING{550, 800, 1500, 1600};
-constexpr Ramp CLOSING{400, 1100, 3000, 1700};
+constexpr Ramp OPENING{550, 800, HOLD_OPEN_MS, 1600};
+constexpr Ramp CLOSING{400, 1100, HOLD_CLOSE_MS, 1700};
 
 std::string describe(const std::vector<Tone>& tones) {
     std::string s;
@@ -44,7 +44,7 @@ TEST_F(BuzzerTest, HoldTonesRiseAndConfirm) {
     app("one");
     vxboard::Board& b = start_stepped();
     for (const auto& [ramp, done] : {std::pair{OPENING, "menu open (hold play"},
-                                     std::pair{CLOSING, "menu closed (hold play 3 s)\n"}}) {
+                                     std::pair{CLOSING, LOG_MENU_CLOSED.c_str()}}) {
         const size_t from = b.lines().size();
         const uint64_t pressed = static_cast<uint64_t>(b.virtual_ms());
         b.press(PLAY);

@@ -135,7 +135,7 @@ TEST_F(ContractTest, OverlayShowsWhatWasCommittedInSelectedTransactions) {
     EXPECT_EQ(b.osd_text(), page(1)) << "after the opening hold";
     b.tap(DOWN, TAP);
     EXPECT_EQ(b.osd_text(), page(0)) << "after a move";
-    hold_play_until("menu closed (hold play 3 s)\n");
+    hold_play_until(LOG_MENU_CLOSED.c_str());
     EXPECT_EQ(b.osd_text(), blank) << "after the closing hold";
 
     EXPECT_TRUE(logged(" fail=0)\n")) << dump();
@@ -173,8 +173,9 @@ TEST_F(ContractTest, AppBehindASymbolicLinkIsListedAndLaunches) {
     const long pid = number_after(line(line_at("launched linked pid=", from, Millis(0))), "pid=");
     ASSERT_TRUE(b.wait_ended(static_cast<pid_t>(pid), APP_REAL_MAX));
     EXPECT_TRUE(run_to_line("child linked exited\n", from)) << dump();
-    EXPECT_EQ(slurp(b.sandbox_path("/tmp/vorna-x/linked/app")), slurp(apps_ + "/.store/probe"));
-    EXPECT_NE(slurp(b.sandbox_path("/tmp/vorna-x/linked.log")).find("probe done\n"),
+    EXPECT_EQ(slurp(b.sandbox_path(std::string(STAGING_DIR) + "/linked/app")),
+              slurp(apps_ + "/.store/probe"));
+    EXPECT_NE(slurp(b.sandbox_path(std::string(STAGING_DIR) + "/linked.log")).find("probe done\n"),
               std::string::npos);
 }
 

@@ -116,7 +116,7 @@ TEST_F(FaultTest, RefusedThirdPageLeavesALauncherThatStillRuns) {
     EXPECT_EQ(b.state().fb.pans.load(), 1u) << "row 2160 lies outside the virtual screen";
     b.tap(DOWN, TAP);
     EXPECT_EQ(b.screen_row(), 1080u);
-    hold_play_until("menu closed (hold play 3 s)\n");
+    hold_play_until(LOG_MENU_CLOSED.c_str());
     EXPECT_EQ(b.screen_row(), 0u);
     EXPECT_TRUE(service_runs());
 }
@@ -142,7 +142,7 @@ TEST_F(FaultTest, UnreadableAppDirectoryListsNothingUntilReadableAgain) {
     EXPECT_EQ(count_from(from, "launch"), 0u) << dump();
 
     fs::permissions(apps_, fs::perms(0755));
-    hold_play_until("menu closed (hold play 3 s)\n");
+    hold_play_until(LOG_MENU_CLOSED.c_str());
     hold_play_until("menu open (hold play, 2 apps)\n");
     EXPECT_EQ(highlighted_slot(), 0);
 }
@@ -154,7 +154,7 @@ TEST_F(FaultTest, UnreadableStagingDirectoryFailsTheLaunchUntilReadableAgain) {
     vxboard::Board& b = open_menu(unprivileged());
     ASSERT_NE(launcher_real_uid(), 0u);
     launch_and_reap("victim"); // the launcher makes /tmp/vorna-x its own
-    const std::string staging = b.sandbox_path("/tmp/vorna-x");
+    const std::string staging = b.sandbox_path(STAGING_DIR);
     fs::permissions(staging, fs::perms::none);
     const size_t from = b.lines().size();
     b.tap(MIDDLE, TAP);
@@ -180,11 +180,11 @@ TEST_F(FaultTest, RefusedForksFailOnlyWhatTheyWereFor) {
     b.tap(MIDDLE, TAP);
     line_at("launch failed: victim\n", from, Millis(0));
     EXPECT_EQ(count_from(from, "launched"), 0u);
-    EXPECT_FALSE(fs::exists(b.sandbox_path("/tmp/vorna-x/victim.pid")));
+    EXPECT_FALSE(fs::exists(b.sandbox_path(std::string(STAGING_DIR) + "/victim.pid")));
     EXPECT_TRUE(menu_shown());
     b.limit_processes(std::nullopt);
     launch_and_reap("victim");
-    hold_play_until("menu closed (hold play 3 s)\n");
+    hold_play_until(LOG_MENU_CLOSED.c_str());
     EXPECT_TRUE(service_runs());
     hold_play_until("menu open (hold play, 1 apps)\n");
     EXPECT_GT(watchdog(), 0) << "the watchdog of this pause";
@@ -204,7 +204,7 @@ TEST_F(FaultTest, SignalledWatchdogNeitherActsNorIsTrustedAfterItsEnd) {
     ASSERT_TRUE(wait_until([&] { return watchdog() != first; }, Millis(1000)));
     std::this_thread::sleep_for(Millis(200));
     EXPECT_TRUE(service_stopped()) << "the menu still holds the buttons\n" << processes() << dump();
-    hold_play_until("menu closed (hold play 3 s)\n");
+    hold_play_until(LOG_MENU_CLOSED.c_str());
     EXPECT_TRUE(service_runs());
 
     hold_play_until("menu open (hold play, 1 apps)\n");
@@ -212,7 +212,7 @@ TEST_F(FaultTest, SignalledWatchdogNeitherActsNorIsTrustedAfterItsEnd) {
     ASSERT_GT(second, 0);
     kill(second, SIGKILL);
     ASSERT_TRUE(wait_until([&] { return watchdog() != second; }, Millis(1000)));
-    hold_play_until("menu closed (hold play 3 s)\n");
+    hold_play_until(LOG_MENU_CLOSED.c_str());
     hold_play_until("menu open (hold play, 1 apps)\n");
     EXPECT_GT(watchdog(), 0) << "a new watchdog covers the new pause";
 }
@@ -276,7 +276,8 @@ TEST_P(HungApp, EndsAtATenSecondPlayHold) {
         static_cast<pid_t>(number_after(line(line_at("launched hung pid=", from)), "pid="));
     // The app runs in real time: it has its traps set once it says so.
     ASSERT_TRUE(wait_until(
-        [&] { return slurp(b.sandbox_path("/tmp/vorna-x/hung.log")) == "ready\n"; }, APP_REAL_MAX));
+        [&] { return slurp(b.sandbox_path(std::string(STAGING_DIR) + "/hung.log")) == "ready\n"; },
+        APP_REAL_MAX));
     b.tap(PLAY, CLOSE_HOLD);
     EXPECT_EQ(b.lines().size(), from + 1) << "a 3.3 s hold is the app's\n" << dump();
     EXPECT_EQ(b.state().pwm.enabled.load(), 0u);
@@ -287,13 +288,13 @@ TEST_P(HungApp, EndsAtATenSecondPlayHold) {
         return true;
     };
     b.press(PLAY);
-    ASSERT_TRUE(b.run_for(Millis(9000)));
+    ASSERT_TRUE(b.run_for(Millis(ESCAPE_HOLD_MS - 1000)));
     if (!c.stopped) {
         std::ofstream(b.sandbox_path("/tmp/go")).flush(); // the app's cue to end
         ASSERT_TRUE(wait_until(app_gone, APP_REAL_MAX));
     }
     ASSERT_TRUE(b.run_for(Millis(1100)));
-    EXPECT_EQ(logged("app hung stopped (hold play 10 s)\n", from), c.stopped) << dump();
+    EXPECT_EQ(logged(log_text(LOG_APP_STOPPED.c_str(), "hung"), from), c.stopped) << dump();
     if (c.stopped) {
         // Until the launcher's clock reaches the kill, SIGTERM alone decides.
         EXPECT_EQ(wait_until(app_gone, Millis(c.kill ? 300 : 5000)), !c.kill);
@@ -301,7 +302,7 @@ TEST_P(HungApp, EndsAtATenSecondPlayHold) {
             EXPECT_FALSE(logged("child hung exited\n", from)) << "reaped with its group alive";
         }
     }
-    ASSERT_TRUE(b.run_for(Millis(2500)));
+    ASSERT_TRUE(b.run_for(Millis(ESCAPE_KILL_AFTER_MS + 500)));
     b.release();
     ASSERT_TRUE(b.run_passes(3));
     EXPECT_TRUE(wait_until(app_gone, APP_REAL_MAX)) << "the app lives on\n" << processes();

@@ -14,8 +14,9 @@
 #include <csignal>
 #include <cstdlib>
 #include <random>
-#include <regex>
 
+#include "base/log_lines.h"
+#include "board/log_forms.h"
 #include "board/pwm_history.h"
 
 #include "board_fixture.h"
@@ -31,24 +32,41 @@ constexpr int STEPS_PER_SESSION = 120;
 constexpr int SLICE_SESSIONS = 3;
 constexpr long ANON_SLACK_KB = 64;
 
-// Every line the launcher writes, by its form.
-const std::regex LINE(
-    "mode: LT8668 B7=0x[0-9a-f]{2} AD=0x[0-9a-f]{2} AC=0x[0-9a-f]{2}|"
-    "hold: keys blocked at [0-9]+ ms|hold aborted \\((release|key|menu release), -?[0-9]+ ms\\)|"
-    "hold cancelled: app started mid-hold|menu refused: mode=[0-9]|keys resumed|"
-    "menu open \\(hold play, [0-9]+ apps\\)|menu OSD open \\(av, [0-9]+ apps\\)|"
-    "osd menu open \\(writes=[0-9]+ fail=[0-9]+\\)|osd menu open fail|fb0 init fail — menu refused|"
-    "menu closed \\(hold play 3 s\\)|launched [a-z_]+ pid=[0-9]+|launch failed: [a-z_]+|"
-    "child [a-z_]+ exited|app [a-z_]+ stopped \\(hold play 10 s\\)|menu skip po child "
-    "\\(mode=[0-9]\\)|osd menu open fail po child|"
-    "menu OSD open po child \\([0-9]+ apps\\)|fb0: .*|ioctl: .*|mmap: .*");
-
-int mode_of(const std::string& regs) {
-    unsigned b7 = 0, ad = 0, ac = 0;
-    std::sscanf(regs.c_str(), "mode: LT8668 B7=0x%x AD=0x%x AC=0x%x", &b7, &ad, &ac);
-    if (b7 == 2 && ad == 2 && ac == 1) return 3;
-    return b7 == 1 ? 1 : b7 == 2 ? 2 : 0;
+// The video mode the LT8668's registers say, as the launcher reads them.
+int mode_of(const std::vector<std::string>& regs) {
+    const auto reg = [&](size_t i) { return std::stoi(regs[i], nullptr, 16); };
+    if (reg(0) == 2 && reg(1) == 2 && reg(2) == 1) return MODE_AV;
+    return reg(0) == 1 ? MODE_NORMAL : reg(0) == 2 ? MODE_HDMI : MODE_UNKNOWN;
 }
+
+// What a line says the launcher did: the states it may come in (none listed: any) and the
+// one it leaves it in (none: the same).
+struct Move {
+    std::string_view form;
+    std::vector<Ui> from;
+    std::optional<Ui> to;
+};
+const Move MOVES[] = {
+    {LOG_MODE_REGISTERS, {}, {}},
+    {LOG_KEYS_BLOCKED, {Ui::Idle}, Ui::Blocked},
+    {LOG_HOLD_ABORTED, {Ui::Idle, Ui::Blocked}, Ui::Idle},
+    {LOG_HOLD_CANCELLED, {Ui::Idle, Ui::Blocked}, Ui::Idle},
+    {LOG_CLOSING_HOLD_ABORTED, {Ui::Menu}, {}},
+    {LOG_KEYS_RESUMED, {}, {}},
+    {LOG_MENU_OPEN, {Ui::Blocked}, Ui::Menu},
+    {LOG_MENU_OSD_OPEN, {Ui::Blocked}, Ui::Menu},
+    {LOG_FB_MENU_REFUSED, {}, Ui::Idle},
+    {LOG_OSD_OPEN_FAIL, {}, Ui::Idle},
+    {LOG_MENU_CLOSED.c_str(), {Ui::Menu}, Ui::Idle},
+    {LOG_LAUNCHED, {Ui::Menu}, Ui::App},
+    {LOG_APP_STOPPED.c_str(), {Ui::App}, {}},
+    // The return's outcome follows in the same pass; back in NORMAL mode with the framebuffer
+    // at hand it says nothing, and the menu is back.
+    {LOG_CHILD_EXITED, {Ui::App}, Ui::Menu},
+    {LOG_MENU_SKIP_AFTER_APP, {}, Ui::Idle},
+    {LOG_OSD_OPEN_FAIL_AFTER_APP, {}, Ui::Idle},
+    {LOG_MENU_OSD_AFTER_APP, {}, Ui::Menu},
+};
 
 // What the test knows of the launcher from its log and of the board from what it did to it.
 struct Model {
@@ -58,7 +76,7 @@ struct Model {
     size_t seen_ = 0;
     Ui ui_ = Ui::Idle;
     bool paused_ = false;
-    int mode_read_ = 1;
+    int mode_read_ = MODE_NORMAL;
     std::string app_;
     pid_t app_pid_ = -1;
     bool app_stopped_ = false; // the escape signalled the app
@@ -131,9 +149,19 @@ class Session : public BoardTest, public Model {
             last_ = "tap " + std::to_string(key);
             b.tap(key, span(40, 450));
         } else if (what < 6) {
-            static const int HOLDS[] = {300,  499,  500,  1000, 1499, 1500,
-                                        1600, 2999, 3000, 3300, 10500};
-            const Millis held(HOLDS[pick(11)]);
+            // Either side of each of the gesture's thresholds, and between them.
+            static const int64_t HOLDS[] = {300,
+                                            HOLD_BLOCK_MS - 1,
+                                            HOLD_BLOCK_MS,
+                                            1000,
+                                            HOLD_OPEN_MS - 1,
+                                            HOLD_OPEN_MS,
+                                            HOLD_OPEN_MS + 100,
+                                            HOLD_CLOSE_MS - 1,
+                                            HOLD_CLOSE_MS,
+                                            CLOSE_HOLD.count(),
+                                            ESCAPE_HOLD_MS + 500};
+            const Millis held(HOLDS[pick(static_cast<int>(std::size(HOLDS)))]);
             last_ = "hold PLAY " + std::to_string(held.count());
             b.tap(PLAY, held);
         } else if (what == 6) {
@@ -183,11 +211,12 @@ class Session : public BoardTest, public Model {
             return;
         }
         EXPECT_TRUE(b.wait_ended(app_pid_, APP_REAL_MAX)) << where();
-        const std::string reaped = "child " + app_ + " exited";
         expect_passing(b.run_until(
             [&] {
-                for (const std::string& l : b.lines(seen_))
-                    if (l.rfind(reaped, 0) == 0) return true;
+                for (const std::string& l : b.lines(seen_)) {
+                    const std::optional<vxboard::LogLine> r = vxboard::read_log_line(l);
+                    if (r && r->form == LOG_CHILD_EXITED && r->values[0] == app_) return true;
+                }
                 return false;
             },
             Millis(4000)));
@@ -206,74 +235,40 @@ class Session : public BoardTest, public Model {
     void follow() {
         const Lines all = board_->lines();
         for (; seen_ < all.size(); ++seen_) {
-            std::string l = all[seen_];
-            if (!l.empty() && l.back() == '\n') l.pop_back();
-            if (l.rfind("VornaX", 0) == 0 || l.rfind("scan done", 0) == 0 ||
-                l.rfind("boot mode", 0) == 0 || l.rfind("FBIOPUT", 0) == 0 ||
-                l.rfind("beep:", 0) == 0) {
-                if (l.rfind("mode: ", 0) == 0) mode_read_ = mode_of(l);
-                continue;
+            const std::optional<vxboard::LogLine> l = vxboard::read_log_line(all[seen_]);
+            EXPECT_TRUE(l) << "a line of no known form: " << all[seen_] << where();
+            for (const Move& m : MOVES) {
+                if (!l || l->form != m.form) continue;
+                EXPECT_TRUE(m.from.empty() || std::count(m.from.begin(), m.from.end(), ui_))
+                    << "\"" << all[seen_] << "\" in state " << int(ui_) << where();
+                effects(*l);
+                ui_ = m.to.value_or(ui_);
             }
-            EXPECT_TRUE(std::regex_match(l, LINE)) << "a line of no known form: " << l << where();
-            transition(l);
         }
     }
 
-    void transition(const std::string& l) {
-        auto expect_in = [&](std::initializer_list<Ui> states) {
-            bool ok = false;
-            for (Ui s : states)
-                ok = ok || ui_ == s;
-            EXPECT_TRUE(ok) << "\"" << l << "\" in state " << int(ui_) << where();
-        };
-        auto starts = [&](const char* p) { return l.rfind(p, 0) == 0; };
-        if (starts("mode: ")) {
-            mode_read_ = mode_of(l);
-        } else if (starts("hold: keys blocked")) {
-            expect_in({Ui::Idle});
-            ui_ = Ui::Blocked;
+    // What a line tells of the launcher besides its state.
+    void effects(const vxboard::LogLine& l) {
+        if (l.form == LOG_MODE_REGISTERS) {
+            mode_read_ = mode_of(l.values);
+        } else if (l.form == LOG_KEYS_BLOCKED) {
             paused_ = true;
-        } else if (starts("hold aborted (release") || starts("hold aborted (key") ||
-                   starts("hold cancelled")) {
-            expect_in({Ui::Idle, Ui::Blocked});
-            ui_ = Ui::Idle;
-        } else if (starts("hold aborted (menu release")) {
-            expect_in({Ui::Menu});
-        } else if (starts("keys resumed")) {
+        } else if (l.form == LOG_KEYS_RESUMED) {
             EXPECT_TRUE(paused_) << "resumed what was not paused" << where();
             paused_ = false;
-        } else if (starts("menu open (hold") || starts("menu OSD open (av")) {
-            expect_in({Ui::Blocked});
-            ui_ = Ui::Menu;
-        } else if (starts("fb0 init fail") || starts("osd menu open fail")) {
-            ui_ = Ui::Idle;
-        } else if (starts("menu closed")) {
-            expect_in({Ui::Menu});
-            ui_ = Ui::Idle;
-        } else if (starts("launched ")) {
-            expect_in({Ui::Menu});
+        } else if (l.form == LOG_LAUNCHED) {
             EXPECT_EQ(app_, "") << "launched before the last one was reaped" << where();
-            app_ = l.substr(9, l.find(' ', 9) - 9);
-            app_pid_ = static_cast<pid_t>(number_after(l, "pid="));
-            ui_ = Ui::App;
-        } else if (starts("app ")) {
-            expect_in({Ui::App});
-            EXPECT_EQ(l, "app " + app_ + " stopped (hold play 10 s)") << where();
+            app_ = l.values[0];
+            app_pid_ = static_cast<pid_t>(std::stol(l.values[1]));
+        } else if (l.form == LOG_APP_STOPPED.c_str()) {
+            EXPECT_EQ(l.values[0], app_) << where();
             app_stopped_ = true;
-        } else if (starts("child ")) {
-            expect_in({Ui::App});
-            EXPECT_EQ(l, "child " + app_ + " exited") << where();
+        } else if (l.form == LOG_CHILD_EXITED) {
+            EXPECT_EQ(l.values[0], app_) << where();
             if (app_stopped_) group_ended_ = app_pid_;
             app_.clear();
             app_pid_ = -1;
             app_stopped_ = false;
-            // The return's outcome follows in the same pass; back in NORMAL mode with the
-            // framebuffer at hand it says nothing, and the menu is back.
-            ui_ = Ui::Menu;
-        } else if (starts("menu skip po child") || starts("osd menu open fail po child")) {
-            ui_ = Ui::Idle;
-        } else if (starts("menu OSD open po child")) {
-            ui_ = Ui::Menu;
         }
     }
 
@@ -297,7 +292,8 @@ class Session : public BoardTest, public Model {
         // A launcher page panned on screen follows a mode read that said NORMAL.
         const uint32_t pans = b.state().fb.pans.load();
         if (pans != pans_ && b.screen_row() != 0) {
-            EXPECT_EQ(mode_read_, 1) << "a launcher page panned outside NORMAL mode" << where();
+            EXPECT_EQ(mode_read_, MODE_NORMAL)
+                << "a launcher page panned outside NORMAL mode" << where();
         }
         pans_ = pans;
         int watchdogs = 0, zombies = 0;

@@ -8,19 +8,16 @@ namespace systest {
 namespace {
 
 std::string regs(int b7, int ad, int ac) {
-    char buf[64];
-    std::snprintf(buf, sizeof buf, "mode: LT8668 B7=0x%02x AD=0x%02x AC=0x%02x\n", b7, ad, ac);
-    return buf;
+    return log_text(LOG_MODE_REGISTERS, b7, ad, ac);
 }
 std::string boot(int mode) {
-    return "boot mode=" + std::to_string(mode) + " (0=? 1=NORMAL 2=HDMI 3=AV)\n";
+    return log_text(LOG_BOOT_MODE.c_str(), mode);
 }
 std::string banner(int yoff, int fb) {
-    return std::string("VornaX-Launcher v") + VERSION +
-           " started (adc=1 yoff=" + std::to_string(yoff) + " fb=" + std::to_string(fb) + ")\n";
+    return log_text(LOG_BANNER, VERSION, 1, yoff, fb);
 }
 std::string scan(int mode) {
-    return "scan done: 0 apps (mode=" + std::to_string(mode) + ")\n";
+    return log_text(LOG_SCAN_DONE, 0, mode);
 }
 
 struct StartCase {
@@ -63,31 +60,32 @@ const StartCase STARTS[] = {
     // The register line comes once per reading, twice when the first answer is unknown; AV
     // leaves the framebuffer alone.
     {"normal", [](auto& c) { regs_set(c, 1, 9, 9); },
-     {regs(1, 9, 9), boot(1), banner(0, 1), scan(1)}, -1},
-    {"av", [](auto& c) { regs_set(c, 2, 2, 1); }, {regs(2, 2, 1), boot(3), banner(0, 0), scan(3)},
-     -1},
-    {"hdmi", [](auto& c) { regs_set(c, 2, 1, 1); }, {regs(2, 1, 1), boot(2), banner(0, 1), scan(2)},
-     -1},
+     {regs(1, 9, 9), boot(MODE_NORMAL), banner(0, 1), scan(MODE_NORMAL)}, -1},
+    {"av", [](auto& c) { regs_set(c, 2, 2, 1); },
+     {regs(2, 2, 1), boot(MODE_AV), banner(0, 0), scan(MODE_AV)}, -1},
+    {"hdmi", [](auto& c) { regs_set(c, 2, 1, 1); },
+     {regs(2, 1, 1), boot(MODE_HDMI), banner(0, 1), scan(MODE_HDMI)}, -1},
     {"hdmi_not_av", [](auto& c) { regs_set(c, 2, 2, 0); },
-     {regs(2, 2, 0), boot(2), banner(0, 1), scan(2)}, -1},
+     {regs(2, 2, 0), boot(MODE_HDMI), banner(0, 1), scan(MODE_HDMI)}, -1},
     {"unknown_read_twice", [](auto& c) { regs_set(c, 3, 0, 0); },
-     {regs(3, 0, 0), regs(3, 0, 0), boot(0), banner(0, 1), scan(0)}, -1},
+     {regs(3, 0, 0), regs(3, 0, 0), boot(MODE_UNKNOWN), banner(0, 1), scan(MODE_UNKNOWN)}, -1},
     {"transfers_fail", [](auto& c) { regs_set(c, 2, 2, 1, true); },
-     {regs(0, 0, 0), regs(0, 0, 0), boot(0), banner(0, 1), scan(0)}, -1},
-    {"no_transport", [](auto& c) { c.with_i2c = false; }, {boot(0), banner(0, 1), scan(0)}, -1},
+     {regs(0, 0, 0), regs(0, 0, 0), boot(MODE_UNKNOWN), banner(0, 1), scan(MODE_UNKNOWN)}, -1},
+    {"no_transport", [](auto& c) { c.with_i2c = false; },
+     {boot(MODE_UNKNOWN), banner(0, 1), scan(MODE_UNKNOWN)}, -1},
     {"smallest_layout_and_the_goggles_second_page",
      [](auto& c) {
          c.fb_yres_virtual = 2160;
          c.fb_smem_len = 24883200;
          c.fb_yoffset = 1080;
      },
-     {NORMAL_REGS, BOOT_NORMAL, banner(1080, 1), scan(1)}, -1},
+     {NORMAL_REGS, BOOT_NORMAL, banner(1080, 1), scan(MODE_NORMAL)}, -1},
     {"third_page_refused",
      [](auto& c) { c.before_launch = [](auto& s) { s.fb.fail_put_var = EINVAL; }; },
-     {NORMAL_REGS, BOOT_NORMAL, "FBIOPUT yvirt=3240 failed errno=22\n", banner(0, 1), scan(1)},
-     -1},
+     {NORMAL_REGS, BOOT_NORMAL, log_text(LOG_FB_NO_THIRD_PAGE.c_str(), EINVAL), banner(0, 1),
+      scan(MODE_NORMAL)}, -1},
     {"no_adc", [](auto& c) { c.with_mem = false; },
-     {NORMAL_REGS, BOOT_NORMAL, "keys: ADC open fail — launcher martwy na wejsciu\n"}, 1},
+     {NORMAL_REGS, BOOT_NORMAL, LOG_NO_ADC}, 1},
     {"no_framebuffer", [](auto& c) { c.with_fb = false; },
      {NORMAL_REGS, BOOT_NORMAL, "fb0: No such file or directory\n"}, 1},
     {"vscreeninfo_fails",
@@ -97,11 +95,11 @@ const StartCase STARTS[] = {
      [](auto& c) { c.before_launch = [](auto& s) { s.fb.fail_get_fix = ENODEV; }; },
      {NORMAL_REGS, BOOT_NORMAL, "ioctl: No such device\n"}, 1},
     {"line_length", [](auto& c) { c.fb_line_length = 5120; },
-     {NORMAL_REGS, BOOT_NORMAL, "unexpected fb layout\n"}, 1},
+     {NORMAL_REGS, BOOT_NORMAL, LOG_FB_LAYOUT}, 1},
     {"two_pages_short", [](auto& c) { c.fb_yres_virtual = 2159; },
-     {NORMAL_REGS, BOOT_NORMAL, "unexpected fb layout\n"}, 1},
+     {NORMAL_REGS, BOOT_NORMAL, LOG_FB_LAYOUT}, 1},
     {"memory_short", [](auto& c) { c.fb_smem_len = 24883199; },
-     {NORMAL_REGS, BOOT_NORMAL, "unexpected fb layout\n"}, 1},
+     {NORMAL_REGS, BOOT_NORMAL, LOG_FB_LAYOUT}, 1},
     {"mmap_fails", [](auto& c) { c.before_launch = [](auto& s) { s.fb.fail_mmap = ENOMEM; }; },
      {NORMAL_REGS, BOOT_NORMAL, "mmap: Cannot allocate memory\n"}, 1},
     // Needs no device ioctl, so the static product binary runs it too.
@@ -110,7 +108,7 @@ const StartCase STARTS[] = {
          c.with_i2c = false;
          c.with_fb = false;
      },
-     {boot(0), "fb0: No such file or directory\n"}, 1},
+     {boot(MODE_UNKNOWN), "fb0: No such file or directory\n"}, 1},
 };
 // clang-format on
 
