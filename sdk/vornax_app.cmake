@@ -9,6 +9,7 @@
 # app's device calls as the goggles' devices would. Built for the host (no toolchain file),
 # `app` is a host program for the board.
 set(VORNAX_APP_DIR ${CMAKE_CURRENT_LIST_DIR}/..)
+include(${CMAKE_CURRENT_LIST_DIR}/board_twin.cmake)
 
 function(vornax_app)
   if(CMAKE_CROSSCOMPILING)
@@ -31,11 +32,7 @@ function(vornax_app)
     add_executable(app.board ${ARGN})
     target_include_directories(app.board PRIVATE ${VORNAX_APP_DIR}/include)
     target_link_libraries(app.board PRIVATE ${lib})
-    # The board runs ARM programs through qemu-arm with the host's file system: the twin
-    # names the cross libraries where Debian installs them.
-    target_link_options(app.board PRIVATE
-      -Wl,--dynamic-linker=/usr/arm-linux-gnueabihf/lib/ld-linux-armhf.so.3
-      -Wl,-rpath,/usr/arm-linux-gnueabihf/lib)
+    target_link_options(app.board PRIVATE ${VX_BOARD_TWIN_LINK_OPTIONS})
     set_target_properties(app.board PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_CURRENT_SOURCE_DIR})
   endif()
 endfunction()

@@ -30,7 +30,7 @@ mkdir -p "$sdk/include" "$sdk/lib/armhf" "$sdk/lib/host" "$sdk/cmake"
 cp src/applib/vornax_app.h "$sdk/include/"
 cp build/armhf/src/libvornax_app.a "$sdk/lib/armhf/"
 cp build/host/src/libvornax_app.a "$sdk/lib/host/"
-cp sdk/vornax_app.cmake "$sdk/cmake/"
+cp sdk/vornax_app.cmake cmake/board_twin.cmake "$sdk/cmake/"
 # The launcher's own cross toolchain (its emulator for tests left out), then what an app
 # adds: the launcher's 64-bit file offsets and time and its warnings, as errors.
 {

@@ -29,26 +29,25 @@ static int fail(const char* what, vx_status s) {
 /* The whole picture: the screen's two pages take turns, so every picture is drawn whole. */
 static void draw_screen(void) {
     vx_clear(0x00000000u);
-    vx_fill(600, 300, 720, 420, 0xC0203040u);
+    vx_fill(600, 300, 720, 470, 0xC0203040u);
     vx_text(VX_FONT_LARGE, 620, 310, 0xFF47A5u, "BUTTON TEST");
     for (int i = 0; i < BUTTON_COUNT; ++i)
         vx_text(VX_FONT_MEDIUM, 620, 300 + 60 * BUTTONS[i].row, 0xFFFFFFu, lines[i]);
-    vx_text(VX_FONT_SMALL, 620, 690, 0x9AC8F8u, "BACK = exit");
+    vx_text(VX_FONT_SMALL, 620, 740, 0x9AC8F8u, "BACK = exit");
     vx_present();
 }
 
-/* Button i's line says `state`: in the log, and on the overlay or the screen. */
+/* Button i's line says `state`: on the overlay or the screen, then in the log. */
 static void show(int i, const char* state) {
     snprintf(lines[i], LINE_BYTES, "%-6s %s", BUTTONS[i].name, state);
-    printf("%s\n", lines[i]);
-    fflush(stdout);
     if (on_screen) {
         draw_screen();
-        return;
+    } else {
+        char padded[LINE_BYTES + 1];
+        snprintf(padded, sizeof padded, "%-28s", lines[i]);
+        vx_overlay_text(BUTTONS[i].row, 2, padded);
     }
-    char padded[LINE_BYTES + 1];
-    snprintf(padded, sizeof padded, "%-28s", lines[i]);
-    vx_overlay_text(BUTTONS[i].row, 2, padded);
+    printf("%s\n", lines[i]); /* once it shows */
 }
 
 /* One event shown and sounded; 0 once BACK is let go. */
@@ -70,6 +69,7 @@ static int take(const vx_event* e) {
 }
 
 int main(void) {
+    setvbuf(stdout, NULL, _IOLBF, 0); /* the log shows each line as it comes */
     vx_status s = vx_open();
     if (s != VX_OK) return fail("buttons", s);
     int mode = VX_MODE_UNKNOWN;
@@ -79,7 +79,7 @@ int main(void) {
     if (s != VX_OK) return fail(on_screen ? "screen" : "overlay", s);
     if (!on_screen) vx_overlay_text(0, 10, "BUTTON TEST");
     for (int i = 0; i < BUTTON_COUNT; ++i)
-        show(i, "-");
+        show(i, ".");
     for (;;) {
         vx_event e;
         s = vx_wait_event(&e, -1);

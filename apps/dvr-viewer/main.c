@@ -33,13 +33,13 @@ static void scan(void) {
     DIR* d = opendir(RECORD_DIR);
     if (d == NULL) return;
     for (struct dirent* e = readdir(d); e != NULL && count < MAX_RECORDINGS; e = readdir(d)) {
-        char path[NAME_BYTES + 16];
+        char path[320];
         struct stat st;
         if (e->d_name[0] == '.' || strlen(e->d_name) >= NAME_BYTES) continue;
         snprintf(path, sizeof path, "%s/%s", RECORD_DIR, e->d_name);
         if (stat(path, &st) != 0 || !S_ISREG(st.st_mode)) continue;
         struct recording* r = &recordings[count++];
-        snprintf(r->name, sizeof r->name, "%s", e->d_name);
+        snprintf(r->name, sizeof r->name, "%.*s", NAME_BYTES - 1, e->d_name);
         r->bytes = (long long)st.st_size;
         r->when = st.st_mtime;
     }
@@ -86,7 +86,6 @@ static void draw_details(const struct recording* r) {
     vx_text(VX_FONT_SMALL, 390, 690, 0x9AC8F8u, "BACK = list");
     vx_present();
     printf("details: %s %lld bytes %s\n", r->name, r->bytes, date);
-    fflush(stdout);
 }
 
 static int fail(const char* what, vx_status s) {
@@ -95,14 +94,15 @@ static int fail(const char* what, vx_status s) {
 }
 
 int main(void) {
+    setvbuf(stdout, NULL, _IOLBF, 0); /* the log shows each line as it comes */
     vx_status s = vx_open();
     if (s != VX_OK) return fail("buttons", s);
     s = vx_screen_open();
     if (s != VX_OK) return fail("screen", s);
     scan();
-    printf("dvr-viewer: %d recording(s)\n", count);
     int selected = 0, details = 0;
     draw_list(selected);
+    printf("dvr-viewer: %d recording(s)\n", count); /* once they show */
     for (;;) {
         vx_event e;
         s = vx_wait_event(&e, -1);
@@ -115,8 +115,12 @@ int main(void) {
         else if (e.type == VX_EVENT_RELEASE && e.key == VX_KEY_BACK && details) details = 0;
         else if (e.type == VX_EVENT_RELEASE && e.key == VX_KEY_BACK) break;
         else continue;
-        if (details) draw_details(&recordings[selected]);
-        else draw_list(selected);
+        if (details) {
+            draw_details(&recordings[selected]);
+        } else {
+            draw_list(selected);
+            if (count > 0) printf("selected %d: %s\n", selected, recordings[selected].name);
+        }
     }
     vx_close();
     printf("dvr-viewer done\n");

@@ -1,8 +1,8 @@
-/* Says hello over the live video: a greeting and a counter on a translucent panel, counting
- * once a second, until BACK or the launcher's SIGTERM. "--greet NAME" names whom to greet. */
+/* Says hello over the live video: a greeting and a counter of the buttons pressed, on a
+ * translucent panel, until BACK or the launcher's SIGTERM. "--greet NAME" names whom to
+ * greet. */
 #include <stdio.h>
 #include <string.h>
-#include <time.h>
 
 #include "vornax_app.h"
 
@@ -15,36 +15,20 @@ static int fail(const char* what, vx_status s) {
     return 1;
 }
 
-static int64_t now_ms(void) {
-    struct timespec t;
-    clock_gettime(CLOCK_MONOTONIC, &t);
-    return (int64_t)t.tv_sec * 1000 + t.tv_nsec / 1000000;
-}
-
 static void draw(const char* greeting, int count) {
-    char counter[32];
-    snprintf(counter, sizeof counter, "%d", count);
+    char counter[48];
+    snprintf(counter, sizeof counter, "%d button(s) pressed", count);
     vx_clear(0x00000000u);
     vx_fill(660, 400, 600, 220, PANEL);
     vx_text(VX_FONT_LARGE, 700, 440, WHITE, greeting);
-    vx_text(VX_FONT_LARGE, 700, 500, PINK, counter);
+    vx_text(VX_FONT_MEDIUM, 700, 500, PINK, counter);
     vx_text(VX_FONT_SMALL, 700, 580, WHITE, "BACK = exit");
     vx_present();
-}
-
-/* Until the next second is due: 1 to go on, 0 once BACK is let go or the launcher asks. */
-static int wait_second(int64_t due) {
-    for (;;) {
-        const int64_t left = due - now_ms();
-        if (left <= 0) return 1;
-        vx_event e;
-        const vx_status s = vx_wait_event(&e, (int32_t)left);
-        if (s == VX_QUIT || s < 0) return 0;
-        if (s == VX_OK && e.type == VX_EVENT_RELEASE && e.key == VX_KEY_BACK) return 0;
-    }
+    printf("%s, %s\n", greeting, counter);
 }
 
 int main(int argc, char** argv) {
+    setvbuf(stdout, NULL, _IOLBF, 0); /* the log shows each line as it comes */
     const char* name = "world";
     for (int i = 1; i + 1 < argc; ++i)
         if (strcmp(argv[i], "--greet") == 0) name = argv[i + 1];
@@ -54,14 +38,14 @@ int main(int argc, char** argv) {
     if (s != VX_OK) return fail("buttons", s);
     s = vx_screen_open();
     if (s != VX_OK) return fail("screen", s);
-    printf("hello-world: %s\n", greeting);
-    int64_t due = now_ms();
-    for (int count = 1;; ++count) {
-        draw(greeting, count);
-        printf("tick %d\n", count);
-        fflush(stdout);
-        due += 1000;
-        if (!wait_second(due)) break;
+    int count = 0;
+    draw(greeting, count);
+    for (;;) {
+        vx_event e;
+        s = vx_wait_event(&e, -1);
+        if (s != VX_OK) break; /* VX_QUIT: the launcher's SIGTERM */
+        if (e.type == VX_EVENT_RELEASE && e.key == VX_KEY_BACK) break;
+        if (e.type == VX_EVENT_PRESS && e.key != VX_KEY_BACK) draw(greeting, ++count);
     }
     vx_close();
     printf("hello-world done\n");

@@ -18,10 +18,10 @@ static void show_time(void) {
     strftime(text, sizeof text, "%H:%M:%S", &t);
     vx_overlay_text(3, 12, text);
     printf("%s\n", text);
-    fflush(stdout);
 }
 
 int main(void) {
+    setvbuf(stdout, NULL, _IOLBF, 0); /* the log shows each line as it comes */
     vx_status s = vx_open();
     if (s != VX_OK) return fail("buttons", s);
     s = vx_overlay_open();

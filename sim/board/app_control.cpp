@@ -68,6 +68,14 @@ AppStop stop_app(Board& board, std::chrono::milliseconds grace) {
     return AppStop::Killed;
 }
 
+AppStop kill_app(Board& board) {
+    const std::optional<RunningApp> app = running_app(board);
+    if (!app) return AppStop::NoApp;
+    kill(-app->host_pid, SIGKILL);
+    board.wait_ended(app->ns_pid, KILLED_APP_GONE);
+    return AppStop::Killed;
+}
+
 std::vector<AppEnd> Board::app_ends() const {
     const AppRuns& apps = state_->apps;
     const uint32_t started = apps.started.load();

@@ -33,6 +33,9 @@ constexpr std::chrono::milliseconds STOP_APP_GRACE{ESCAPE_KILL_AFTER_MS};
 // SIGTERM to the running app's process group; SIGKILL to the group when the app is still
 // alive `grace` later. Blocks until the app has ended or been killed.
 AppStop stop_app(Board& board, std::chrono::milliseconds grace = STOP_APP_GRACE);
+// SIGKILL to the running app's process group at once, as the kernel's OOM killer or a crash
+// would end it: nothing of it runs to give anything back.
+AppStop kill_app(Board& board);
 
 // How the app `name` last ended, as the board recorded it ("exited 3", "killed by SIGSEGV",
 // "exec failed: Exec format error"); nullopt before it has ended once.

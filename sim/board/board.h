@@ -48,6 +48,14 @@ struct BoardConfig {
     // Files to put in the sandbox's /tmp before the launcher starts: path below /tmp and
     // content.
     std::vector<std::pair<std::string, std::string>> tmp_files;
+    // Recordings on the goggles' storage (/record), as the DVR leaves them: a name, a size
+    // (the file is sparse) and the time it was written, in seconds since the epoch.
+    struct Recording {
+        std::string name;
+        uint64_t bytes;
+        int64_t written;
+    };
+    std::vector<Recording> recordings;
     uint32_t tmp_size_kb = 0; // > 0: the sandbox's /tmp is a tmpfs of that size
     // > 0: a time namespace whose monotonic clock starts this many seconds before the
     // launcher's 32-bit millisecond count wraps (2^31 ms)
@@ -90,10 +98,14 @@ std::string describe(const AppEnd& end);
 
 // The build's own artefacts, for a target.
 struct Artefacts {
-    std::string launcher, preload, init;
+    std::string launcher, init;
+    std::string preload, arm_preload;  // the board's library for the host and for ARM programs
     std::vector<std::string> emulator; // command prefix, empty for the host
 };
 Artefacts artefacts_for(Target target);
+// The sample apps as the build of `target` staged them: host programs for the host; for ARM
+// the static programs, each with the dynamically linked twin the board runs in its place.
+std::string sample_apps_dir(Target target);
 Target target_from_env();
 
 class Board {
@@ -200,6 +212,7 @@ class Board {
   private:
     // The state file and the files behind the devices, in the work directory (board_files.cpp).
     void make_files();
+    void make_recordings();
     // The command that makes the sandbox and starts init in it, which reports its pid on
     // `info_fd` (sandbox_command.cpp).
     std::vector<std::string> sandbox_command(const Artefacts& art, int info_fd);

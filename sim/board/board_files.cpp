@@ -3,6 +3,7 @@
 // before the sandbox starts and, for an unprivileged launcher, given to its user.
 #include <fcntl.h>
 #include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -58,6 +59,18 @@ void set_up_fb(FbDevice& fb, const BoardConfig& config) {
 
 } // namespace
 
+void Board::make_recordings() {
+    const fs::path dir = work_ + RECORD_FILES;
+    fs::create_directories(dir);
+    for (const BoardConfig::Recording& r : config_.recordings) {
+        const fs::path p = dir / r.name;
+        std::ofstream(p).flush();
+        fs::resize_file(p, r.bytes);
+        const timespec when[2] = {{r.written, 0}, {r.written, 0}};
+        if (utimensat(AT_FDCWD, p.c_str(), when, 0) != 0) throw_errno("utimensat " + p.string());
+    }
+}
+
 void Board::make_files() {
     fs::create_directories(work_ + TMP_DIR);
     state_ = static_cast<BoardState*>(
@@ -74,9 +87,11 @@ void Board::make_files() {
     fb_ = static_cast<uint32_t*>(
         map_file(work_ + FB_FILE, config_.fb_smem_len, 0, config_.fb_smem_len));
     std::ofstream(work_ + I2C_FILE).flush();
+    std::ofstream(work_ + LD_SO_PRELOAD_FILE) << LD_SO_PRELOAD_TEXT;
     set_video_mode(config_.video_mode);
     state_->clock.stepped.store(config_.stepped ? 1 : 0);
     if (config_.before_launch) config_.before_launch(*state_);
+    make_recordings();
     for (const auto& [rel, content] : config_.tmp_files) {
         const fs::path p = fs::path(work_ + TMP_DIR) / rel;
         fs::create_directories(p.parent_path());

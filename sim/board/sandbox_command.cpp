@@ -2,6 +2,13 @@
 // with its own PID, IPC and UTS namespaces (under unshare for a time namespace), the host's
 // system directories read-only, the build's pieces at fixed places, and the board's files
 // bound at the launcher's fixed paths; init in it starts the service and the launcher.
+//
+// The board's library joins every dynamically linked program of the sandbox through the
+// sandbox's own /etc/ld.so.preload: the launcher, and the apps it starts with an environment
+// of their own, which an LD_PRELOAD would not reach. It names the library by the loader's
+// $LIB, so that a host program and an ARM one (under qemu-arm, with the cross libraries)
+// each load the build of its own machine. Programs linked static, qemu-arm-static among
+// them, load nothing.
 #include <sys/stat.h>
 
 #include <cstdlib>
@@ -19,6 +26,15 @@ namespace vxboard {
 namespace {
 
 constexpr const char* ARM_SYSROOT = "/usr/arm-linux-gnueabihf";
+constexpr const char* ARM_EMULATOR = "qemu-arm-static";
+constexpr const char* PRELOAD_DIR = "/run/vx-board/preload/";
+constexpr const char* PRELOAD_NAME = "libvx-preload.so";
+constexpr const char* LD_SO_PRELOAD = "/etc/ld.so.preload";
+// What $LIB stands for in the loaders that may run here: Debian's host loader, and the cross
+// one of libc6-armhf-cross, which runs ARM programs under qemu-arm.
+constexpr const char* HOST_LIB_DIRS[] = {"lib/x86_64-linux-gnu", "lib64"};
+constexpr const char* ARM_LIB_DIRS[] = {"lib", "lib/arm-linux-gnueabihf"};
+constexpr const char* BOARD_TWIN = "app.board"; // an app's twin that the board runs in its place
 constexpr const char* SANDBOX_BIN_DIR = "/opt/vx-board/";
 constexpr const char* SANDBOX_PATH = "/usr/bin:/bin:/usr/sbin:/sbin";
 constexpr const char* SANDBOX_TMP = "/tmp";
@@ -34,16 +50,59 @@ std::string env_or(const char* name, const std::string& fallback) {
     return v && *v ? std::string(v) : fallback;
 }
 
-// The host's system directories read-only, merged-/usr links kept as links.
-void add_system_dirs(Args& a) {
-    for (const char* dir : {"/usr", "/etc", "/bin", "/sbin", "/lib", "/lib32", "/lib64"}) {
-        struct stat st {};
-        if (lstat(dir, &st) != 0) continue;
-        if (S_ISLNK(st.st_mode)) {
-            a.insert(a.end(), {"--symlink", fs::read_symlink(dir).string(), dir});
-        } else {
-            a.insert(a.end(), {"--ro-bind", dir, dir});
-        }
+// `path` of the host read-only at the same place, a link kept as a link.
+void add_host_path(Args& a, const fs::path& path) {
+    struct stat st {};
+    if (lstat(path.c_str(), &st) != 0) return;
+    if (S_ISLNK(st.st_mode))
+        a.insert(a.end(), {"--symlink", fs::read_symlink(path).string(), path.string()});
+    else
+        a.insert(a.end(), {"--ro-bind", path.string(), path.string()});
+}
+
+// The host's system directories read-only, merged-/usr links kept as links. /etc entry by
+// entry, beside the sandbox's own ld.so.preload, which the host does not have.
+void add_system_dirs(Args& a, const std::string& work) {
+    for (const char* dir : {"/usr", "/bin", "/sbin", "/lib", "/lib32", "/lib64"})
+        add_host_path(a, dir);
+    a.insert(a.end(), {"--dir", "/etc"});
+    for (const fs::directory_entry& e : fs::directory_iterator("/etc"))
+        if (e.path() != LD_SO_PRELOAD) add_host_path(a, e.path());
+    a.insert(a.end(), {"--ro-bind", work + LD_SO_PRELOAD_FILE, LD_SO_PRELOAD});
+}
+
+// The library at PRELOAD_DIR/lib_dir, in directories any user of the sandbox may search.
+void add_preload(Args& a, const std::string& library, const std::string& lib_dir) {
+    std::string dir = PRELOAD_DIR;
+    dir.pop_back();
+    a.insert(a.end(), {"--perms", "0755", "--dir", dir});
+    for (const fs::path& part : fs::path(lib_dir)) {
+        dir += "/" + part.string();
+        a.insert(a.end(), {"--perms", "0755", "--dir", dir});
+    }
+    a.insert(a.end(), {"--ro-bind", library, dir + "/" + PRELOAD_NAME});
+}
+
+// The board's library where each machine's loader looks for it by $LIB.
+void add_preloads(Args& a, const std::string& host, const std::string& arm) {
+    for (const char* lib : HOST_LIB_DIRS)
+        add_preload(a, host, lib);
+    if (arm.empty() || !fs::exists(arm)) return;
+    for (const char* lib : ARM_LIB_DIRS)
+        add_preload(a, arm, lib);
+}
+
+// An app built with the app library comes as a static program for the goggles and, beside
+// it, its dynamically linked twin, which the board runs in its place so that the library
+// answers its device calls.
+void add_app_twins(Args& a, const fs::path& apps) {
+    std::error_code ec;
+    for (const fs::directory_entry& e : fs::directory_iterator(apps, ec)) {
+        const fs::path twin = e.path() / BOARD_TWIN, app = e.path() / "app";
+        if (fs::is_regular_file(twin, ec) && fs::exists(app, ec))
+            a.insert(a.end(),
+                     {"--ro-bind", twin.string(),
+                      std::string(APPS_DIR) + "/" + e.path().filename().string() + "/app"});
     }
 }
 
@@ -74,17 +133,17 @@ void add_board_files(Args& a, const BoardConfig& c, const std::string& work) {
                  {"--size", std::to_string(c.tmp_size_kb * 1024ull), "--tmpfs", SANDBOX_TMP});
     } else
         a.insert(a.end(), {"--bind", work + TMP_DIR, SANDBOX_TMP});
-    if (c.with_apps && !c.apps_dir.empty())
+    if (c.with_apps && !c.apps_dir.empty()) {
         a.insert(a.end(), {"--bind", fs::absolute(c.apps_dir).string(), APPS_DIR});
+        add_app_twins(a, fs::absolute(c.apps_dir));
+    }
     for (const DeviceFile& d : DEVICE_FILES)
         if (c.*d.wanted) a.insert(a.end(), {"--bind", work + d.file, d.node});
 }
 
 // What init starts, and as whom; the launcher's command follows the "--".
-void add_init_options(Args& a, const BoardConfig& c, const Artefacts& art, uid_t uid) {
+void add_init_options(Args& a, const BoardConfig& c, uid_t uid) {
     if (c.with_service) a.push_back("--service");
-    // The host's launcher gets the preload library from init; an emulated one from qemu-arm.
-    if (art.emulator.empty()) a.insert(a.end(), {"--preload", in_bin_dir(art.preload)});
     if (uid != 0) a.insert(a.end(), {"--uid", std::to_string(uid)});
     if (c.subreaper) a.push_back("--subreaper");
     a.push_back("--");
@@ -102,21 +161,22 @@ Target target_from_env() {
 Artefacts artefacts_for(Target target) {
     Artefacts a;
     a.init = VX_BOARD_INIT_PATH;
+    a.preload = env_or("VX_PRELOAD", VX_HOST_PRELOAD_PATH);
+    const std::string dir = env_or("VX_ARMHF_DIR", VX_ARMHF_BUILD_DIR);
+    a.arm_preload = dir + "/sim/" + PRELOAD_NAME;
     if (target == Target::Host) {
         a.launcher = env_or("VX_LAUNCHER", VX_HOST_LAUNCHER_PATH);
-        a.preload = env_or("VX_PRELOAD", VX_HOST_PRELOAD_PATH);
         return a;
     }
-    const std::string dir = env_or("VX_ARMHF_DIR", VX_ARMHF_BUILD_DIR);
-    a.emulator = {"qemu-arm", "-L", ARM_SYSROOT};
-    if (target == Target::Arm) {
-        a.launcher = dir + "/src/vornax-launcher-dyn";
-        a.preload = dir + "/sim/libvx-preload.so";
-        a.emulator.insert(a.emulator.end(), {"-E", "LD_PRELOAD=" + in_bin_dir(a.preload)});
-    } else {
-        a.launcher = dir + "/src/vornax-launcher";
-    }
+    a.emulator = {ARM_EMULATOR, "-L", ARM_SYSROOT};
+    a.launcher =
+        dir + (target == Target::Arm ? "/src/vornax-launcher-dyn" : "/src/vornax-launcher");
     return a;
+}
+
+std::string sample_apps_dir(Target target) {
+    if (target == Target::Host) return VX_SAMPLE_APPS_DIR;
+    return env_or("VX_ARMHF_DIR", VX_ARMHF_BUILD_DIR) + "/apps";
 }
 
 std::vector<std::string> Board::sandbox_command(const Artefacts& art, int info_fd) {
@@ -130,18 +190,18 @@ std::vector<std::string> Board::sandbox_command(const Artefacts& art, int info_f
     }
     a.insert(a.end(), {"bwrap", "--die-with-parent", "--unshare-pid", "--as-pid-1", "--unshare-ipc",
                        "--unshare-uts", "--clearenv", "--setenv", "PATH", SANDBOX_PATH});
-    add_system_dirs(a);
+    add_system_dirs(a, work_);
+    a.insert(a.end(), {"--bind", work_ + RECORD_FILES, RECORD_DIR});
     if (config_.unprivileged) add_searchable_dirs(a);
     // The build's pieces appear at fixed places, wherever the build tree is (under /tmp,
     // which the sandbox replaces, for one).
     const std::string init = SANDBOX_BIN_DIR + std::string(INIT_NAME);
     a.insert(a.end(),
              {"--ro-bind", art.launcher, in_bin_dir(art.launcher), "--ro-bind", art.init, init});
-    if (!art.preload.empty())
-        a.insert(a.end(), {"--ro-bind", art.preload, in_bin_dir(art.preload)});
     add_board_files(a, config_, work_);
+    add_preloads(a, art.preload, art.arm_preload);
     a.insert(a.end(), {"--info-fd", std::to_string(info_fd), "--chdir", "/", init});
-    add_init_options(a, config_, art, uid_);
+    add_init_options(a, config_, uid_);
     a.insert(a.end(), art.emulator.begin(), art.emulator.end());
     a.push_back(in_bin_dir(art.launcher));
     a.insert(a.end(), config_.args.begin(), config_.args.end());

@@ -11,7 +11,11 @@ constexpr char STATE_FILE[] = "/state";
 constexpr char MEM_FILE[] = "/mem";
 constexpr char FB_FILE[] = "/fb0";
 constexpr char I2C_FILE[] = "/remote_i2c";
-constexpr char TMP_DIR[] = "/tmp"; // the sandbox's /tmp, unless it has a tmpfs
+constexpr char TMP_DIR[] = "/tmp";         // the sandbox's /tmp, unless it has a tmpfs
+constexpr char RECORD_FILES[] = "/record"; // the goggles' storage, the apps' directory in it
+// The sandbox's /etc/ld.so.preload: the board's library, by the loader's $LIB.
+constexpr char LD_SO_PRELOAD_FILE[] = "/ld.so.preload";
+constexpr char LD_SO_PRELOAD_TEXT[] = "/run/vx-board/preload/$LIB/libvx-preload.so\n";
 
 // The device nodes, each present unless its test leaves it out.
 struct DeviceFile {

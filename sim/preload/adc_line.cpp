@@ -1,8 +1,14 @@
-// The SoC's converter on the button line, as the launcher's process sees it through the ADC
-// page it mapped from /dev/mem. Only that process is modelled: its watchdog (a fork of it)
-// and the apps it starts never touch the page. The first conversion after the launcher's
-// sleep between two passes reads the line unsettled, one band high; once the launcher has
-// waited inside the pass for the line to settle, its next conversion reads the true level.
+// The SoC's converter on the button line, as a process of the sandbox sees it through the ADC
+// page it mapped from /dev/mem: the launcher, and an app that reads the buttons with the app
+// library while the launcher goes on reading them for the escape. On the goggles each starts
+// conversions of its own; here each has its own view of the sample register.
+//
+// The first conversion after a process has left the converter idle (the launcher's sleep
+// between two passes, an app's wait between two samples) reads the line unsettled, one band
+// high; once the process has waited inside its sample for the line to settle, its next
+// conversion reads the true level. The launcher's page is the board's file; an app's is a
+// page of its own, so that neither's conversions disturb the other's.
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include "hw/keys.h"
@@ -19,9 +25,9 @@ static_assert(vxboard::ADC_PAGE_PHYS == ADC_BASE_PHYS &&
               "the board lays out the ADC page where the launcher maps and reads it");
 
 volatile uint32_t* g_adc_page = nullptr;
-pid_t g_launcher = 0;
-// The sample in progress reads the unsettled line until the launcher has waited long
-// enough inside the pass: the second conversion it starts after that reads the true level.
+bool g_own_page = false; // a process other than the launcher: its page is its own
+// The sample in progress reads the unsettled line until the process has waited long
+// enough inside it: the second conversion it starts after that reads the true level.
 bool g_settling = false;
 uint64_t g_waited_us = 0;
 
@@ -29,21 +35,23 @@ volatile uint32_t& page_register(uint32_t offset) {
     return g_adc_page[offset / sizeof(uint32_t)];
 }
 
-// A sleep between passes leaves the converter idle: the next sample's first conversion reads
-// a held button's line unsettled.
-void after_pass_sleep(AdcLine& line) {
+// A sleep between samples leaves the converter idle: the next sample's first conversion
+// reads a held button's line unsettled. The launcher's reads are counted: a front end holds a
+// level until the launcher has read it.
+void after_idle(AdcLine& line) {
     const uint32_t raw = line.raw.load();
     g_settling = raw >= vxboard::ADC_SETTLED_BELOW;
     g_waited_us = 0;
     page_register(ADC_REG_SAMPLE) = g_settling ? raw + vxboard::ADC_UNSETTLED_OFFSET : raw;
-    if (!g_settling) line.reads.fetch_add(1);
+    if (!g_settling && !g_own_page) line.reads.fetch_add(1);
 }
 
-// A pending fault clears control register 0 during the conversion that reads the line
-// settled.
+// A pending fault clears control register 0 during the launcher's conversion that reads the
+// line settled.
 void settled(AdcLine& line) {
     g_settling = false;
     page_register(ADC_REG_SAMPLE) = line.raw.load();
+    if (g_own_page) return;
     uint32_t pending = line.ctrl0_losses.load();
     while (pending > 0 && !line.ctrl0_losses.compare_exchange_weak(pending, pending - 1)) {
     }
@@ -58,20 +66,32 @@ void settled(AdcLine& line) {
 } // namespace
 
 bool is_launcher() {
-    return g_launcher != 0 && getpid() == g_launcher;
+    const BoardState* s = board();
+    return s != nullptr && s->launcher.ns_pid.load() == getpid();
+}
+
+void* adc_mem_map(size_t len, int prot, off_t offset) {
+    if (static_cast<uint64_t>(offset) != ADC_BASE_PHYS || is_launcher()) return nullptr;
+    void* p = real().mmap(nullptr, len, prot, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (p == MAP_FAILED) return nullptr;
+    g_own_page = true;
+    return p;
 }
 
 void adc_mem_mapped(void* at, off_t offset) {
     if (static_cast<uint64_t>(offset) != ADC_BASE_PHYS) return;
     g_adc_page = static_cast<volatile uint32_t*>(at);
-    g_launcher = getpid();
     if (BoardState* s = board()) adc_after_sleep(*s, 0, true);
 }
 
-void adc_after_sleep(BoardState& s, uint64_t us, bool pass) {
+bool adc_mapped() {
+    return g_adc_page != nullptr;
+}
+
+void adc_after_sleep(BoardState& s, uint64_t us, bool idle) {
     if (g_adc_page == nullptr) return;
-    if (pass) {
-        after_pass_sleep(s.adc);
+    if (idle) {
+        after_idle(s.adc);
         return;
     }
     if (!g_settling) return;

@@ -84,7 +84,8 @@ void name_of(const char* path, char* out) {
 
 AppRun* note_exec(const char* path) {
     vxboard::BoardState* s = board();
-    if (s == nullptr) return nullptr;
+    // Only the launcher's child execs an app: an app's own execs, and init's, are not apps.
+    if (s == nullptr || getppid() != s->launcher.ns_pid.load()) return nullptr;
     AppRuns& apps = s->apps;
     AppRun& r = apps.runs[apps.started.fetch_add(1) % vxboard::APP_RUN_SLOTS];
     r.state.store(vxboard::APP_RUN_FREE);

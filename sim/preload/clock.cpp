@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include "base/timings.h"
+#include "hw/keys.h"
 #include "preload.h"
 
 namespace vxpreload {
@@ -30,6 +31,13 @@ uint64_t g_last_reading_ns = 0;
 
 BoardState* launcher_board() {
     return is_launcher() ? board() : nullptr;
+}
+
+// Another process's sleep (an app's, on the real clock): one that is not the settle wait of a
+// sample leaves its converter idle.
+void after_real_sleep(uint64_t us) {
+    if (!adc_mapped()) return;
+    if (BoardState* s = board()) adc_after_sleep(*s, us, us != ADC_SETTLE_US);
 }
 
 uint64_t timespec_ns(const timespec& t) {
@@ -128,6 +136,13 @@ uint64_t span_until_us(clockid_t clock, const timespec& deadline) {
 }
 
 } // namespace
+
+uint64_t launcher_clock_us() {
+    uint64_t us;
+    BoardState* s = board();
+    return s != nullptr && board_now_us(*s, &us) ? us : real_now_us(CLOCK_MONOTONIC);
+}
+
 } // namespace vxpreload
 
 using namespace vxpreload;
@@ -136,7 +151,11 @@ extern "C" {
 
 int clock_gettime(clockid_t clock, timespec* ts) {
     BoardState* s = clock == CLOCK_MONOTONIC ? launcher_board() : nullptr;
-    if (s == nullptr) return real().clock_gettime(clock, ts);
+    if (s == nullptr) {
+        const int r = real().clock_gettime(clock, ts);
+        if (r == 0 && clock == CLOCK_MONOTONIC) g_last_reading_ns = timespec_ns(*ts);
+        return r;
+    }
     uint64_t us;
     if (board_now_us(*s, &us))
         *ts = span_of(us);
@@ -148,7 +167,13 @@ int clock_gettime(clockid_t clock, timespec* ts) {
 
 int clock_nanosleep(clockid_t clock, int flags, const timespec* req, timespec* rem) {
     BoardState* s = launcher_board();
-    if (s == nullptr) return real().clock_nanosleep(clock, flags, req, rem);
+    if (s == nullptr) {
+        const uint64_t us =
+            (flags & TIMER_ABSTIME) != 0 ? span_until_us(clock, *req) : timespec_us(*req);
+        const int r = real().clock_nanosleep(clock, flags, req, rem);
+        after_real_sleep(us);
+        return r;
+    }
     uint64_t now = 0;
     const bool board_clock = clock == CLOCK_MONOTONIC && board_now_us(*s, &now);
     const uint64_t us =
@@ -163,7 +188,11 @@ int clock_nanosleep(clockid_t clock, int flags, const timespec* req, timespec* r
 
 int nanosleep(const timespec* req, timespec* rem) {
     BoardState* s = launcher_board();
-    if (s == nullptr) return real().nanosleep(req, rem);
+    if (s == nullptr) {
+        const int r = real().nanosleep(req, rem);
+        after_real_sleep(timespec_us(*req));
+        return r;
+    }
     const uint64_t us = timespec_us(*req);
     const bool pass = is_pass_sleep(us);
     note_sleep(s->sleeps, us, pass);

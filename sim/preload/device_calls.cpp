@@ -20,14 +20,16 @@ struct DeviceDriver {
     int (*ioctl)(BoardState& s, OpenDevice& fd, unsigned long req, void* arg);
     // The errno that refuses a mapping before the real one is tried, or 0.
     int (*map_error)(const BoardState& s, off_t offset, size_t len);
+    // A mapping made in place of the real one (nullptr: the real one).
+    void* (*map)(size_t len, int prot, off_t offset);
     // Told of a mapping that went through, board or not.
     void (*mapped)(void* at, off_t offset);
 };
 
 constexpr DeviceDriver DRIVERS[] = {
-    {Device::Fb, fb_ioctl, fb_map_error, nullptr},
-    {Device::RemoteI2c, remote_i2c_ioctl, nullptr, nullptr},
-    {Device::Mem, nullptr, nullptr, adc_mem_mapped},
+    {Device::Fb, fb_ioctl, fb_map_error, nullptr, nullptr},
+    {Device::RemoteI2c, remote_i2c_ioctl, nullptr, nullptr, nullptr},
+    {Device::Mem, nullptr, nullptr, adc_mem_map, adc_mem_mapped},
 };
 
 const DeviceDriver* driver_of(const OpenDevice* d) {
@@ -52,7 +54,8 @@ void* mmap(void* addr, size_t len, int prot, int flags, int fd, off_t offset) {
         errno = e;
         return MAP_FAILED;
     }
-    void* p = real().mmap(addr, len, prot, flags, fd, offset);
+    void* p = driver != nullptr && driver->map ? driver->map(len, prot, offset) : nullptr;
+    if (p == nullptr) p = real().mmap(addr, len, prot, flags, fd, offset);
     if (p != MAP_FAILED && driver != nullptr && driver->mapped) driver->mapped(p, offset);
     return p;
 }

@@ -94,13 +94,21 @@ int remote_i2c_ioctl(BoardState& s, OpenDevice& fd, unsigned long req, void* arg
 // screen_record.cpp: what the screen shows has changed (a pan, a commit, the overlay switched).
 void screen_changed(BoardState& s);
 
-// adc_line.cpp: a mapping of /dev/mem at `offset`. The process that maps the ADC page is the
-// launcher for the board's clock and converter.
+// adc_line.cpp: a mapping of /dev/mem at `offset`. A process other than the launcher gets a
+// page of its own for the ADC's (adc_mem_map; nullptr: the real mapping is made).
+void* adc_mem_map(size_t len, int prot, off_t offset);
 void adc_mem_mapped(void* at, off_t offset);
-// Whether the calling process is that launcher (not its watchdog, not an app before exec).
+bool adc_mapped();
+// Whether the calling process is the launcher, as the sandbox's init started it (not its
+// watchdog, not an app before exec).
 bool is_launcher();
-// The converter after a sleep of the launcher of `us`, between two passes or inside one.
-void adc_after_sleep(BoardState& s, uint64_t us, bool pass);
+// The converter after a sleep of `us` by a process that mapped it: one that leaves it idle
+// (the launcher's between two passes, an app's between two samples) or one inside a sample.
+void adc_after_sleep(BoardState& s, uint64_t us, bool idle);
+
+// clock.cpp: the launcher's monotonic clock, in us, as any process of the sandbox reads it:
+// the board's when it steps it, the real one otherwise. An app's tones are kept on it too.
+uint64_t launcher_clock_us();
 
 // pwm_sysfs.cpp: a descriptor for an open of one of the chip's files.
 int pwm_open(Device file, int flags);

@@ -23,17 +23,7 @@ namespace vxpreload {
 
 namespace {
 
-constexpr uint64_t NS_PER_MS = 1000000;
-constexpr uint64_t MS_PER_S = 1000;
-
-// The launcher's own reading of its monotonic clock: through the public symbol, so that the
-// board's clock (answered by another hook of this library) applies here too.
-uint64_t launcher_ms() {
-    timespec ts{};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return static_cast<uint64_t>(ts.tv_sec) * MS_PER_S +
-           static_cast<uint64_t>(ts.tv_nsec) / NS_PER_MS;
-}
+constexpr uint64_t US_PER_MS = 1000;
 
 // The chip's files as the board's history names them.
 struct PwmFileOf {
@@ -56,7 +46,7 @@ uint32_t file_of(Device d) {
 void record(PwmChip& chip, uint32_t file, bool is_write, uint32_t value, int error) {
     const uint32_t i = chip.accesses.fetch_add(1) % vxboard::PWM_HISTORY;
     vxboard::PwmAccess& a = chip.history[i];
-    a.at_ms.store(launcher_ms());
+    a.at_ms.store(launcher_clock_us() / US_PER_MS);
     a.file.store(file);
     a.is_write.store(is_write ? 1 : 0);
     a.value.store(value);

@@ -3,7 +3,10 @@
 // ends (apps outlive the launcher and are re-parented here, as on the goggles), records the
 // launcher's exit in the board state, and stays until the board takes the sandbox down.
 //
-//   board-init [--service] [--preload LIB] [--uid N] [--subreaper] -- LAUNCHER [ARGS...]
+//   board-init [--service] [--uid N] [--subreaper] -- LAUNCHER [ARGS...]
+//
+// The board's library joins the launcher, and every other program here, through the
+// sandbox's /etc/ld.so.preload; the launcher is known to it by the pid recorded here.
 //
 // With --uid the service and the launcher run as that user (and group) instead of root:
 // then permission bits bind them, and so does a process limit, which root is exempt from.
@@ -62,11 +65,13 @@ pid_t start_service(uid_t uid) {
         pause();
 }
 
-[[noreturn]] void exec_launcher(char** argv, const char* preload, uid_t uid) {
+// The launcher records its own pid before it execs, so that the board's library knows it
+// from its first call on (init records it too, as it may look first).
+[[noreturn]] void exec_launcher(vxboard::BoardState* state, char** argv, uid_t uid) {
+    state->launcher.ns_pid.store(getpid());
     become(uid);
     signal(SIGTERM, SIG_DFL);
     signal(SIGINT, SIG_DFL);
-    if (preload != nullptr) setenv("LD_PRELOAD", preload, 1);
     // A sanitizer build of the launcher insists on its runtime being loaded first; the
     // board's library goes first on purpose, so that it sees the device calls before anyone.
     setenv("ASAN_OPTIONS", "verify_asan_link_order=0", 0);
@@ -80,11 +85,10 @@ pid_t start_service(uid_t uid) {
 
 // The subreaper between init and the launcher: it starts the launcher, records its end as
 // init would, and collects whatever the launcher leaves behind, until the board goes.
-[[noreturn]] void run_under_subreaper(vxboard::BoardState* state, char** argv, const char* preload,
-                                      uid_t uid) {
+[[noreturn]] void run_under_subreaper(vxboard::BoardState* state, char** argv, uid_t uid) {
     prctl(PR_SET_CHILD_SUBREAPER, 1);
     const pid_t launcher = fork();
-    if (launcher == 0) exec_launcher(argv, preload, uid);
+    if (launcher == 0) exec_launcher(state, argv, uid);
     state->launcher.ns_pid.store(launcher);
     for (;;) {
         int status = 0;
@@ -101,22 +105,19 @@ pid_t start_service(uid_t uid) {
 
 int main(int argc, char** argv) {
     bool service = false;
-    const char* preload = nullptr;
     uid_t uid = 0;
     bool subreaper = false;
     int i = 1;
     for (; i < argc && strcmp(argv[i], "--") != 0; ++i) {
         if (strcmp(argv[i], "--service") == 0)
             service = true;
-        else if (strcmp(argv[i], "--preload") == 0 && i + 1 < argc)
-            preload = argv[++i];
         else if (strcmp(argv[i], "--subreaper") == 0)
             subreaper = true;
         else if (strcmp(argv[i], "--uid") == 0 && i + 1 < argc)
             uid = static_cast<uid_t>(strtoul(argv[++i], nullptr, 10));
     }
     if (i + 1 >= argc) {
-        fprintf(stderr, "usage: board-init [--service] [--preload LIB] [--uid N] [--subreaper] -- "
+        fprintf(stderr, "usage: board-init [--service] [--uid N] [--subreaper] -- "
                         "LAUNCHER [ARGS...]\n");
         return 2;
     }
@@ -134,8 +135,8 @@ int main(int argc, char** argv) {
     if (service) start_service(uid);
     const pid_t launcher = fork();
     if (launcher == 0) {
-        if (subreaper) run_under_subreaper(state, launcher_argv, preload, uid);
-        exec_launcher(launcher_argv, preload, uid);
+        if (subreaper) run_under_subreaper(state, launcher_argv, uid);
+        exec_launcher(state, launcher_argv, uid);
     }
     if (!subreaper) state->launcher.ns_pid.store(launcher);
 

@@ -2,7 +2,9 @@
 // line, before a board is started for it.
 #include <cmath>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -242,6 +244,7 @@ std::optional<Step> step(const std::string& verb, Reader& r) {
         }
     } else if (verb == "stop-app") {
         s.op = Op::StopApp;
+        if (!r.done()) s.word = r.one_of("how", {"kill"});
     } else if (verb == "fault") {
         s.op = Op::Fault;
         std::vector<std::string> names;
@@ -262,6 +265,26 @@ std::optional<Step> step(const std::string& verb, Reader& r) {
     return s;
 }
 
+// `recording NAME BYTES YYYY-MM-DDTHH:MM`: a recording on the goggles' storage, written then
+// (UTC).
+void recording(Reader& r, Setup& set) {
+    vxboard::BoardConfig::Recording rec;
+    rec.name = r.word("a recording's name");
+    const std::string bytes = r.word("its size in bytes");
+    const std::string when = r.word("when it was written, YYYY-MM-DDTHH:MM");
+    if (r.failed()) return;
+    char* end = nullptr;
+    rec.bytes = std::strtoull(bytes.c_str(), &end, 10);
+    if (bytes.empty() || *end != '\0') return r.fail("a size in bytes, not " + bytes);
+    std::tm t{};
+    const char* rest = strptime(when.c_str(), "%Y-%m-%dT%H:%M", &t);
+    if (rest == nullptr || *rest != '\0') return r.fail("a time YYYY-MM-DDTHH:MM, not " + when);
+    rec.written = timegm(&t);
+    if (rec.name.empty() || rec.name.find('/') != std::string::npos || rec.name[0] == '.')
+        return r.fail("a recording's name without '/', not starting with '.'");
+    set.recordings.push_back(rec);
+}
+
 void setup(const std::string& verb, Reader& r, Setup& set) {
     if (verb == "apps") {
         set.apps = r.word("a directory");
@@ -272,6 +295,8 @@ void setup(const std::string& verb, Reader& r, Setup& set) {
             set.args.push_back(r.any());
     } else if (verb == "mode") {
         set.mode = mode(r);
+    } else if (verb == "recording") {
+        recording(r, set);
     } else {
         if (r.done()) r.fail("missing a board option");
         while (!r.done() && !r.failed()) {
@@ -309,7 +334,8 @@ Scenario parse(const std::string& path, const std::string& text, std::vector<Par
         if (words.empty()) continue;
         const std::string verb = words[0].quoted ? "\"" + words[0].text + "\"" : words[0].text;
         Reader r(std::vector<Word>(words.begin() + 1, words.end()));
-        if (verb == "apps" || verb == "args" || verb == "board" || (verb == "mode" && !acted)) {
+        if (verb == "apps" || verb == "args" || verb == "board" || verb == "recording" ||
+            (verb == "mode" && !acted)) {
             if (acted) {
                 const std::string what = "'" + verb + "' is set-up: it must come before the";
                 errors.push_back({path, n, what + " first action, when the board starts"});
@@ -342,7 +368,8 @@ Scenario load(const std::string& path, bool apps_given, std::vector<ParseError>&
     ss << in.rdbuf();
     Scenario sc = parse(path, ss.str(), errors);
     const Setup& set = sc.setup;
-    if (apps_given || set.apps.empty()) return sc;
+    // The samples' directory is the build's of the target the scenario runs on.
+    if (apps_given || set.apps.empty() || set.apps == SAMPLES_WORD) return sc;
     const std::filesystem::path dir = std::filesystem::path(path).parent_path() / set.apps;
     if (!std::filesystem::is_directory(dir))
         errors.push_back({path, set.apps_line, "no app directory " + dir.string()});

@@ -21,6 +21,9 @@ using Millis = std::chrono::milliseconds;
 // this many of its passes.
 constexpr int SEEN_PASSES = 3;
 
+// `apps samples [NAME...]`: the sample apps as the build of the scenario's target staged them.
+constexpr char SAMPLES_WORD[] = "samples";
+
 enum class Op {
     Press,
     Release,
@@ -65,6 +68,7 @@ struct Setup {
     int mode = MODE_NORMAL;
     std::vector<std::string> args;
     bool buzzer = true, transport = true, framebuffer = true, adc = true;
+    std::vector<vxboard::BoardConfig::Recording> recordings; // on the goggles' storage
 };
 
 struct Scenario {

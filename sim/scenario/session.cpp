@@ -64,9 +64,10 @@ std::string Session::path_near_scenario(const std::string& file) const {
 vxboard::BoardConfig Session::board_config() {
     const Setup& set = scenario_.setup;
     vxboard::BoardConfig cfg;
-    cfg.apps_dir = !options_.apps.empty() ? options_.apps
-                   : !set.apps.empty()    ? path_near_scenario(set.apps)
-                                          : VX_SAMPLE_APPS_DIR;
+    const vxboard::Target target = options_.target.value_or(vxboard::target_from_env());
+    cfg.apps_dir = !options_.apps.empty()                         ? options_.apps
+                   : set.apps == SAMPLES_WORD || set.apps.empty() ? vxboard::sample_apps_dir(target)
+                                                                  : path_near_scenario(set.apps);
     if (!fs::is_directory(cfg.apps_dir))
         throw std::runtime_error("no app directory " + cfg.apps_dir);
     if (options_.apps.empty() && !set.app_names.empty()) {
@@ -86,6 +87,7 @@ vxboard::BoardConfig Session::board_config() {
     cfg.with_i2c = set.transport;
     cfg.with_fb = set.framebuffer;
     cfg.with_mem = set.adc;
+    cfg.recordings = set.recordings;
     if (!set.buzzer) cfg.before_launch = [](vxboard::BoardState& s) { s.pwm.missing = 1; };
     return cfg;
 }

@@ -1,5 +1,6 @@
 // The steps that act on the board: the buttons, the waits, the video mode, stopping the app
 // and the faults.
+#include <algorithm>
 #include <cerrno>
 #include <thread>
 
@@ -18,21 +19,31 @@ constexpr Millis SEEN_REAL(160);
 
 } // namespace
 
-// A level (-1: none) until the launcher has seen it.
+// A level (-1: none) until the launcher has seen it, and an app that runs, on the real clock,
+// too.
 void Session::put(int key) {
     vxboard::Board& b = *board_;
     key < 0 ? b.release() : b.press(key);
     if (options_.realtime)
         std::this_thread::sleep_for(SEEN_REAL);
+    else if (running(""))
+        pass_time(SEEN_REAL);
     else if (!b.run_passes(SEEN_PASSES))
         throw std::runtime_error("the launcher stopped passing");
 }
 
 // On the real clock the pressed and the released line each stay until the launcher has read
 // them often enough, as the front ends keep them: a short tap is not lost to the phase of its
-// passes.
+// passes. On the stepped clock an app that runs, on the real one, reads the buttons too: the
+// tap then takes its length in real time, the launcher's clock keeping pace.
 void Session::tap(int key, Millis span) {
     vxboard::Board& b = *board_;
+    if (!options_.realtime && running("")) {
+        b.press(key);
+        pass_time(std::max(span, SEEN_REAL));
+        b.release();
+        return pass_time(SEEN_REAL);
+    }
     if (!options_.realtime) return b.tap(key, span);
     for (const int level : {key, -1}) {
         const uint32_t before = b.state().adc.reads.load();
@@ -86,8 +97,12 @@ void Session::act(const Step& s) {
         board_->set_video_mode(s.number);
         break;
     case Op::StopApp:
-        // As the wearer's escape ends an app: its group killed outright the span later.
-        vxboard::stop_app(*board_, Millis(ESCAPE_KILL_AFTER_MS));
+        // As the wearer's escape ends an app: its group killed outright the span later; or
+        // killed outright at once.
+        if (s.word == "kill")
+            vxboard::kill_app(*board_);
+        else
+            vxboard::stop_app(*board_, Millis(ESCAPE_KILL_AFTER_MS));
         break;
     case Op::Fault:
         fault(s);

@@ -3,6 +3,8 @@
 // and sysfs files it drives. Nothing configures them; the virtual board builds its sandbox
 // from these same names.
 
+// The goggles' storage, where their recordings lie and the apps below.
+constexpr char RECORD_DIR[] = "/record";
 // Apps: one sub-directory each, staged under the staging directory with their logs and pid
 // files ("NAME.log", "NAME.pid" and the directory "NAME/").
 constexpr char APPS_DIR[] = "/record/vorna-x/apps";
