@@ -5,7 +5,7 @@
 # by the preload library, and qemu-arm hands its framebuffer ioctls to the host's kernel).
 set -eu
 cd "$(dirname "$0")/.."
-tools/setup.sh tests arm
+tools/setup.sh tests arm arm-apps
 cmake --preset host >/dev/null
 cmake --build --preset host
 cmake --preset armhf >/dev/null

@@ -8,7 +8,7 @@ set -eu
 cd "$(dirname "$0")/.."
 tools/setup.sh tests
 cmake --preset host-asan >/dev/null
-cmake --build --preset host-asan --target unit_test fb_test buzzer_test core_test vornax-launcher
+cmake --build --preset host-asan --target unit_test fb_test buzzer_test core_test applib_test vornax-launcher
 ctest --preset host-asan -L unit "$@"
 cmake --preset host >/dev/null
 cmake --build --preset host
