@@ -73,14 +73,13 @@ void add_system_dirs(Args& a, const std::string& work) {
 
 // The library at PRELOAD_DIR/lib_dir, in directories any user of the sandbox may search.
 void add_preload(Args& a, const std::string& library, const std::string& lib_dir) {
-    std::string dir = PRELOAD_DIR;
-    dir.pop_back();
-    a.insert(a.end(), {"--perms", "0755", "--dir", dir});
+    fs::path dir = fs::path(PRELOAD_DIR).parent_path();
+    a.insert(a.end(), {"--perms", "0755", "--dir", dir.string()});
     for (const fs::path& part : fs::path(lib_dir)) {
-        dir += "/" + part.string();
-        a.insert(a.end(), {"--perms", "0755", "--dir", dir});
+        dir /= part;
+        a.insert(a.end(), {"--perms", "0755", "--dir", dir.string()});
     }
-    a.insert(a.end(), {"--ro-bind", library, dir + "/" + PRELOAD_NAME});
+    a.insert(a.end(), {"--ro-bind", library, (dir / PRELOAD_NAME).string()});
 }
 
 // The board's library where each machine's loader looks for it by $LIB.
@@ -100,9 +99,8 @@ void add_app_twins(Args& a, const fs::path& apps) {
     for (const fs::directory_entry& e : fs::directory_iterator(apps, ec)) {
         const fs::path twin = e.path() / BOARD_TWIN, app = e.path() / "app";
         if (fs::is_regular_file(twin, ec) && fs::exists(app, ec))
-            a.insert(a.end(),
-                     {"--ro-bind", twin.string(),
-                      std::string(APPS_DIR) + "/" + e.path().filename().string() + "/app"});
+            a.insert(a.end(), {"--ro-bind", twin.string(),
+                               (fs::path(APPS_DIR) / e.path().filename() / "app").string()});
     }
 }
 

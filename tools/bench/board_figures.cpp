@@ -1,11 +1,14 @@
 // The figures measured on the virtual board with this build's launcher: what a move in the
-// AV overlay costs on the I2C transport against the cells it changes, and the launcher's CPU
-// share when idle. Each figure is a "figure|name|measured|target" line for tools/bench.sh.
+// AV overlay costs on the I2C transport against the cells it changes, the time from a button
+// to the picture it changes for the launcher's menu and for an app on the app library, and
+// the launcher's CPU share when idle. Each figure is a "figure|name|measured|target" line for
+// tools/bench.sh.
 //
 //   board_figures [IDLE_SECONDS]   (default 30)
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -25,7 +28,7 @@ namespace {
 using vxboard::Millis;
 using Clock = std::chrono::steady_clock;
 
-constexpr int KEY_UP = 0, KEY_DOWN = 1, KEY_PLAY = 6;
+constexpr int KEY_UP = 0, KEY_DOWN = 1, KEY_MIDDLE = 4, KEY_PLAY = 6;
 
 bool wait_for(const std::function<bool()>& ok, Millis timeout) {
     const auto end = Clock::now() + timeout;
@@ -98,6 +101,72 @@ bool osd_figures() {
     return true;
 }
 
+// The median of `n` times from a button's change on the line (done by `change`) to the next
+// picture panned on screen, in ms; -1 when a picture did not come.
+double median_to_picture(vxboard::Board& b, int n, const std::function<void()>& change,
+                         const std::function<void()>& undo) {
+    std::vector<double> ms;
+    for (int i = 0; i < n; ++i) {
+        const uint32_t g = b.state().screen.generation.load();
+        const auto t0 = Clock::now();
+        change();
+        if (!wait_for([&] { return b.state().screen.generation.load() != g; }, Millis(3000)))
+            return -1;
+        ms.push_back(std::chrono::duration<double, std::milli>(Clock::now() - t0).count());
+        undo();
+        b.settle(Millis(300), Millis(3000));
+    }
+    std::sort(ms.begin(), ms.end());
+    return ms[ms.size() / 2];
+}
+
+// On the real clock: the launcher moves its menu's highlight at a DOWN tap's release; the
+// sample hello-world redraws its counter at a press. Both read the line the launcher's way:
+// three equal samples, each after the settle wait.
+bool button_figures() {
+    ScratchApps apps;
+    const std::string sample = vxboard::sample_apps_dir(vxboard::Target::Host) + "/hello-world";
+    std::filesystem::copy(sample, apps.dir + "/hello-world",
+                          std::filesystem::copy_options::recursive);
+    vxboard::make_app(apps.dir, "second", "#!/bin/sh\nexit 0\n");
+    vxboard::BoardConfig cfg;
+    cfg.apps_dir = apps.dir;
+    vxboard::Board b(cfg);
+    b.start();
+    if (!b.wait_line("scan done:", Millis(15000))) return false;
+    b.tap(KEY_PLAY, Millis(2000));
+    if (!b.wait_line("menu open (hold play", Millis(3000))) return false;
+    b.settle(Millis(300), Millis(3000));
+    const double launcher = median_to_picture(
+        b, 9,
+        [&] {
+            b.press(KEY_DOWN);
+            std::this_thread::sleep_for(Millis(150));
+            b.release();
+        },
+        [] {});
+    // Two entries in directory order: hello-world is the one that starts, after a move at most.
+    for (int i = 0; i < 2 && !b.wait_line("launched hello-world", Millis(0)); ++i) {
+        b.tap(KEY_MIDDLE, Millis(150));
+        if (b.wait_line("launched hello-world", Millis(1000))) break;
+        b.settle(Millis(300), Millis(3000));
+        b.tap(KEY_DOWN, Millis(150));
+        b.settle(Millis(300), Millis(3000));
+    }
+    if (!b.wait_line("launched hello-world", Millis(0))) return false;
+    std::this_thread::sleep_for(Millis(1000));
+    const double app = median_to_picture(
+        b, 9, [&] { b.press(KEY_UP); }, [&] { b.release(); });
+    if (launcher < 0 || app < 0) return false;
+    std::printf("figure|button to picture, launcher's menu (tap's release to its pan), median ms"
+                "|%.0f|\n",
+                launcher);
+    std::printf("figure|button to picture, an app on the library (press to its pan), median ms"
+                "|%.0f|\n",
+                app);
+    return true;
+}
+
 // CPU time of a process in seconds: the scheduler's nanoseconds where the kernel keeps them
 // (`sched`), else the clock ticks of /proc/PID/stat.
 double cpu_seconds(pid_t pid, bool sched) {
@@ -149,6 +218,10 @@ int main(int argc, char** argv) {
     bool ok = true;
     if (!osd_figures()) {
         std::fprintf(stderr, "board_figures: the AV overlay did not open or move\n");
+        ok = false;
+    }
+    if (!button_figures()) {
+        std::fprintf(stderr, "board_figures: no picture followed a button\n");
         ok = false;
     }
     if (!idle_figure(idle_s)) {
