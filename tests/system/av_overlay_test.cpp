@@ -137,8 +137,14 @@ class SilentController : public AvTest, public ::testing::WithParamInterface<Sil
         s.osd.busy_stuck = 0;
         s.i2c.fail_all = 0;
     }
-    // With the controller well again, the next hold opens the overlay.
-    void expect_the_overlay_again() {
+    // The goggles have their service back, and no menu over the video where the controller
+    // could be told (blanked, or switched off when it could not be blanked in time); with the
+    // controller well again, the next hold opens the overlay.
+    void expect_the_goggles_back() {
+        EXPECT_TRUE(service_runs());
+        if (GetParam().switchable) {
+            EXPECT_EQ(board_->osd_text()[0], std::string(32, ' '));
+        }
         heal();
         hold_play_until("menu OSD open (av, 2 apps)");
         EXPECT_EQ(board_->osd_text()[0], "        VORNA X LAUNCHER        ");
@@ -161,9 +167,7 @@ TEST_P(SilentController, RefusesTheMenuAtOnceAtAHold) {
     ASSERT_TRUE(b.run_passes(3));
     EXPECT_EQ(line(b.lines().size() - 2), "keys resumed\n") << dump();
     EXPECT_FALSE(logged("menu OSD open", from));
-    EXPECT_TRUE(service_runs());
-    EXPECT_EQ(b.osd_text()[0], std::string(32, ' '));
-    expect_the_overlay_again();
+    expect_the_goggles_back();
 }
 
 TEST_P(SilentController, LaunchesAndGivesTheGogglesBackAfterTheApp) {
@@ -180,11 +184,7 @@ TEST_P(SilentController, LaunchesAndGivesTheGogglesBackAfterTheApp) {
     EXPECT_TRUE(logged("child ", from)) << dump();
     EXPECT_TRUE(logged(GetParam().switchable ? "osd menu open fail po child\n" : " po child", from))
         << dump();
-    EXPECT_TRUE(service_runs());
-    if (GetParam().switchable) {
-        EXPECT_EQ(b.osd_text()[0], std::string(32, ' '));
-    }
-    expect_the_overlay_again();
+    expect_the_goggles_back();
 }
 
 TEST_P(SilentController, ClosesWithinTheHold) {
@@ -195,12 +195,7 @@ TEST_P(SilentController, ClosesWithinTheHold) {
     EXPECT_LE(longest_pass_to(LOG_MENU_CLOSED.c_str(), from), LONGEST_PASS_MS) << dump();
     b.release();
     ASSERT_TRUE(b.run_passes(3));
-    EXPECT_TRUE(service_runs());
-    // Blanked, or switched off when it could not be blanked in time: no menu over the video.
-    if (GetParam().switchable) {
-        EXPECT_EQ(b.osd_text()[0], std::string(32, ' '));
-    }
-    expect_the_overlay_again();
+    expect_the_goggles_back();
 }
 
 const Silence SILENCES[] = {

@@ -1,6 +1,6 @@
-// The app library's pure parts, from tables: the event stream an app gets from the button
-// line's samples (the launcher's debouncer, then presses, releases and repeats), text sizes,
-// and what the overlay shows for a text's characters.
+// The app library's pure part, from a table: the event stream an app gets from the button
+// line's samples (the launcher's debouncer, then presses, releases and repeats). The text it
+// draws and the overlay's characters are the launcher's own (draw_test, osd_test).
 #include <gtest/gtest.h>
 
 #include <string>
@@ -9,7 +9,6 @@
 #include "applib/app_events.h"
 #include "base/clock.h"
 #include "hw/keys_logic.h"
-#include "hw/osd_charset.h"
 
 namespace {
 
@@ -78,34 +77,6 @@ TEST(AppEvents, PressReleaseAndRepeatsForUpAndDownOnly) {
     };
     for (const auto& c : cases)
         EXPECT_EQ(events_of(c.samples, c.t0), c.events) << c.name;
-}
-
-TEST(OverlayCharset, SmallLettersAsCapitalsTheRestItLacksAsSpaces) {
-    const std::string in = "az AZ09%./:@-_!~\t\x7f\xc3\xa9";
-    const std::string shown = "AZ AZ09%./:@        ";
-    ASSERT_EQ(in.size(), shown.size());
-    for (size_t i = 0; i < in.size(); ++i)
-        EXPECT_EQ(osd_map_char(in[i]), shown[i]) << "byte " << int(static_cast<uint8_t>(in[i]));
-}
-
-TEST(TextSize, CellsOfTheFontWhateverTheBytes) {
-    const struct {
-        vx_font font;
-        const char* text;
-        int32_t w, h;
-    } cases[] = {{VX_FONT_SMALL, "", 0, 12},
-                 {VX_FONT_SMALL, "ab\tc", 28, 12},
-                 {VX_FONT_MEDIUM, "hello", 65, 22},
-                 {VX_FONT_LARGE, "\xc3\xa9", 38, 31}};
-    for (const auto& c : cases) {
-        int32_t w = -1, h = -1;
-        ASSERT_EQ(vx_text_size(c.font, c.text, &w, &h), VX_OK);
-        EXPECT_EQ(w, c.w) << c.text;
-        EXPECT_EQ(h, c.h) << c.text;
-    }
-    int32_t w = 0, h = 0;
-    EXPECT_EQ(vx_text_size(static_cast<vx_font>(3), "x", &w, &h), VX_ERR_ARGUMENT);
-    EXPECT_EQ(vx_text_size(VX_FONT_SMALL, nullptr, &w, &h), VX_ERR_ARGUMENT);
 }
 
 } // namespace

@@ -24,6 +24,7 @@ TEST(OsdFormatName, UpperCasesAndBlanksWhatTheControllerCannotShow) {
         {"DVR-viewer_v2", "DVR VIEWER V2"},
         {"a.b/c:d@e%f", "A.B/C:D@E%F"},
         {"caf\xc3\xa9", "CAF  "},
+        {"az_!~\t", "AZ    "},
         {"", ""},
         // 39 characters: the first 28 are shown.
         {"abcdefghijklmnopqrstuvwxyz0123456789abc", "ABCDEFGHIJKLMNOPQRSTUVWXYZ01"},
