@@ -5,9 +5,11 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstdio>
 #include <functional>
 
 #include "base/clock.h"
+#include "base/log_lines.h"
 #include "base/timings.h"
 #include "base/version.h"
 #include "core/escape.h"
@@ -96,7 +98,27 @@ TEST_P(InTheMenu, FromTheOpenMenu) {
     EXPECT_EQ(g_launcher.ui_state, c.ui_after);
 }
 
-const Effects BLOCKED = {"[mode 1]", "[tone start 0]", "[pause]", "hold: keys blocked at 520 ms"};
+// An idle hold's passes come every POLL_IDLE_US from the press: the pass that acts on a
+// threshold is the first at or after it, and a release at script time t is seen in the pass
+// at t, after the pass before it.
+constexpr int32_t IDLE_PASS_MS = static_cast<int32_t>(POLL_IDLE_US / 1000);
+constexpr int32_t pass_at_or_after(int32_t ms) {
+    return (ms + IDLE_PASS_MS - 1) / IDLE_PASS_MS * IDLE_PASS_MS;
+}
+constexpr int32_t pass_before(int32_t ms) {
+    return (ms - 1) / IDLE_PASS_MS * IDLE_PASS_MS;
+}
+constexpr int32_t BLOCKED_AT = pass_at_or_after(HOLD_BLOCK_MS);
+constexpr int32_t OPENED_AT = pass_at_or_after(HOLD_OPEN_MS);
+// "[panel FIRST-LAST]": the progress panel drawn on every pass from the one that blocked the
+// buttons to the one before `until`.
+std::string panels(int32_t until) {
+    return "[panel " + std::to_string(BLOCKED_AT) + "-" + std::to_string(pass_before(until)) + "]";
+}
+const std::string KEYS_BLOCKED = "hold: keys blocked at " + std::to_string(BLOCKED_AT) + " ms";
+
+const Effects BLOCKED = {"[mode 1]", "[tone start 0]", "[pause]", KEYS_BLOCKED};
+const Effects AV_BLOCKED = {"[mode 3]", "[tone start 0]", "[pause]", KEYS_BLOCKED};
 
 Effects then(Effects a, const Effects& b) {
     a.insert(a.end(), b.begin(), b.end());
@@ -110,7 +132,7 @@ const Gesture OPENING[] = {
      {"[mode 1]", "[tone start 0]", "[tone stop]", "hold aborted (release, 400 ms)"}, UI_IDLE},
     {"released in the panel's window", NORMAL, TWO, nullptr,
      {press(0, KEY_PLAY), release(1000)}, 2000,
-     then(BLOCKED, {"[panel 520-960]", "[tone stop]", "[resume]", "keys resumed", "[pan back]",
+     then(BLOCKED, {panels(1000), "[tone stop]", "[resume]", "keys resumed", "[pan back]",
                     "hold aborted (release, 1000 ms)"}),
      UI_IDLE},
     {"another button before the buttons are taken", NORMAL, TWO, nullptr,
@@ -118,25 +140,23 @@ const Gesture OPENING[] = {
      {"[mode 1]", "[tone start 0]", "[tone stop]", "hold aborted (key, 0 ms)"}, UI_IDLE},
     {"another button once the panel shows", NORMAL, TWO, nullptr,
      {press(0, KEY_PLAY), press(800, KEY_UP), release(900)}, 1600,
-     then(BLOCKED, {"[panel 520-760]", "[tone stop]", "[resume]", "keys resumed", "[pan back]",
+     then(BLOCKED, {panels(800), "[tone stop]", "[resume]", "keys resumed", "[pan back]",
                     "hold aborted (key, 0 ms)"}),
      UI_IDLE},
     {"held on opens the framebuffer menu", NORMAL, TWO, nullptr,
      {press(0, KEY_PLAY), release(2000)}, 2500,
-     then(BLOCKED, {"[panel 520-1480]", "[scan 1]", "[menu sel=0]", "[beep 0]",
+     then(BLOCKED, {panels(HOLD_OPEN_MS), "[scan 1]", "[menu sel=0]", "[beep 0]",
                     "menu open (hold play, 2 apps)"}),
      UI_MENU},
     {"AV: no panel, the overlay from the second allowed entry", AV,
      {fake::app("a", AV_ONLY), fake::app("b", BOTH), fake::app("c")}, nullptr,
      {press(0, KEY_PLAY), release(2000)}, 2500,
-     {"[mode 3]", "[tone start 0]", "[pause]", "hold: keys blocked at 520 ms", "[scan 3]",
-      "[osd open sel=1]", "[beep 0]", "menu OSD open (av, 3 apps)"},
+     then(AV_BLOCKED, {"[scan 3]", "[osd open sel=1]", "[beep 0]", "menu OSD open (av, 3 apps)"}),
      UI_MENU},
     {"AV: only the first entry allowed keeps it", AV,
      {fake::app("a", AV_ONLY), fake::app("b"), fake::app("c")}, nullptr,
      {press(0, KEY_PLAY)}, 1600,
-     {"[mode 3]", "[tone start 0]", "[pause]", "hold: keys blocked at 520 ms", "[scan 3]",
-      "[osd open sel=0]", "[beep 0]", "menu OSD open (av, 3 apps)"},
+     then(AV_BLOCKED, {"[scan 3]", "[osd open sel=0]", "[beep 0]", "menu OSD open (av, 3 apps)"}),
      UI_MENU},
     {"HDMI refuses", HDMI, TWO, nullptr, {press(0, KEY_PLAY), release(2000)}, 2500,
      {"[mode 2]", "menu refused: mode=2"}, UI_IDLE},
@@ -150,7 +170,7 @@ const Gesture OPENING[] = {
      UI_IDLE},
     {"an app comes up once the panel shows", NORMAL, TWO, [] { w.alive_from_ms = 700; },
      {press(0, KEY_PLAY)}, 2000,
-     then(BLOCKED, {"[panel 520-680]", "[tone stop]", "hold cancelled: app started mid-hold",
+     then(BLOCKED, {panels(700), "[tone stop]", "hold cancelled: app started mid-hold",
                     "[resume]", "keys resumed", "[pan back]"}),
      UI_IDLE},
     {"no framebuffer: no panel, the menu refused", NORMAL, TWO,
@@ -159,13 +179,14 @@ const Gesture OPENING[] = {
          w.fb_opens = false;
      },
      {press(0, KEY_PLAY)}, 1600,
-     then(BLOCKED, {"[fb open fails] x25", "[scan 1]", "[fb open fails]", "[tone stop]",
+     then(BLOCKED, {"[fb open fails] x" + std::to_string((OPENED_AT - BLOCKED_AT) / IDLE_PASS_MS),
+                    "[scan 1]", "[fb open fails]", "[tone stop]",
                     "[resume]", "fb0 init fail — menu refused"}),
      UI_IDLE},
     {"no overlay: the menu refused", AV, TWO, [] { w.osd_opens = false; },
      {press(0, KEY_PLAY)}, 1600,
-     {"[mode 3]", "[tone start 0]", "[pause]", "hold: keys blocked at 520 ms", "[scan 3]",
-      "[osd open fails]", "[tone stop]", "[resume]", "keys resumed", "osd menu open fail"},
+     then(AV_BLOCKED, {"[scan 3]", "[osd open fails]", "[tone stop]", "[resume]",
+                       "keys resumed", "osd menu open fail"}),
      UI_IDLE},
 };
 // clang-format on
@@ -183,8 +204,13 @@ INSTANTIATE_TEST_SUITE_P(Opening, Gestures,
                          case_name);
 
 const std::vector<AppEntry> AV_TWO = {fake::app("alpha", BOTH), fake::app("bravo", BOTH)};
+// A log line as the stand-in keeps it, without its line feed.
+std::string logged(const char* form) {
+    const std::string l = form;
+    return l.substr(0, l.size() - 1);
+}
 const Effects CLOSED = {"[beep 1]", "[resume]", "keys resumed", "[pan back]",
-                        "menu closed (hold play 3 s)"};
+                        logged(LOG_MENU_CLOSED.c_str())};
 
 // clang-format off
 const Gesture CLOSING[] = {
@@ -193,9 +219,8 @@ const Gesture CLOSING[] = {
     {"closed, a new hold takes the buttons anew", NORMAL, TWO, nullptr,
      {press(0, KEY_PLAY), release(3300), press(3400, KEY_PLAY), release(4000)}, 4200,
      then(then({"[tone start 1]"}, CLOSED),
-          {"[mode 1]", "[tone start 0]", "[pause]", "hold: keys blocked at 520 ms",
-           "[panel 520-560]", "[tone stop]", "[resume]", "keys resumed", "[pan back]",
-           "hold aborted (release, 600 ms)"}),
+          then(BLOCKED, {panels(600), "[tone stop]", "[resume]", "keys resumed", "[pan back]",
+                         "hold aborted (release, 600 ms)"})),
      UI_IDLE},
     {"released at 2 s keeps the menu", NORMAL, TWO, nullptr,
      {press(0, KEY_PLAY), release(2000)}, 4000,
@@ -217,7 +242,7 @@ const Gesture CLOSING[] = {
      UI_IDLE},
     {"AV: 3 s closes the overlay", AV, AV_TWO, nullptr, {press(0, KEY_PLAY)}, 3100,
      {"[tone start 1]", "[beep 1]", "[osd close]", "[resume]", "keys resumed",
-      "menu closed (hold play 3 s)"},
+      logged(LOG_MENU_CLOSED.c_str())},
      UI_IDLE},
 };
 // clang-format on
@@ -354,8 +379,12 @@ INSTANTIATE_TEST_SUITE_P(AcrossTheAppsEnd, InTheMenu,
 // The app starts in the pass of MIDDLE's release and PLAY is seen down 150 ms later: an app
 // that runs 10141 to 10170 ms is first seen ended in the pass where the hold reaches 10 s.
 constexpr int32_t APP_ENDS_AT_THE_ESCAPE_MS = 10160;
-const Effects STOPPED = {"[launch alpha]", "[signal app TERM]",
-                         "app alpha stopped (hold play 10 s)", "[beep 1]"};
+std::string stopped(const char* app) {
+    char line[128];
+    std::snprintf(line, sizeof line, LOG_APP_STOPPED.c_str(), app);
+    return logged(line);
+}
+const Effects STOPPED = {"[launch alpha]", "[signal app TERM]", stopped("alpha"), "[beep 1]"};
 const Effects BACK = {"[reaped alpha]", "[buzzer off]", "[mode 1]",
                       "[scan 1]",       "[menu sel=0]", "[pause]"};
 // clang-format off
@@ -433,11 +462,13 @@ TEST(Hold, ThresholdsToTheMillisecond) {
         int32_t e;
         Effects effects;
     };
+    const std::string at_block = std::to_string(HOLD_BLOCK_MS);
     const std::vector<Step> opening = {
-        {499, {}},
-        {500, {"[pause]", "hold: keys blocked at 500 ms", "[panel 500]"}},
-        {1499, {"[panel 1499]"}},
-        {1500, {"[scan 1]", "[menu sel=0]", "[beep 0]", "menu open (hold play, 2 apps)"}},
+        {HOLD_BLOCK_MS - 1, {}},
+        {HOLD_BLOCK_MS,
+         {"[pause]", "hold: keys blocked at " + at_block + " ms", "[panel " + at_block + "]"}},
+        {HOLD_PANEL_LAST_MS, {"[panel " + std::to_string(HOLD_PANEL_LAST_MS) + "]"}},
+        {HOLD_OPEN_MS, {"[scan 1]", "[menu sel=0]", "[beep 0]", "menu open (hold play, 2 apps)"}},
     };
     for (int32_t origin : ORIGINS) {
         start(NORMAL, TWO, origin);
@@ -451,11 +482,12 @@ TEST(Hold, ThresholdsToTheMillisecond) {
         }
         hold_on_press_menu(KEY_PLAY);
         const int32_t t1 = w.now;
-        for (const int32_t e : {2999, 3000}) {
+        for (const int32_t e : {HOLD_CLOSE_MS - 1, HOLD_CLOSE_MS}) {
             w.effects.clear();
             w.now = ms_after(t1, e);
             hold_advance();
-            EXPECT_EQ(w.effects, e < 3000 ? Effects{} : CLOSED) << "closing, " << e << " ms";
+            EXPECT_EQ(w.effects, e < HOLD_CLOSE_MS ? Effects{} : CLOSED)
+                << "closing, " << e << " ms";
         }
         // The escape from an app, pressed at t2, after a pass in the menu as the loop makes.
         escape_advance();
@@ -466,20 +498,21 @@ TEST(Hold, ThresholdsToTheMillisecond) {
         w.app_ignores_term = true;
         escape_on_press(KEY_PLAY);
         const int32_t t2 = w.now;
-        for (const int32_t e : {9999, 10000}) {
+        for (const int32_t e : {ESCAPE_HOLD_MS - 1, ESCAPE_HOLD_MS}) {
             w.effects.clear();
             w.now = ms_after(t2, e);
             escape_advance();
-            EXPECT_EQ(w.effects.size(), e < 10000 ? 0u : 3u)
+            EXPECT_EQ(w.effects.size(), e < ESCAPE_HOLD_MS ? 0u : 3u)
                 << "escape, " << e << " ms: " << ::testing::PrintToString(w.effects);
         }
         // ...and the SIGKILL for an app that ignores the SIGTERM, counted from the SIGTERM.
-        const int32_t t3 = ms_after(t2, 10000);
-        for (const int32_t e : {1999, 2000}) {
+        const int32_t t3 = ms_after(t2, ESCAPE_HOLD_MS);
+        for (const int32_t e : {ESCAPE_KILL_AFTER_MS - 1, ESCAPE_KILL_AFTER_MS}) {
             w.effects.clear();
             w.now = ms_after(t3, e);
             escape_advance();
-            EXPECT_EQ(w.effects, e < 2000 ? Effects{} : Effects{"[signal app KILL]"})
+            EXPECT_EQ(w.effects,
+                      e < ESCAPE_KILL_AFTER_MS ? Effects{} : Effects{"[signal app KILL]"})
                 << "kill, " << e << " ms";
         }
     }
@@ -489,10 +522,11 @@ TEST(Hold, ThresholdsToTheMillisecond) {
 // 40 ms a pass while idle and 30 ms from the pass that opens the menu.
 TEST(Passes, ToneEveryPassAndTheLoopsSleep) {
     start(NORMAL, TWO, ORIGINS[1]);
-    play({press(0, KEY_PLAY)}, 1700);
-    std::vector<uint32_t> tones, sleeps(38, POLL_IDLE_US);
-    for (uint32_t e = 0; e <= 1520; e += 40)
-        tones.push_back(e);
+    play({press(0, KEY_PLAY)}, OPENED_AT + 200);
+    // Idle sleeps after each pass before the one that opens the menu.
+    std::vector<uint32_t> tones, sleeps(OPENED_AT / IDLE_PASS_MS, POLL_IDLE_US);
+    for (int32_t e = 0; e <= OPENED_AT; e += IDLE_PASS_MS)
+        tones.push_back(static_cast<uint32_t>(e));
     EXPECT_EQ(w.tone_elapsed, tones);
     sleeps.resize(w.sleeps_us.size(), POLL_ACTIVE_US);
     EXPECT_EQ(w.sleeps_us, sleeps);

@@ -10,6 +10,7 @@
 #include <csignal>
 
 #include "board_fixture.h"
+#include "hw/keys.h"
 
 namespace fs = std::filesystem;
 
@@ -77,10 +78,12 @@ TEST_P(FbOnDemand, RefusesTheMenuUntilTheDeviceWorks) {
     c.inject(b.state(), true);
     const size_t from = b.lines().size();
     hold_through_opening();
-    const size_t refused = line_at("fb0 init fail — menu refused\n", from, Millis(0));
+    const size_t refused = line_at(LOG_FB_MENU_REFUSED, from, Millis(0));
     EXPECT_EQ(line(refused - 1), c.cause);
-    // Once per pass of the window (40 ms and the ADC's 9 ms settle wait) and once at 1500 ms.
-    EXPECT_GE(count_from(from, c.cause), 20u) << dump();
+    // Once per pass of the window (the idle sleep and the ADC's settle wait) and once at the
+    // opening threshold.
+    constexpr uint32_t PASS_MS = (POLL_IDLE_US + ADC_SETTLE_US) / 1000;
+    EXPECT_GE(count_from(from, c.cause), HOLD_PANEL_SPAN_MS / PASS_MS) << dump();
     EXPECT_EQ(count_from(from, "keys resumed"), 0u);
     EXPECT_TRUE(service_runs());
     EXPECT_EQ(b.state().fb.pans.load(), 0u);
