@@ -4,13 +4,11 @@
 #include "display/canvas.h"
 
 // The menu's three anti-aliased glyph sets. A glyph is w x h coverage bytes (0 no ink, 255
-// full ink), row by row from the top. Every glyph sits in a cell of GLYPH_CELL_BYTES
-// whatever the set's size, so glyph c of any set is at glyphs + (c - GLYPH_FIRST) *
-// GLYPH_CELL_BYTES; the sets are consecutive runs of GLYPH_COUNT cells.
+// full ink), row by row from the top; a set's GLYPH_COUNT glyphs lie one after the other, so
+// glyph c is at glyphs + (c - GLYPH_FIRST) * w * h.
 constexpr int32_t GLYPH_FIRST = 32; // space
 constexpr int32_t GLYPH_LAST = 126; // '~'
 constexpr int32_t GLYPH_COUNT = GLYPH_LAST - GLYPH_FIRST + 1;
-constexpr int32_t GLYPH_CELL_BYTES = 1092;
 
 // Consecutive inked bytes of one glyph row: len of them from column col. The runs of a
 // glyph cover exactly its bytes with coverage above 0, row after row.
@@ -53,7 +51,7 @@ extern const Font FONT_LARGE;  // 19 x 31
 
 // The cell of a printable byte (GLYPH_FIRST..GLYPH_LAST).
 inline const uint8_t* font_glyph(const Font& f, uint8_t c) {
-    return f.glyphs + static_cast<int32_t>(c - GLYPH_FIRST) * GLYPH_CELL_BYTES;
+    return f.glyphs + static_cast<int32_t>(c - GLYPH_FIRST) * f.w * f.h;
 }
 
 // The ink runs of a printable byte, first and one past the last.

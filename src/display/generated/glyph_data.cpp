@@ -8,15 +8,14 @@
 // "Bitstream" or "Vera". The font software is provided "as is", without
 // warranty of any kind. Full text: /usr/share/doc/fonts-dejavu-core/copyright.
 //
-// Each glyph is W x H coverage bytes, row by row from the top; its cell is
-// GLYPH_CELL_BYTES long and the bytes after the glyph are zero.
+// Each glyph is W x H coverage bytes, row by row from the top, in a set's cells of
+// just that size.
 // clang-format off
 #include "display/font.h"
 
 namespace {
 
-const uint8_t GLYPH_CELLS[3][GLYPH_COUNT][GLYPH_CELL_BYTES] = {
-{ // FONT_SMALL, 7 x 12
+const uint8_t FONT_SMALL_CELLS[GLYPH_COUNT][7 * 12] = {
 { // 32 ' '
   0,  0,  0,  0,  0,  0,  0,
   0,  0,  0,  0,  0,  0,  0,
@@ -1347,8 +1346,9 @@ const uint8_t GLYPH_CELLS[3][GLYPH_COUNT][GLYPH_CELL_BYTES] = {
   0,  0,  0,  0,  0,  0,  0,
   0,  0,  0,  0,  0,  0,  0,
 },
-},
-{ // FONT_MEDIUM, 13 x 22
+};
+
+const uint8_t FONT_MEDIUM_CELLS[GLYPH_COUNT][13 * 22] = {
 { // 32 ' '
   0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,
   0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,
@@ -3629,8 +3629,9 @@ const uint8_t GLYPH_CELLS[3][GLYPH_COUNT][GLYPH_CELL_BYTES] = {
   0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,
   0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,
 },
-},
-{ // FONT_LARGE, 19 x 31
+};
+
+const uint8_t FONT_LARGE_CELLS[GLYPH_COUNT][19 * 31] = {
 { // 32 ' '
   0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,
   0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,
@@ -6766,7 +6767,6 @@ const uint8_t GLYPH_CELLS[3][GLYPH_COUNT][GLYPH_CELL_BYTES] = {
   0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,
   0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,
 },
-},
 };
 
 const InkRun GLYPH_RUNS[4843] = {
@@ -9816,7 +9816,7 @@ const uint16_t GLYPH_INK_SINGLE_STARTS[3][GLYPH_COUNT + 1] = {
 
 } // namespace
 
-const Font FONT_SMALL = {7, 12, GLYPH_CELLS[0][0], GLYPH_RUNS, GLYPH_RUN_STARTS[0], GLYPH_INK_PAIRS, GLYPH_INK_PAIR_STARTS[0], GLYPH_INK_SINGLES, GLYPH_INK_SINGLE_STARTS[0]};
-const Font FONT_MEDIUM = {13, 22, GLYPH_CELLS[1][0], GLYPH_RUNS, GLYPH_RUN_STARTS[1], GLYPH_INK_PAIRS, GLYPH_INK_PAIR_STARTS[1], GLYPH_INK_SINGLES, GLYPH_INK_SINGLE_STARTS[1]};
-const Font FONT_LARGE = {19, 31, GLYPH_CELLS[2][0], GLYPH_RUNS, GLYPH_RUN_STARTS[2], GLYPH_INK_PAIRS, GLYPH_INK_PAIR_STARTS[2], GLYPH_INK_SINGLES, GLYPH_INK_SINGLE_STARTS[2]};
+const Font FONT_SMALL = {7, 12, FONT_SMALL_CELLS[0], GLYPH_RUNS, GLYPH_RUN_STARTS[0], GLYPH_INK_PAIRS, GLYPH_INK_PAIR_STARTS[0], GLYPH_INK_SINGLES, GLYPH_INK_SINGLE_STARTS[0]};
+const Font FONT_MEDIUM = {13, 22, FONT_MEDIUM_CELLS[0], GLYPH_RUNS, GLYPH_RUN_STARTS[1], GLYPH_INK_PAIRS, GLYPH_INK_PAIR_STARTS[1], GLYPH_INK_SINGLES, GLYPH_INK_SINGLE_STARTS[1]};
+const Font FONT_LARGE = {19, 31, FONT_LARGE_CELLS[0], GLYPH_RUNS, GLYPH_RUN_STARTS[2], GLYPH_INK_PAIRS, GLYPH_INK_PAIR_STARTS[2], GLYPH_INK_SINGLES, GLYPH_INK_SINGLE_STARTS[2]};
 // clang-format on
