@@ -15,13 +15,14 @@ rm -rf "$out/$name"
 mkdir -p "$out/$name/VornaX-Launcher" "$out/$name/apps"
 cp build/armhf/src/vornax-launcher "$out/$name/VornaX-Launcher/app"
 arm-linux-gnueabihf-strip "$out/$name/VornaX-Launcher/app"
-# Each sample's program and manifest; the board's twins stay behind.
+# Each sample's program and manifest; the board's twins stay behind, and so does a sample
+# with no manifest (battery_log, the board's example of an app that fails at once).
 for dir in build/armhf/apps/*/; do
-    [ -f "$dir/app" ] || continue
+    [ -f "$dir/app" ] && [ -f "$dir/manifest" ] || continue
     app=$(basename "$dir")
     mkdir -p "$out/$name/apps/$app"
     cp "$dir/app" "$out/$name/apps/$app/"
-    [ ! -f "$dir/manifest" ] || cp "$dir/manifest" "$out/$name/apps/$app/"
+    cp "$dir/manifest" "$out/$name/apps/$app/"
     if [ "$(head -c 4 "$dir/app" | tail -c 3)" = ELF ]; then arm-linux-gnueabihf-strip "$out/$name/apps/$app/app"; fi
 done
 cp release/README-goggles.md "$out/$name/README.md"
