@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 
@@ -83,6 +84,27 @@ bool start_board(Board& board, const char* program) {
     } catch (const std::exception& e) {
         std::fprintf(stderr, "%s: %s\n", program, e.what());
         return false;
+    }
+}
+
+std::atomic<bool> g_quit{false};
+
+void end_on_signals() {
+    const auto quit = [](int) { g_quit = true; };
+    std::signal(SIGINT, quit);
+    std::signal(SIGTERM, quit);
+}
+
+std::optional<int> end_launcher(Board& board) {
+    // Long enough for the launcher to give the goggles back (its overlay's bounded clear
+    // included) before the board is taken down under it.
+    constexpr Millis LAUNCHER_END(3000);
+    if (board.state().launcher.exited.load()) return std::nullopt;
+    try {
+        board.signal_launcher(SIGTERM);
+        return board.wait_exit(LAUNCHER_END);
+    } catch (const std::exception&) {
+        return std::nullopt;
     }
 }
 

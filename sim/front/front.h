@@ -1,12 +1,14 @@
 #pragma once
 // What the two front ends of the board (vx-web, vx-board) share: the options that set up
 // the board, and presses that the launcher sees however briefly a person made them.
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -33,6 +35,14 @@ int take_options(int argc, char** argv, vxboard::BoardConfig& cfg, const char* p
 
 // Starts the board; false once it has said why it could not ("PROGRAM: ...").
 bool start_board(vxboard::Board& board, const char* program);
+
+// Set by SIGINT and SIGTERM once end_on_signals() has been called: the front end winds down.
+extern std::atomic<bool> g_quit;
+void end_on_signals();
+
+// Asks a launcher that is still running to end (SIGTERM) and waits a while for it, as the
+// goggles' shutdown would; its exit status, or nothing if it had ended or did not in time.
+std::optional<int> end_launcher(vxboard::Board& board);
 
 // A whole decimal number within [lo, hi].
 bool parse_number(const std::string& text, long lo, long hi, long& out);

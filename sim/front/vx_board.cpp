@@ -30,14 +30,10 @@ using namespace vxboard;
 
 namespace {
 
+using vxfront::g_quit;
+
 constexpr int KEY_POLL_MS = 100;
 constexpr Millis LOG_POLL(100);
-constexpr Millis LAUNCHER_END_WAIT(3000);
-
-std::atomic<bool> g_quit{false};
-void on_signal(int) {
-    g_quit = true;
-}
 
 struct RawTerminal {
     termios saved{};
@@ -155,16 +151,6 @@ void read_keys(vxcli::Cli& cli) {
     }
 }
 
-void end_launcher(Board& board) {
-    if (board.state().launcher.exited.load()) return;
-    try {
-        board.signal_launcher(SIGTERM);
-        if (auto st = board.wait_exit(LAUNCHER_END_WAIT))
-            std::printf("  [board] launcher ended with status %d\n", WEXITSTATUS(*st));
-    } catch (const std::exception&) {
-    }
-}
-
 void run(Board& board, const BoardConfig& cfg, const std::string& shots) {
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
     std::printf(
@@ -176,7 +162,8 @@ void run(Board& board, const BoardConfig& cfg, const std::string& shots) {
     std::thread printer([&] { follow_logs(board, recorder); });
     vxcli::Cli cli(board, feed, recorder, shots, g_quit);
     read_keys(cli);
-    end_launcher(board);
+    if (const auto st = vxfront::end_launcher(board))
+        std::printf("  [board] launcher ended with status %d\n", WEXITSTATUS(*st));
     g_quit = true;
     printer.join();
     if (cli.stopper.joinable()) cli.stopper.join();
@@ -192,8 +179,7 @@ int main(int argc, char** argv) {
         return take_own_option(argc, argv, i, cfg, shots);
     });
     if (status != vxfront::GO_ON) return status;
-    std::signal(SIGINT, on_signal);
-    std::signal(SIGTERM, on_signal);
+    vxfront::end_on_signals();
     Board board(cfg);
     if (!vxfront::start_board(board, "vx-board")) return 1;
     run(board, cfg, shots);

@@ -27,18 +27,13 @@
 
 namespace {
 
+using vxfront::g_quit;
+
 using vxboard::Millis;
 
 constexpr long DEFAULT_PORT = 8088;
 // How often the launcher's new lines are printed here.
 constexpr Millis PRINT_EVERY(100);
-// A launcher asked to end gets this long before the board is taken down under it.
-constexpr Millis LAUNCHER_END(3000);
-
-std::atomic<bool> g_quit{false};
-void on_signal(int) {
-    g_quit = true;
-}
 
 int usage() {
     std::fprintf(stderr, "usage: vx-web [--port N] [--apps DIR] [--target host|armhf|armhf-static]"
@@ -117,26 +112,14 @@ int main(int argc, char** argv) {
     cfg.apps_dir = VX_SAMPLE_APPS_DIR;
     long port = DEFAULT_PORT;
     if (const int bad = read_options(argc, argv, cfg, port)) return bad;
-    std::signal(SIGINT, on_signal);
-    std::signal(SIGTERM, on_signal);
+    vxfront::end_on_signals();
     std::signal(SIGPIPE, SIG_IGN);
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
 
     vxboard::Board board(cfg);
-    try {
-        board.start();
-    } catch (const std::exception& e) {
-        std::fprintf(stderr, "vx-web: %s\n", e.what());
-        return 1;
-    }
+    if (!vxfront::start_board(board, "vx-web")) return 1;
     const int status = run_server(board, cfg.apps_dir, port);
-    if (!board.state().launcher.exited.load()) {
-        try {
-            board.signal_launcher(SIGTERM);
-            board.wait_exit(LAUNCHER_END);
-        } catch (const std::exception&) {
-        }
-    }
+    vxfront::end_launcher(board);
     board.stop();
     std::printf("  [web] board stopped\n");
     return status;
