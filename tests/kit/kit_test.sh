@@ -7,15 +7,7 @@
 set -eu
 kit=$(cd "$(dirname "$0")/../.." && pwd)
 scenario=$1
-if ! command -v arm-linux-gnueabihf-gcc >/dev/null 2>&1; then
-    echo "skipped: no cross compiler for the goggles (tools/setup.sh arm installs it)"
-    exit 77
-fi
-if ! grep -qx enabled /proc/sys/fs/binfmt_misc/qemu-arm 2>/dev/null; then
-    echo "skipped: the board cannot run ARM executables" \
-        "(tools/setup.sh arm-apps registers qemu-arm)"
-    exit 77
-fi
+. "$(dirname "$0")/needs_arm_apps.sh"
 dir=$(mktemp -d /tmp/vx-kit-XXXXXX)
 trap 'rm -rf "$dir"' EXIT
 "$kit/tools/new-app.sh" kit-shell --dir "$dir/kit-shell"

@@ -10,11 +10,7 @@ if [ ! -f "$archive" ]; then
     echo "skipped: no SDK archive at $archive (tools/sdk.sh --archive makes it)"
     exit 77
 fi
-if ! grep -qx enabled /proc/sys/fs/binfmt_misc/qemu-arm 2>/dev/null; then
-    echo "skipped: the board cannot run ARM executables" \
-        "(tools/setup.sh arm-apps registers qemu-arm)"
-    exit 77
-fi
+. "$(dirname "$0")/needs_arm_apps.sh"
 dir=$(mktemp -d /tmp/vx-sdk-XXXXXX)
 trap 'rm -rf "$dir"' EXIT
 tar -C "$dir" -xzf "$archive"
