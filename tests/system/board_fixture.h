@@ -15,6 +15,7 @@
 #include <string>
 #include <thread>
 
+#include "../common/scratch.h"
 #include "base/log_lines.h"
 #include "base/paths.h"
 #include "base/timings.h"
@@ -50,22 +51,6 @@ template <class... Values> std::string log_text(const char* form, Values... valu
 
 const std::string NORMAL_REGS = log_text(LOG_MODE_REGISTERS, 1, 0, 0);
 const std::string BOOT_NORMAL = log_text(LOG_BOOT_MODE.c_str(), MODE_NORMAL);
-
-inline bool wait_until(const std::function<bool()>& ok, Millis timeout) {
-    const auto end = std::chrono::steady_clock::now() + timeout;
-    while (std::chrono::steady_clock::now() < end) {
-        if (ok()) return true;
-        std::this_thread::sleep_for(Millis(10));
-    }
-    return ok();
-}
-
-inline std::string slurp(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
 
 // Number in a log line after `prefix`, e.g. the 512 of "keys blocked at 512 ms".
 inline long number_after(const std::string& line, const std::string& prefix) {
@@ -104,13 +89,12 @@ inline bool launcher_sanitized(pid_t pid) {
 
 // Every board taken down during a test is checked for sanitizer reports, also one a test
 // drops itself.
-class BoardTest : public ::testing::Test {
+class BoardTest : public ScratchDir {
   public:
     void SetUp() override {
         vxboard::Board::set_stop_hook(expect_no_sanitizer_report);
-        char tmpl[] = "/tmp/vx-apps-XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        apps_ = tmpl;
+        ScratchDir::SetUp();
+        apps_ = dir_;
     }
     void TearDown() override {
         // A report the test's last step provoked is still on its way: let it arrive.
@@ -118,7 +102,7 @@ class BoardTest : public ::testing::Test {
             board_->settle(Millis(100), Millis(500));
         board_.reset();
         vxboard::Board::set_stop_hook(nullptr);
-        std::filesystem::remove_all(apps_);
+        ScratchDir::TearDown();
     }
 
     vxboard::Board& start(vxboard::BoardConfig cfg = {}) {
@@ -156,9 +140,6 @@ class BoardTest : public ::testing::Test {
         return b;
     }
 
-    void app(const std::string& name, const std::string& manifest = "", unsigned mode = 0755) {
-        vxboard::make_app(apps_, name, "#!/bin/sh\nexit 0\n", manifest, mode);
-    }
     // An app that reports how it was started (see sim/sandbox/probe_app.cpp), with its manifest.
     void probe(const std::string& name, const std::string& manifest = "") {
         const std::filesystem::path dir = std::filesystem::path(apps_) / name;

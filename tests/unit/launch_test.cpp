@@ -56,7 +56,7 @@ std::string proc(pid_t pid, const std::string& what) {
     return "/proc/" + std::to_string(pid) + "/" + what;
 }
 
-class Launch : public ScratchDir {
+class Launch : public ProcessScratch {
   protected:
     fs::path stage() const { return dir_ / "stage"; }
     fs::path source(const std::string& name) const { return dir_ / "apps" / name / "app"; }
