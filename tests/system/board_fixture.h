@@ -105,6 +105,14 @@ class BoardTest : public ScratchDir {
         ScratchDir::TearDown();
     }
 
+    // A board whose launcher runs stepped, the video path in `mode` from the start.
+    static vxboard::BoardConfig stepped(int mode = MODE_NORMAL) {
+        vxboard::BoardConfig cfg;
+        cfg.stepped = true;
+        cfg.video_mode = mode;
+        return cfg;
+    }
+
     vxboard::Board& start(vxboard::BoardConfig cfg = {}) {
         if (cfg.with_apps && cfg.apps_dir.empty()) cfg.apps_dir = apps_;
         board_ = std::make_unique<vxboard::Board>(cfg);
@@ -185,6 +193,12 @@ class BoardTest : public ScratchDir {
     }
     bool service_stopped() const {
         return wait_until([&] { return board_->service_state() == 'T'; }, Millis(1000));
+    }
+    // Every process of the sandbox's process group `pgid` has ended (a zombie has).
+    bool group_gone(pid_t pgid) const {
+        for (const vxboard::SandboxProcess& p : board_->processes())
+            if (p.ns_pgid == pgid && p.state != 'Z') return false;
+        return true;
     }
     std::string processes() const {
         std::string s;

@@ -115,9 +115,7 @@ TEST_F(ContractTest, OverlayShowsWhatWasCommittedInSelectedTransactions) {
     std::vector<std::string> names;
     for (const auto& e : std::filesystem::directory_iterator(apps_))
         names.push_back(e.path().filename() == "alpha" ? "ALPHA" : "BRAVO");
-    vxboard::BoardConfig cfg;
-    cfg.video_mode = 3;
-    vxboard::Board& b = start_stepped(cfg);
+    vxboard::Board& b = start_ready(stepped(MODE_AV));
     auto page = [&](int marked) {
         std::vector<std::string> rows(8, std::string(32, ' '));
         rows[0] = "        VORNA X LAUNCHER        ";
@@ -166,13 +164,8 @@ TEST_F(ContractTest, AppBehindASymbolicLinkIsListedAndLaunches) {
     fs::copy_file(VX_PROBE_APP_PATH, apps_ + "/.store/probe");
     fs::create_directories(apps_ + "/linked");
     fs::create_symlink("../.store/probe", apps_ + "/linked/app");
-    vxboard::Board& b = start_stepped();
-    hold_play_until("menu open (hold play, 1 apps)\n");
-    const size_t from = b.lines().size();
-    b.tap(MIDDLE, TAP);
-    const long pid = number_after(line(line_at("launched linked pid=", from, Millis(0))), "pid=");
-    ASSERT_TRUE(b.wait_ended(static_cast<pid_t>(pid), APP_REAL_MAX));
-    EXPECT_TRUE(run_to_line("child linked exited\n", from)) << dump();
+    vxboard::Board& b = open_menu(stepped());
+    launch_and_reap("linked");
     EXPECT_EQ(slurp(b.sandbox_path(std::string(STAGING_DIR) + "/linked/app")),
               slurp(apps_ + "/.store/probe"));
     EXPECT_NE(slurp(b.sandbox_path(std::string(STAGING_DIR) + "/linked.log")).find("probe done\n"),
@@ -182,9 +175,7 @@ TEST_F(ContractTest, AppBehindASymbolicLinkIsListedAndLaunches) {
 // The screenshot is what the wearer sees: the launcher's translucent panel over the video.
 TEST_F(ContractTest, ScreenshotComposesThePageOverTheVideo) {
     app("one");
-    vxboard::BoardConfig cfg;
-    cfg.stepped = true;
-    vxboard::Board& b = open_menu(cfg);
+    vxboard::Board& b = open_menu(stepped());
     const std::string path = b.workdir() + "/shot.png";
     b.screenshot(path);
     std::vector<uint32_t> shot, video(SCREEN_W * SCREEN_H);

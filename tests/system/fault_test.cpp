@@ -21,12 +21,6 @@ using Inject = std::function<void(vxboard::BoardState&, bool on)>;
 
 class FaultTest : public BoardTest {
   public:
-    vxboard::BoardConfig stepped(int mode = 1) {
-        vxboard::BoardConfig cfg;
-        cfg.stepped = true;
-        cfg.video_mode = mode;
-        return cfg;
-    }
     // The launcher runs as another user than root: the test's app directory must let it in.
     vxboard::BoardConfig unprivileged() {
         fs::permissions(apps_, fs::perms(0755));
@@ -73,7 +67,7 @@ class FbOnDemand : public FaultTest, public ::testing::WithParamInterface<FbFaul
 TEST_P(FbOnDemand, RefusesTheMenuUntilTheDeviceWorks) {
     const FbFault& c = GetParam();
     app("one");
-    vxboard::Board& b = start_ready(stepped(3));
+    vxboard::Board& b = start_ready(stepped(MODE_AV));
     b.set_video_mode(1);
     c.inject(b.state(), true);
     const size_t from = b.lines().size();
@@ -285,11 +279,7 @@ TEST_P(HungApp, EndsAtATenSecondPlayHold) {
     EXPECT_EQ(b.lines().size(), from + 1) << "a 3.3 s hold is the app's\n" << dump();
     EXPECT_EQ(b.state().pwm.enabled.load(), 0u);
     EXPECT_EQ(b.state().fb.pans.load(), pans) << "the display is the app's";
-    auto app_gone = [&] {
-        for (const auto& p : b.processes())
-            if (p.ns_pgid == group && p.state != 'Z') return false;
-        return true;
-    };
+    auto app_gone = [&] { return group_gone(group); };
     b.press(PLAY);
     ASSERT_TRUE(b.run_for(Millis(ESCAPE_HOLD_MS - 1000)));
     if (!c.stopped) {

@@ -305,13 +305,7 @@ class Session : public BoardTest, public Model {
         EXPECT_LE(watchdogs, 1) << where();
         // What the escape ended is gone for good once the launcher collected it.
         if (group_ended_ > 0) {
-            EXPECT_TRUE(wait_until(
-                [&] {
-                    for (const auto& p : b.processes())
-                        if (p.ns_pgid == group_ended_ && p.state != 'Z') return false;
-                    return true;
-                },
-                Millis(500)))
+            EXPECT_TRUE(wait_until([&] { return group_gone(group_ended_); }, Millis(500)))
                 << "the escape left a process of the app's group alive" << where();
             group_ended_ = -1;
         }
