@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "apps/launch.h"
+#include "apps/manifest.h"
 #include "apps/running.h"
 #include "apps/service.h"
 #include "base/clock.h"
@@ -297,11 +298,7 @@ void scan_apps(int32_t video_mode) {
         if (g_apps.count == MAX_APPS) break;
         AppEntry& slot = g_apps.entries[g_apps.count++];
         slot = e;
-        const uint32_t bit = video_mode == 1   ? APP_MODE_NORMAL
-                             : video_mode == 2 ? APP_MODE_HDMI
-                             : video_mode == 3 ? APP_MODE_AV
-                                               : 0;
-        slot.allowed = (e.modes & bit) != 0 ? 1 : 0;
+        slot.allowed = app_allowed_in_mode(e.modes, video_mode);
     }
     if (g_apps.selected >= g_apps.count || g_apps.selected < 0)
         g_apps.selected = g_apps.selected < 0 || g_apps.count == 0 ? 0 : g_apps.count - 1;
