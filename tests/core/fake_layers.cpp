@@ -262,10 +262,6 @@ void draw_hold_panel(Canvas, int32_t elapsed_ms) {
 }
 
 void fb_present() {
-    if (!w.pans) {
-        effect(fake::g_frame + ", pan refused");
-        return;
-    }
     w.panned = true;
     if (fake::g_frame.rfind("panel ", 0) == 0)
         fake::panel_shown(std::stoi(fake::g_frame.substr(6)));
@@ -274,10 +270,6 @@ void fb_present() {
 }
 
 void fb_restore() {
-    if (!w.pans) {
-        effect("pan back refused");
-        return;
-    }
     w.panned = false;
     effect("pan back");
 }

@@ -148,15 +148,6 @@ class BoardTest : public ScratchDir {
         return b;
     }
 
-    // An app that reports how it was started (see sim/sandbox/probe_app.cpp), with its manifest.
-    void probe(const std::string& name, const std::string& manifest = "") {
-        const std::filesystem::path dir = std::filesystem::path(apps_) / name;
-        std::filesystem::create_directories(dir);
-        std::filesystem::copy_file(VX_PROBE_APP_PATH, dir / "app",
-                                   std::filesystem::copy_options::overwrite_existing);
-        if (!manifest.empty()) std::ofstream(dir / "manifest") << manifest;
-    }
-
     std::string dump() const {
         std::string s;
         if (board_)
