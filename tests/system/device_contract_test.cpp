@@ -6,9 +6,7 @@
 #include <filesystem>
 
 #include "board/pwm_history.h"
-#include "board/video_standin.h"
 #include "hw/keys_logic.h"
-#include "png/png_io.h"
 
 #include "board_fixture.h"
 
@@ -170,31 +168,6 @@ TEST_F(ContractTest, AppBehindASymbolicLinkIsListedAndLaunches) {
               slurp(apps_ + "/.store/probe"));
     EXPECT_NE(slurp(b.sandbox_path(std::string(STAGING_DIR) + "/linked.log")).find("probe done\n"),
               std::string::npos);
-}
-
-// The screenshot is what the wearer sees: the launcher's translucent panel over the video.
-TEST_F(ContractTest, ScreenshotComposesThePageOverTheVideo) {
-    app("one");
-    vxboard::Board& b = open_menu(stepped());
-    const std::string path = b.workdir() + "/shot.png";
-    b.screenshot(path);
-    std::vector<uint32_t> shot, video(SCREEN_W * SCREEN_H);
-    uint32_t w = 0, h = 0;
-    ASSERT_TRUE(vxboard::read_png_argb(path, shot, w, h));
-    ASSERT_EQ(w, 1920u);
-    ASSERT_EQ(h, 1080u);
-    vxboard::standin_video_frame(video.data(), 0);
-    auto at = [&](const std::vector<uint32_t>& px, int x, int y) {
-        return px[y * 1920 + x] & 0xFFFFFF;
-    };
-    EXPECT_EQ(at(shot, 100, 100), at(video, 100, 100)) << "outside the panel: the video";
-    // Inside: the panel's colour at its alpha over the video, not either alone.
-    const uint32_t panel = at(shot, 600, 560), behind = at(video, 600, 560);
-    EXPECT_NE(panel, behind);
-    EXPECT_NE(panel, COL_PANEL & 0xFFFFFF);
-    const auto blue = [](uint32_t v) { return static_cast<int>(v & 0xFF); };
-    const int want = (0x50 * 0xDE + blue(behind) * (255 - 0xDE) + 127) / 255;
-    EXPECT_NEAR(blue(panel), want, 1);
 }
 
 } // namespace
