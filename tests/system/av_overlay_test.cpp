@@ -135,7 +135,7 @@ class SilentController : public AvTest, public ::testing::WithParamInterface<Sil
     void expect_the_goggles_back() {
         EXPECT_TRUE(service_runs());
         if (GetParam().switchable) {
-            EXPECT_EQ(board_->osd_text()[0], std::string(32, ' '));
+            EXPECT_EQ(board_->osd_text()[0], OSD_BLANK[0]);
         }
         GetParam().inject(board_->state(), false);
         hold_play_until("menu OSD open (av, 2 apps)");

@@ -49,6 +49,9 @@ template <class... Values> std::string log_text(const char* form, Values... valu
     return buf;
 }
 
+// The overlay with nothing on it, as Board::osd_text gives it.
+const Lines OSD_BLANK(8, std::string(32, ' '));
+
 const std::string NORMAL_REGS = log_text(LOG_MODE_REGISTERS, 1, 0, 0);
 const std::string BOOT_NORMAL = log_text(LOG_BOOT_MODE.c_str(), MODE_NORMAL);
 

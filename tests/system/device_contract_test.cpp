@@ -115,7 +115,7 @@ TEST_F(ContractTest, OverlayShowsWhatWasCommittedInSelectedTransactions) {
         names.push_back(e.path().filename() == "alpha" ? "ALPHA" : "BRAVO");
     vxboard::Board& b = start_ready(stepped(MODE_AV));
     auto page = [&](int marked) {
-        std::vector<std::string> rows(8, std::string(32, ' '));
+        Lines rows = OSD_BLANK;
         rows[0] = "        VORNA X LAUNCHER        ";
         rows[7] = "      MID:START PLAY3:EXIT      ";
         for (int i = 0; i < 2; ++i) {
@@ -124,15 +124,14 @@ TEST_F(ContractTest, OverlayShowsWhatWasCommittedInSelectedTransactions) {
         }
         return rows;
     };
-    const std::vector<std::string> blank(8, std::string(32, ' '));
-    EXPECT_EQ(b.osd_text(), blank);
+    EXPECT_EQ(b.osd_text(), OSD_BLANK);
 
     hold_play_until("menu OSD open (av, 2 apps)\n");
     EXPECT_EQ(b.osd_text(), page(1)) << "after the opening hold";
     b.tap(DOWN, TAP);
     EXPECT_EQ(b.osd_text(), page(0)) << "after a move";
     hold_play_until(LOG_MENU_CLOSED.c_str());
-    EXPECT_EQ(b.osd_text(), blank) << "after the closing hold";
+    EXPECT_EQ(b.osd_text(), OSD_BLANK) << "after the closing hold";
 
     EXPECT_TRUE(logged(" fail=0)\n")) << dump();
     EXPECT_EQ(b.state().osd.unselected.load(), 0u);

@@ -287,7 +287,7 @@ class Session : public BoardTest, public Model {
             EXPECT_EQ(b.screen_row(), 0u) << "idle, a launcher page on screen" << where();
         }
         if (ui_ == Ui::Idle) {
-            EXPECT_FALSE(overlay_shown()) << "idle, text on the overlay" << where();
+            EXPECT_EQ(b.osd_text(), OSD_BLANK) << "idle, text on the overlay" << where();
         }
         // A launcher page panned on screen follows a mode read that said NORMAL.
         const uint32_t pans = b.state().fb.pans.load();
@@ -318,12 +318,6 @@ class Session : public BoardTest, public Model {
                 EXPECT_LE(f.anon_kb, baseline_.anon_kb + ANON_SLACK_KB) << "memory grew" << where();
             }
         }
-    }
-
-    bool overlay_shown() const {
-        for (const std::string& r : board_->osd_text())
-            if (r != std::string(32, ' ')) return true;
-        return false;
     }
 
     Figures figures() const {
