@@ -205,10 +205,12 @@ std::string case_name(const ::testing::TestParamInfo<std::tuple<Gesture, int32_t
     return n + (std::get<1>(info.param) == ORIGINS[0] ? "" : "_at_wrap");
 }
 
-INSTANTIATE_TEST_SUITE_P(Opening, Gestures,
-                         ::testing::Combine(::testing::ValuesIn(OPENING),
-                                            ::testing::ValuesIn(ORIGINS)),
-                         case_name);
+// Every case of a table, from both origins.
+template <size_t N> auto from_both_origins(const Gesture (&cases)[N]) {
+    return ::testing::Combine(::testing::ValuesIn(cases), ::testing::ValuesIn(ORIGINS));
+}
+
+INSTANTIATE_TEST_SUITE_P(Opening, Gestures, from_both_origins(OPENING), case_name);
 
 const std::vector<AppEntry> AV_TWO = {fake::app("alpha", BOTH), fake::app("bravo", BOTH)};
 // A log line as the stand-in keeps it, without its line feed.
@@ -254,10 +256,7 @@ const Gesture CLOSING[] = {
 };
 // clang-format on
 
-INSTANTIATE_TEST_SUITE_P(Closing, InTheMenu,
-                         ::testing::Combine(::testing::ValuesIn(CLOSING),
-                                            ::testing::ValuesIn(ORIGINS)),
-                         case_name);
+INSTANTIATE_TEST_SUITE_P(Closing, InTheMenu, from_both_origins(CLOSING), case_name);
 
 // On the framebuffer the selection visits every entry; on the overlay only the allowed ones.
 const std::vector<AppEntry> MIXED = {fake::app("a"), fake::app("b", AV_ONLY), fake::app("c")};
@@ -365,10 +364,7 @@ const Gesture ACROSS_THE_END[] = {
 };
 // clang-format on
 
-INSTANTIATE_TEST_SUITE_P(AcrossTheAppsEnd, InTheMenu,
-                         ::testing::Combine(::testing::ValuesIn(ACROSS_THE_END),
-                                            ::testing::ValuesIn(ORIGINS)),
-                         case_name);
+INSTANTIATE_TEST_SUITE_P(AcrossTheAppsEnd, InTheMenu, from_both_origins(ACROSS_THE_END), case_name);
 
 // The way out of a hung app: PLAY held 10 s while it runs.
 // The app starts in the pass of MIDDLE's release and PLAY is seen down 150 ms later: an app
@@ -428,15 +424,9 @@ const Gesture ESCAPES[] = {
 };
 // clang-format on
 
-INSTANTIATE_TEST_SUITE_P(Escape, InTheMenu,
-                         ::testing::Combine(::testing::ValuesIn(ESCAPES),
-                                            ::testing::ValuesIn(ORIGINS)),
-                         case_name);
+INSTANTIATE_TEST_SUITE_P(Escape, InTheMenu, from_both_origins(ESCAPES), case_name);
 
-INSTANTIATE_TEST_SUITE_P(Navigation, InTheMenu,
-                         ::testing::Combine(::testing::ValuesIn(NAVIGATION),
-                                            ::testing::ValuesIn(ORIGINS)),
-                         case_name);
+INSTANTIATE_TEST_SUITE_P(Navigation, InTheMenu, from_both_origins(NAVIGATION), case_name);
 
 // The tap limit, to the millisecond: the loop's passes cannot place a release there.
 TEST(Taps, LastUpTo450Ms) {
