@@ -34,13 +34,6 @@ class FaultTest : public BoardTest {
         const pid_t pid = board_->launcher_host_pid();
         return number_after(slurp("/proc/" + std::to_string(pid) + "/status"), "Uid:\t");
     }
-    // A PLAY hold through the opening, whatever it comes to.
-    void hold_through_opening() {
-        board_->press(PLAY);
-        EXPECT_TRUE(board_->run_for(Millis(1700)));
-        board_->release();
-        EXPECT_TRUE(board_->run_passes(3));
-    }
     // The launcher's children other than an app: its watchdog, while it has one.
     pid_t watchdog() {
         const pid_t launcher = board_->launcher_host_pid();
@@ -70,7 +63,7 @@ TEST_P(FbOnDemand, RefusesTheMenuUntilTheDeviceWorks) {
     b.set_video_mode(1);
     c.inject(b.state(), true);
     const size_t from = b.lines().size();
-    hold_through_opening();
+    b.tap(PLAY, Millis(1700)); // through the opening, whatever it comes to
     const size_t refused = line_at(LOG_FB_MENU_REFUSED, from, Millis(0));
     EXPECT_EQ(line(refused - 1), c.cause);
     // Once per pass of the window (the idle sleep and the ADC's settle wait) and once at the
