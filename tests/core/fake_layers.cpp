@@ -37,19 +37,14 @@ constexpr int32_t OSD_FD = 7;
 // The picture being drawn into the back page, until it is panned on screen.
 std::string g_frame;
 
+// A call repeated pass after pass makes one entry, "[call] xN".
 void effect(const std::string& e) {
     const std::string entry = "[" + e + "]";
     std::string* last = w.effects.empty() ? nullptr : &w.effects.back();
-    if (last != nullptr && last->rfind(entry, 0) == 0) {
-        const std::string rest = last->substr(entry.size());
-        if (rest.empty()) {
-            *last = entry + " x2";
-            return;
-        }
-        if (rest.rfind(" x", 0) == 0) {
-            *last = entry + " x" + std::to_string(std::stoi(rest.substr(2)) + 1);
-            return;
-        }
+    if (last != nullptr && (*last == entry || last->rfind(entry + " x", 0) == 0)) {
+        const int n = *last == entry ? 1 : std::stoi(last->substr(entry.size() + 2));
+        *last = entry + " x" + std::to_string(n + 1);
+        return;
     }
     w.effects.push_back(entry);
 }
@@ -58,9 +53,7 @@ void effect(const std::string& e) {
 void panel_shown(int32_t e) {
     const std::string last = w.effects.empty() ? "" : w.effects.back();
     if (last.rfind("[panel ", 0) == 0) {
-        const size_t dash = last.find('-');
-        const std::string first =
-            last.substr(7, (dash == std::string::npos ? last.size() - 1 : dash) - 7);
+        const std::string first = std::to_string(std::stoi(last.substr(7)));
         w.effects.back() = "[panel " + first + "-" + std::to_string(e) + "]";
         return;
     }
