@@ -46,8 +46,7 @@ class ScenarioTest : public ScratchDir {
 
 TEST_F(ScenarioTest, EveryBadLineIsReportedWithItsNumber) {
     const std::string text = "apps " + APPS +
-                             "\n"
-                             "tap SIDEWAYS\n"
+                             "\ntap SIDEWAYS\n"
                              "wait 2 s\n"
                              "expect log menu\n"
                              "expect app x exited\n"

@@ -20,32 +20,21 @@ class ContractTest : public BoardTest {
             GTEST_SKIP() << "the static build runs without the board's preload";
         BoardTest::SetUp();
     }
-
-    // The lengths of the launcher's waits inside a pass from the `from`th on.
-    std::vector<uint32_t> hardware_sleeps(uint32_t from) const {
-        const vxboard::SleepStats& st = board_->state().sleeps;
-        std::vector<uint32_t> out;
-        for (uint32_t i = from; i != st.hw_count.load(); ++i)
-            out.push_back(st.hw_us[i % vxboard::HW_SLEEP_RING].load());
-        return out;
-    }
-
-    uint32_t sounding_hz() const {
-        const vxboard::PwmChip& c = board_->state().pwm;
-        return vxboard::pwm_sounding_hz(c.period_ns.load(), c.duty_ns.load(), c.enabled.load());
-    }
 };
 
 // Every sample of a held button reads the line unsettled first, one band too high (PLAY as
 // BACK): only the second conversion, 9 ms later, reads PLAY, and the hold starts on it.
 TEST_F(ContractTest, ButtonsAreReadFromTheConversionAfterTheSettleWait) {
     vxboard::Board& b = start_stepped();
-    const uint32_t waits_from = b.state().sleeps.hw_count.load();
+    const vxboard::SleepStats& st = b.state().sleeps;
+    const uint32_t waits_from = st.hw_count.load();
     const size_t from = b.lines().size();
     b.tap(PLAY, Millis(700));
     EXPECT_TRUE(logged("hold: keys blocked at ", from)) << dump();
     EXPECT_TRUE(logged("hold aborted (release, ", from)) << dump();
-    const std::vector<uint32_t> waits = hardware_sleeps(waits_from);
+    std::vector<uint32_t> waits; // the lengths of the launcher's waits inside its passes
+    for (uint32_t i = waits_from; i != st.hw_count.load(); ++i)
+        waits.push_back(st.hw_us[i % vxboard::HW_SLEEP_RING].load());
     EXPECT_GE(waits.size(), 10u);
     EXPECT_TRUE(std::all_of(waits.begin(), waits.end(), [](uint32_t us) { return us == 9000; }))
         << "waits inside a pass (us): " << ::testing::PrintToString(waits);
@@ -146,7 +135,9 @@ TEST_F(ContractTest, FirstToneSoundsOnAFreshlyExportedChannel) {
     const uint32_t from = b.state().pwm.accesses.load();
     b.press(PLAY);
     ASSERT_TRUE(b.run_passes(3));
-    EXPECT_EQ(sounding_hz(), 550u);
+    const vxboard::PwmChip& c = b.state().pwm;
+    EXPECT_EQ(vxboard::pwm_sounding_hz(c.period_ns.load(), c.duty_ns.load(), c.enabled.load()),
+              550u);
     const std::vector<vxboard::PwmAccessRecord> all = vxboard::pwm_accesses(b.state());
     for (size_t i = all.size() - (b.state().pwm.accesses.load() - from); i < all.size(); ++i)
         EXPECT_EQ(all[i].error, 0)
