@@ -233,4 +233,15 @@ class BoardTest : public ScratchDir {
     std::unique_ptr<vxboard::Board> board_;
 };
 
+// The tests of what the board's preload library answers for the devices (the ADC's settling,
+// the OSD controller, the PWM chip's sysfs): the static product binary runs without it.
+class PreloadedBoardTest : public BoardTest {
+  public:
+    void SetUp() override {
+        if (vxboard::target_from_env() == vxboard::Target::ArmStatic)
+            GTEST_SKIP() << "the static build runs without the board's preload";
+        BoardTest::SetUp();
+    }
+};
+
 } // namespace systest

@@ -13,14 +13,7 @@
 namespace systest {
 namespace {
 
-class ContractTest : public BoardTest {
-  protected:
-    void SetUp() override {
-        if (vxboard::target_from_env() == vxboard::Target::ArmStatic)
-            GTEST_SKIP() << "the static build runs without the board's preload";
-        BoardTest::SetUp();
-    }
-};
+using ContractTest = PreloadedBoardTest;
 
 // Every sample of a held button reads the line unsettled first, one band too high (PLAY as
 // BACK): only the second conversion, 9 ms later, reads PLAY, and the hold starts on it.

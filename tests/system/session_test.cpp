@@ -122,7 +122,6 @@ class Session : public BoardTest, public Model {
         }
         if (HasFailure())
             std::printf("session seed %u failed at step %d: %s\n", seed, step_, last_.c_str());
-        (void)b;
     }
 
   private:
