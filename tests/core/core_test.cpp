@@ -34,15 +34,22 @@ constexpr uint32_t AV_ONLY = APP_MODE_AV, BOTH = APP_MODE_NORMAL | APP_MODE_AV;
 // 700 ms into every script the millisecond count wraps.
 constexpr int32_t ORIGINS[] = {10000, INT32_MAX - 699};
 
+// The launcher started with `args` after its name; its status. The termination handlers it
+// installs are taken back: the test's end is not theirs.
+int launch(std::vector<const char*> args) {
+    args.insert(args.begin(), "vornax-launcher");
+    const int status = launcher_start(static_cast<int>(args.size()), args.data());
+    signal(SIGTERM, SIG_DFL);
+    signal(SIGINT, SIG_DFL);
+    return status;
+}
+
 // The launcher up in `mode` with `apps` on disk; the start-up's own effects dropped.
-void start(int32_t mode, std::vector<AppEntry> apps, int32_t origin,
-           std::vector<const char*> args = {"vornax-launcher"}) {
+void start(int32_t mode, std::vector<AppEntry> apps, int32_t origin) {
     fake::reset(origin);
     w.mode = mode;
     w.catalogue = std::move(apps);
-    ASSERT_EQ(launcher_start(static_cast<int>(args.size()), args.data()), 0);
-    signal(SIGTERM, SIG_DFL);
-    signal(SIGINT, SIG_DFL);
+    ASSERT_EQ(launch({}), 0);
     w.effects.clear();
 }
 
@@ -75,27 +82,27 @@ struct Gesture {
     friend void PrintTo(const Gesture& c, std::ostream* os) { *os << c.name; }
 };
 
-class Gestures : public ::testing::TestWithParam<std::tuple<Gesture, int32_t>> {};
+class Gestures : public ::testing::TestWithParam<std::tuple<Gesture, int32_t>> {
+  protected:
+    void run(bool in_the_menu) {
+        const auto& [c, origin] = GetParam();
+        start(c.mode, c.apps, origin);
+        if (in_the_menu) open_menu();
+        if (c.setup) c.setup();
+        play(c.script, c.until_ms);
+        EXPECT_EQ(w.effects, c.effects);
+        EXPECT_EQ(g_launcher.ui_state, c.ui_after);
+    }
+};
 
 TEST_P(Gestures, FromIdle) {
-    const auto& [c, origin] = GetParam();
-    start(c.mode, c.apps, origin);
-    if (c.setup) c.setup();
-    play(c.script, c.until_ms);
-    EXPECT_EQ(w.effects, c.effects);
-    EXPECT_EQ(g_launcher.ui_state, c.ui_after);
+    run(false);
 }
 
 class InTheMenu : public Gestures {};
 
 TEST_P(InTheMenu, FromTheOpenMenu) {
-    const auto& [c, origin] = GetParam();
-    start(c.mode, c.apps, origin);
-    open_menu();
-    if (c.setup) c.setup();
-    play(c.script, c.until_ms);
-    EXPECT_EQ(w.effects, c.effects);
-    EXPECT_EQ(g_launcher.ui_state, c.ui_after);
+    run(true);
 }
 
 // An idle hold's passes come every POLL_IDLE_US from the press: the pass that acts on a
@@ -198,10 +205,12 @@ std::string case_name(const ::testing::TestParamInfo<std::tuple<Gesture, int32_t
     return n + (std::get<1>(info.param) == ORIGINS[0] ? "" : "_at_wrap");
 }
 
-INSTANTIATE_TEST_SUITE_P(Opening, Gestures,
-                         ::testing::Combine(::testing::ValuesIn(OPENING),
-                                            ::testing::ValuesIn(ORIGINS)),
-                         case_name);
+// Every case of a table, from both origins.
+template <size_t N> auto from_both_origins(const Gesture (&cases)[N]) {
+    return ::testing::Combine(::testing::ValuesIn(cases), ::testing::ValuesIn(ORIGINS));
+}
+
+INSTANTIATE_TEST_SUITE_P(Opening, Gestures, from_both_origins(OPENING), case_name);
 
 const std::vector<AppEntry> AV_TWO = {fake::app("alpha", BOTH), fake::app("bravo", BOTH)};
 // A log line as the stand-in keeps it, without its line feed.
@@ -229,17 +238,6 @@ const Gesture CLOSING[] = {
      {press(0, KEY_PLAY), press(600, KEY_UP), release(750)}, 4000,
      {"[tone start 1]", "[tone stop]", "hold aborted (menu release, 600 ms)", "[menu sel=1]"},
      UI_MENU},
-    {"sliding onto MIDDLE ends it before the app starts", NORMAL, TWO, nullptr,
-     {press(0, KEY_PLAY), press(600, KEY_MIDDLE), release(750)}, 4000,
-     {"[tone start 1]", "[tone stop]", "hold aborted (menu release, 600 ms)", "[launch alpha]",
-      "[reaped alpha]", "[buzzer off]", "[mode 1]", "[scan 1]", "[menu sel=0]", "[pause]"},
-     UI_MENU},
-    {"...and an app that ends in HDMI mode leaves the goggles theirs", NORMAL, TWO, nullptr,
-     {press(0, KEY_PLAY), press(600, KEY_MIDDLE), release(750), video(900, HDMI)}, 4000,
-     {"[tone start 1]", "[tone stop]", "hold aborted (menu release, 600 ms)", "[launch alpha]",
-      "[reaped alpha]", "[buzzer off]", "[mode 2]", "[scan 2]", "menu skip po child (mode=2)", "[resume]",
-      "keys resumed", "[pan back]"},
-     UI_IDLE},
     {"AV: 3 s closes the overlay", AV, AV_TWO, nullptr, {press(0, KEY_PLAY)}, 3100,
      {"[tone start 1]", "[beep 1]", "[osd close]", "[resume]", "keys resumed",
       logged(LOG_MENU_CLOSED.c_str())},
@@ -247,10 +245,7 @@ const Gesture CLOSING[] = {
 };
 // clang-format on
 
-INSTANTIATE_TEST_SUITE_P(Closing, InTheMenu,
-                         ::testing::Combine(::testing::ValuesIn(CLOSING),
-                                            ::testing::ValuesIn(ORIGINS)),
-                         case_name);
+INSTANTIATE_TEST_SUITE_P(Closing, InTheMenu, from_both_origins(CLOSING), case_name);
 
 // On the framebuffer the selection visits every entry; on the overlay only the allowed ones.
 const std::vector<AppEntry> MIXED = {fake::app("a"), fake::app("b", AV_ONLY), fake::app("c")};
@@ -303,10 +298,6 @@ const Gesture NAVIGATION[] = {
      {"[osd close]", "[launch bravo fails]", "[osd open fails]", "osd menu open fail", "[resume]",
       "keys resumed"},
      UI_IDLE},
-    {"while an app runs the buttons are its own", NORMAL, TWO, [] { w.app_runs_ms = 5000; },
-     {press(0, KEY_MIDDLE), release(150), press(300, KEY_PLAY), release(3600),
-      press(3700, KEY_DOWN), release(3800)},
-     4000, {"[launch alpha]"}, UI_APP},
     {"the menu comes back in AV mode on the next allowed entry", AV, AV_TWO, nullptr,
      taps({KEY_MIDDLE}), 1000,
      {"[osd close]", "[launch bravo]", "[reaped bravo]", "[buzzer off]", "[mode 3]", "[scan 3]",
@@ -336,44 +327,29 @@ const Gesture NAVIGATION[] = {
 // clang-format on
 
 // A press begun while an app runs stays the app's, even when the app ends before its
-// release and the menu is back by then: the release moves nothing and starts nothing.
+// release and the menu is back by then: the release moves nothing and starts nothing. The
+// app runs from 150 ms to 550 ms; the key goes down at 450.
 const Effects BACK_IN_NORMAL = {"[launch alpha]", "[reaped alpha]", "[buzzer off]", "[mode 1]",
                                 "[scan 1]",       "[menu sel=0]",   "[pause]"};
-std::vector<fake::KeyStep> held_across_the_end(int32_t key) {
-    // The app runs from 150 ms to 550 ms; the key goes down at 450 and up at 650.
-    return {press(0, KEY_MIDDLE), release(150), press(450, key), release(650)};
-}
 // clang-format off
 const Gesture ACROSS_THE_END[] = {
     {"MIDDLE pressed in the app starts nothing in the menu", NORMAL, TWO,
-     [] { w.app_runs_ms = 400; }, held_across_the_end(KEY_MIDDLE), 1500, BACK_IN_NORMAL, UI_MENU},
-    {"DOWN pressed in the app moves nothing in the menu", NORMAL, TWO,
-     [] { w.app_runs_ms = 400; }, held_across_the_end(KEY_DOWN), 1500, BACK_IN_NORMAL, UI_MENU},
-    {"UP pressed in the app moves nothing in the menu", NORMAL, TWO,
-     [] { w.app_runs_ms = 400; }, held_across_the_end(KEY_UP), 1500, BACK_IN_NORMAL, UI_MENU},
-    {"BACK pressed in the app does nothing in the menu", NORMAL, TWO,
-     [] { w.app_runs_ms = 400; }, held_across_the_end(KEY_BACK), 1500, BACK_IN_NORMAL, UI_MENU},
+     [] { w.app_runs_ms = 400; },
+     {press(0, KEY_MIDDLE), release(150), press(450, KEY_MIDDLE), release(650)}, 1500,
+     BACK_IN_NORMAL, UI_MENU},
     {"PLAY pressed in the app starts no hold in the menu", NORMAL, TWO,
      [] { w.app_runs_ms = 400; },
      {press(0, KEY_MIDDLE), release(150), press(450, KEY_PLAY), release(4000)}, 4500,
      BACK_IN_NORMAL, UI_MENU},
-    {"AV: MIDDLE pressed in the app starts nothing on the overlay", AV, AV_TWO,
-     [] { w.app_runs_ms = 400; }, held_across_the_end(KEY_MIDDLE), 1500,
-     {"[osd close]", "[launch bravo]", "[reaped bravo]", "[buzzer off]", "[mode 3]", "[scan 3]",
-      "[osd open sel=0]", "menu OSD open po child (2 apps)", "[pause]"},
-     UI_MENU},
-    {"a tap begun in the menu after the return acts", NORMAL, TWO,
-     [] { w.app_runs_ms = 400; },
+    {"DOWN pressed in the app moves nothing, a tap begun in the menu after the return acts",
+     NORMAL, TWO, [] { w.app_runs_ms = 400; },
      {press(0, KEY_MIDDLE), release(150), press(450, KEY_DOWN), release(650),
       press(800, KEY_DOWN), release(950)},
      1500, then(BACK_IN_NORMAL, {"[menu sel=1]"}), UI_MENU},
 };
 // clang-format on
 
-INSTANTIATE_TEST_SUITE_P(AcrossTheAppsEnd, InTheMenu,
-                         ::testing::Combine(::testing::ValuesIn(ACROSS_THE_END),
-                                            ::testing::ValuesIn(ORIGINS)),
-                         case_name);
+INSTANTIATE_TEST_SUITE_P(AcrossTheAppsEnd, InTheMenu, from_both_origins(ACROSS_THE_END), case_name);
 
 // The way out of a hung app: PLAY held 10 s while it runs.
 // The app starts in the pass of MIDDLE's release and PLAY is seen down 150 ms later: an app
@@ -387,62 +363,55 @@ std::string stopped(const char* app) {
 const Effects STOPPED = {"[launch alpha]", "[signal app TERM]", stopped("alpha"), "[beep 1]"};
 const Effects BACK = {"[reaped alpha]", "[buzzer off]", "[mode 1]",
                       "[scan 1]",       "[menu sel=0]", "[pause]"};
+const Effects KILLED = then(then(STOPPED, {"[signal app KILL]"}), BACK);
+// MIDDLE starts the app; PLAY goes down 150 ms later and comes up at `up_ms`.
+std::vector<fake::KeyStep> play_held_in_app(int32_t up_ms) {
+    return {press(0, KEY_MIDDLE), release(150), press(300, KEY_PLAY), release(up_ms)};
+}
+// An app that runs until it is ended; one that ignores the escape's SIGTERM as well; one that
+// dies of it while a program it started ignores it.
+void runs_on() {
+    w.app_runs_ms = 60000;
+}
+void ignores_term() {
+    runs_on();
+    w.app_ignores_term = true;
+}
+void wraps_stubborn() {
+    runs_on();
+    w.app_wraps_stubborn = true;
+}
 // clang-format off
 const Gesture ESCAPES[] = {
-    {"PLAY held 10 s ends the app", NORMAL, TWO, [] { w.app_runs_ms = 60000; },
-     {press(0, KEY_MIDDLE), release(150), press(300, KEY_PLAY), release(12000)}, 13000,
+    {"PLAY held 10 s ends the app", NORMAL, TWO, runs_on, play_held_in_app(12000), 13000,
      then(STOPPED, BACK), UI_MENU},
-    {"an app that ignores SIGTERM is killed 2 s later", NORMAL, TWO,
-     [] {
-         w.app_runs_ms = 60000;
-         w.app_ignores_term = true;
-     },
-     {press(0, KEY_MIDDLE), release(150), press(300, KEY_PLAY), release(12000)}, 13000,
-     then(then(STOPPED, {"[signal app KILL]"}), BACK), UI_MENU},
+    {"an app that ignores SIGTERM is killed 2 s later", NORMAL, TWO, ignores_term,
+     play_held_in_app(12000), 13000, KILLED, UI_MENU},
     {"a wrapper whose program ignores SIGTERM is collected after the group's SIGKILL", NORMAL,
-     TWO,
-     [] {
-         w.app_runs_ms = 60000;
-         w.app_wraps_stubborn = true;
-     },
-     {press(0, KEY_MIDDLE), release(150), press(300, KEY_PLAY), release(12000)}, 13000,
-     then(then(STOPPED, {"[signal app KILL]"}), BACK), UI_MENU},
-    {"a shorter hold is the app's own", NORMAL, TWO, [] { w.app_runs_ms = 60000; },
-     {press(0, KEY_MIDDLE), release(150), press(300, KEY_PLAY), release(10280)}, 13000,
+     TWO, wraps_stubborn, play_held_in_app(12000), 13000, KILLED, UI_MENU},
+    {"a shorter hold is the app's own", NORMAL, TWO, runs_on, play_held_in_app(10280), 13000,
      {"[launch alpha]"}, UI_APP},
-    {"sliding off PLAY is letting it go", NORMAL, TWO, [] { w.app_runs_ms = 60000; },
+    {"sliding off PLAY is letting it go", NORMAL, TWO, runs_on,
      {press(0, KEY_MIDDLE), release(150), press(300, KEY_PLAY), press(5000, KEY_DOWN),
       release(12000)},
      13000, {"[launch alpha]"}, UI_APP},
     {"the next app, with the same pid, owes nothing to the last one's escape", NORMAL, TWO,
-     [] {
-         w.app_runs_ms = 60000;
-         w.app_ignores_term = true;
-     },
+     ignores_term,
      {press(0, KEY_MIDDLE), release(150), press(300, KEY_PLAY), release(10400),
       press(13000, KEY_MIDDLE), release(13150)},
-     16000,
-     then(then(then(STOPPED, {"[signal app KILL]"}), BACK), {"[launch alpha]"}), UI_APP},
+     16000, then(KILLED, {"[launch alpha]"}), UI_APP},
     {"an app that ends by itself at 9 s is not signalled", NORMAL, TWO,
-     [] { w.app_runs_ms = 9000; },
-     {press(0, KEY_MIDDLE), release(150), press(300, KEY_PLAY), release(12000)}, 13000,
+     [] { w.app_runs_ms = 9000; }, play_held_in_app(12000), 13000,
      then({"[launch alpha]"}, BACK), UI_MENU},
     {"an app that ends by itself in the pass PLAY reaches 10 s is not signalled", NORMAL, TWO,
-     [] { w.app_runs_ms = APP_ENDS_AT_THE_ESCAPE_MS; },
-     {press(0, KEY_MIDDLE), release(150), press(300, KEY_PLAY), release(12000)}, 13000,
+     [] { w.app_runs_ms = APP_ENDS_AT_THE_ESCAPE_MS; }, play_held_in_app(12000), 13000,
      then({"[launch alpha]"}, BACK), UI_MENU},
 };
 // clang-format on
 
-INSTANTIATE_TEST_SUITE_P(Escape, InTheMenu,
-                         ::testing::Combine(::testing::ValuesIn(ESCAPES),
-                                            ::testing::ValuesIn(ORIGINS)),
-                         case_name);
+INSTANTIATE_TEST_SUITE_P(Escape, InTheMenu, from_both_origins(ESCAPES), case_name);
 
-INSTANTIATE_TEST_SUITE_P(Navigation, InTheMenu,
-                         ::testing::Combine(::testing::ValuesIn(NAVIGATION),
-                                            ::testing::ValuesIn(ORIGINS)),
-                         case_name);
+INSTANTIATE_TEST_SUITE_P(Navigation, InTheMenu, from_both_origins(NAVIGATION), case_name);
 
 // The tap limit, to the millisecond: the loop's passes cannot place a release there.
 TEST(Taps, LastUpTo450Ms) {
@@ -470,6 +439,17 @@ TEST(Hold, ThresholdsToTheMillisecond) {
         {HOLD_PANEL_LAST_MS, {"[panel " + std::to_string(HOLD_PANEL_LAST_MS) + "]"}},
         {HOLD_OPEN_MS, {"[scan 1]", "[menu sel=0]", "[beep 0]", "menu open (hold play, 2 apps)"}},
     };
+    // The passes 1 ms before and at `threshold` ms after `from`, through `advance`: nothing,
+    // then `effects`.
+    const auto edge = [](const char* what, int32_t from, int32_t threshold, void (*advance)(),
+                         const Effects& effects) {
+        for (const int32_t e : {threshold - 1, threshold}) {
+            w.effects.clear();
+            w.now = ms_after(from, e);
+            advance();
+            EXPECT_EQ(w.effects, e < threshold ? Effects{} : effects) << what << ", " << e << " ms";
+        }
+    };
     for (int32_t origin : ORIGINS) {
         start(NORMAL, TWO, origin);
         hold_on_press_idle(KEY_PLAY);
@@ -481,40 +461,20 @@ TEST(Hold, ThresholdsToTheMillisecond) {
             EXPECT_EQ(w.effects, step.effects) << "opening, " << step.e << " ms";
         }
         hold_on_press_menu(KEY_PLAY);
-        const int32_t t1 = w.now;
-        for (const int32_t e : {HOLD_CLOSE_MS - 1, HOLD_CLOSE_MS}) {
-            w.effects.clear();
-            w.now = ms_after(t1, e);
-            hold_advance();
-            EXPECT_EQ(w.effects, e < HOLD_CLOSE_MS ? Effects{} : CLOSED)
-                << "closing, " << e << " ms";
-        }
+        edge("closing", w.now, HOLD_CLOSE_MS, hold_advance, CLOSED);
         // The escape from an app, pressed at t2, after a pass in the menu as the loop makes.
         escape_advance();
         w.launch_pid = 99;
         g_launcher.press_in_menu = true;
         nav_on_release(KEY_MIDDLE, 100);
-        w.app_runs_ms = 60000;
-        w.app_ignores_term = true;
+        ignores_term();
         escape_on_press(KEY_PLAY);
         const int32_t t2 = w.now;
-        for (const int32_t e : {ESCAPE_HOLD_MS - 1, ESCAPE_HOLD_MS}) {
-            w.effects.clear();
-            w.now = ms_after(t2, e);
-            escape_advance();
-            EXPECT_EQ(w.effects.size(), e < ESCAPE_HOLD_MS ? 0u : 3u)
-                << "escape, " << e << " ms: " << ::testing::PrintToString(w.effects);
-        }
+        edge("escape", t2, ESCAPE_HOLD_MS, escape_advance,
+             Effects(STOPPED.begin() + 1, STOPPED.end()));
         // ...and the SIGKILL for an app that ignores the SIGTERM, counted from the SIGTERM.
-        const int32_t t3 = ms_after(t2, ESCAPE_HOLD_MS);
-        for (const int32_t e : {ESCAPE_KILL_AFTER_MS - 1, ESCAPE_KILL_AFTER_MS}) {
-            w.effects.clear();
-            w.now = ms_after(t3, e);
-            escape_advance();
-            EXPECT_EQ(w.effects,
-                      e < ESCAPE_KILL_AFTER_MS ? Effects{} : Effects{"[signal app KILL]"})
-                << "kill, " << e << " ms";
-        }
+        edge("kill", ms_after(t2, ESCAPE_HOLD_MS), ESCAPE_KILL_AFTER_MS, escape_advance,
+             {"[signal app KILL]"});
     }
 }
 
@@ -585,11 +545,7 @@ TEST_P(StartingUp, InItsOrder) {
     fake::reset();
     w.catalogue = TWO;
     if (c.setup) c.setup();
-    std::vector<const char*> argv = {"vornax-launcher"};
-    argv.insert(argv.end(), c.args.begin(), c.args.end());
-    EXPECT_EQ(launcher_start(static_cast<int>(argv.size()), argv.data()), c.status);
-    signal(SIGTERM, SIG_DFL);
-    signal(SIGINT, SIG_DFL);
+    EXPECT_EQ(launch(c.args), c.status);
     EXPECT_EQ(w.effects, c.effects);
 }
 

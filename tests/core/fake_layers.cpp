@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "apps/launch.h"
+#include "apps/manifest.h"
 #include "apps/running.h"
 #include "apps/service.h"
 #include "base/clock.h"
@@ -36,19 +37,14 @@ constexpr int32_t OSD_FD = 7;
 // The picture being drawn into the back page, until it is panned on screen.
 std::string g_frame;
 
+// A call repeated pass after pass makes one entry, "[call] xN".
 void effect(const std::string& e) {
     const std::string entry = "[" + e + "]";
     std::string* last = w.effects.empty() ? nullptr : &w.effects.back();
-    if (last != nullptr && last->rfind(entry, 0) == 0) {
-        const std::string rest = last->substr(entry.size());
-        if (rest.empty()) {
-            *last = entry + " x2";
-            return;
-        }
-        if (rest.rfind(" x", 0) == 0) {
-            *last = entry + " x" + std::to_string(std::stoi(rest.substr(2)) + 1);
-            return;
-        }
+    if (last != nullptr && (*last == entry || last->rfind(entry + " x", 0) == 0)) {
+        const int n = *last == entry ? 1 : std::stoi(last->substr(entry.size() + 2));
+        *last = entry + " x" + std::to_string(n + 1);
+        return;
     }
     w.effects.push_back(entry);
 }
@@ -57,9 +53,7 @@ void effect(const std::string& e) {
 void panel_shown(int32_t e) {
     const std::string last = w.effects.empty() ? "" : w.effects.back();
     if (last.rfind("[panel ", 0) == 0) {
-        const size_t dash = last.find('-');
-        const std::string first =
-            last.substr(7, (dash == std::string::npos ? last.size() - 1 : dash) - 7);
+        const std::string first = std::to_string(std::stoi(last.substr(7)));
         w.effects.back() = "[panel " + first + "-" + std::to_string(e) + "]";
         return;
     }
@@ -261,10 +255,6 @@ void draw_hold_panel(Canvas, int32_t elapsed_ms) {
 }
 
 void fb_present() {
-    if (!w.pans) {
-        effect(fake::g_frame + ", pan refused");
-        return;
-    }
     w.panned = true;
     if (fake::g_frame.rfind("panel ", 0) == 0)
         fake::panel_shown(std::stoi(fake::g_frame.substr(6)));
@@ -273,10 +263,6 @@ void fb_present() {
 }
 
 void fb_restore() {
-    if (!w.pans) {
-        effect("pan back refused");
-        return;
-    }
     w.panned = false;
     effect("pan back");
 }
@@ -297,11 +283,7 @@ void scan_apps(int32_t video_mode) {
         if (g_apps.count == MAX_APPS) break;
         AppEntry& slot = g_apps.entries[g_apps.count++];
         slot = e;
-        const uint32_t bit = video_mode == 1   ? APP_MODE_NORMAL
-                             : video_mode == 2 ? APP_MODE_HDMI
-                             : video_mode == 3 ? APP_MODE_AV
-                                               : 0;
-        slot.allowed = (e.modes & bit) != 0 ? 1 : 0;
+        slot.allowed = app_allowed_in_mode(e.modes, video_mode);
     }
     if (g_apps.selected >= g_apps.count || g_apps.selected < 0)
         g_apps.selected = g_apps.selected < 0 || g_apps.count == 0 ? 0 : g_apps.count - 1;

@@ -40,7 +40,6 @@ struct World {
     bool fb_opens = true;  // fb_open succeeds
     bool fb_open = false;  // the framebuffer is open and mapped
     bool panned = false;   // a launcher page is on screen
-    bool pans = true;      // FBIOPAN_DISPLAY succeeds
     bool osd_opens = true; // osd_menu_open succeeds
     bool adc = true, buzzer = true;
     bool app_alive = false;     // a pid file names a live app

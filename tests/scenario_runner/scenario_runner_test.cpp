@@ -8,6 +8,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "../common/scratch.h"
+
 #include "base/log_lines.h"
 #include "base/paths.h"
 #include "board/log_forms.h"
@@ -15,50 +17,36 @@
 #include "scenario/record.h"
 #include "scenario/scenario.h"
 
-namespace fs = std::filesystem;
 using vxscenario::Op;
 
 namespace {
 
 const std::string APPS = VX_SCENARIO_APPS;
 
-class ScenarioTest : public ::testing::Test {
+class ScenarioTest : public ScratchDir {
   protected:
-    void SetUp() override {
-        char tmpl[] = "/tmp/vx-scenario-test-XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        dir_ = tmpl;
-    }
-    void TearDown() override { fs::remove_all(dir_); }
-
     vxscenario::Scenario parse(const std::string& text) {
         std::vector<vxscenario::ParseError> errors;
-        vxscenario::Scenario s = vxscenario::parse(dir_ + "/t.scn", text, errors);
+        vxscenario::Scenario s = vxscenario::parse(dir_ / "t.scn", text, errors);
         EXPECT_TRUE(errors.empty()) << vxscenario::to_string(errors.front());
         return s;
     }
     std::string write(const std::string& name, const std::string& text) {
-        std::ofstream(dir_ + "/" + name) << text;
-        return dir_ + "/" + name;
+        std::ofstream(dir_ / name) << text;
+        return dir_ / name;
     }
     int run_command(const std::string& args, std::string& out) {
-        const std::string file = dir_ + "/out.txt";
+        const fs::path file = dir_ / "out.txt";
         const int st = std::system(
-            (std::string(VX_SCENARIO_BIN) + " " + args + " >" + file + " 2>&1").c_str());
-        std::ifstream in(file);
-        std::stringstream ss;
-        ss << in.rdbuf();
-        out = ss.str();
+            (std::string(VX_SCENARIO_BIN) + " " + args + " >" + file.string() + " 2>&1").c_str());
+        out = slurp(file);
         return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
     }
-
-    std::string dir_;
 };
 
 TEST_F(ScenarioTest, EveryBadLineIsReportedWithItsNumber) {
     const std::string text = "apps " + APPS +
-                             "\n"
-                             "tap SIDEWAYS\n"
+                             "\ntap SIDEWAYS\n"
                              "wait 2 s\n"
                              "expect log menu\n"
                              "expect app x exited\n"
@@ -85,7 +73,7 @@ TEST_F(ScenarioTest, EveryBadLineIsReportedWithItsNumber) {
         "t.scn:13: 'board' is set-up: it must come before the first action, when the board starts",
     };
     std::vector<vxscenario::ParseError> errors;
-    vxscenario::parse(dir_ + "/t.scn", text, errors);
+    vxscenario::parse(dir_ / "t.scn", text, errors);
     std::vector<std::string> got;
     for (const auto& e : errors)
         got.push_back(fs::path(vxscenario::to_string(e)).filename().string());
@@ -155,22 +143,23 @@ TEST_F(ScenarioTest, AcceptedReferencePassesAndAChangedScreenWritesItsDifference
     const std::string ref = write("accept.scn", head + "compare ref.png\n");
     std::string out;
     ASSERT_EQ(run_command("--accept " + ref, out), 0) << out;
-    ASSERT_TRUE(fs::exists(dir_ + "/ref.png"));
+    ASSERT_TRUE(fs::exists(dir_ / "ref.png"));
 
     const std::string check =
         write("check.scn", head + "compare ref.png\ntap MIDDLE\nwait-for app-exit\n"
                                   "expect app crasher killed SIGSEGV\nhold PLAY 3.3s\n"
                                   "compare ref.png\n");
-    EXPECT_EQ(run_command("--report " + dir_ + "/out/report.txt " + check, out), 1) << out;
+    EXPECT_EQ(run_command("--report " + (dir_ / "out/report.txt").string() + " " + check, out), 1)
+        << out;
     EXPECT_NE(out.find("     3  compare ref.png"), std::string::npos) << out;
     EXPECT_NE(out.find("     6  expect app crasher killed SIGSEGV"), std::string::npos) << out;
     EXPECT_NE(out.find("FAILED " + check + " at line 8"), std::string::npos) << out;
     EXPECT_NE(out.find("pixels differ"), std::string::npos) << out;
     std::vector<uint32_t> px;
     uint32_t w = 0, h = 0;
-    ASSERT_TRUE(vxboard::read_png_argb(dir_ + "/out/ref.diff.png", px, w, h));
+    ASSERT_TRUE(vxboard::read_png_argb(dir_ / "out/ref.diff.png", px, w, h));
     EXPECT_TRUE(std::count(px.begin(), px.end(), 0xFFFF0000u) > 0) << "differences in red";
-    EXPECT_TRUE(fs::exists(dir_ + "/out/check.line8.png")) << "the screen at the failure";
+    EXPECT_TRUE(fs::exists(dir_ / "out/check.line8.png")) << "the screen at the failure";
 }
 
 TEST_F(ScenarioTest, ExitStatusSaysWhetherAllPassedOneFailedOrNothingRan) {

@@ -9,10 +9,9 @@ namespace {
 class AvTest : public BoardTest {
   protected:
     vxboard::Board& open_overlay(std::function<void(vxboard::BoardState&)> faults = nullptr) {
-        vxboard::BoardConfig cfg;
-        cfg.video_mode = 3;
+        vxboard::BoardConfig cfg = stepped(MODE_AV);
         cfg.before_launch = std::move(faults);
-        vxboard::Board& b = start_stepped(cfg);
+        vxboard::Board& b = start_ready(cfg);
         hold_play_until("menu OSD open (av, ");
         return b;
     }
@@ -118,7 +117,7 @@ constexpr int64_t LONGEST_PASS_MS = 1250;
 
 struct Silence {
     const char* name;
-    std::function<void(vxboard::BoardState&)> inject;
+    std::function<void(vxboard::BoardState&, bool on)> inject; // the fault, or its end
     bool switchable; // the control register still answers: the overlay can be switched off
     friend void PrintTo(const Silence& c, std::ostream* os) { *os << c.name; }
 };
@@ -130,38 +129,27 @@ class SilentController : public AvTest, public ::testing::WithParamInterface<Sil
         app("aa", "modes=av\n");
         app("bb", "modes=av\n");
     }
-    void heal() {
-        vxboard::BoardState& s = board_->state();
-        s.osd.missing = 0;
-        s.osd.half_cells = 0;
-        s.osd.busy_stuck = 0;
-        s.i2c.fail_all = 0;
-    }
     // The goggles have their service back, and no menu over the video where the controller
     // could be told (blanked, or switched off when it could not be blanked in time); with the
     // controller well again, the next hold opens the overlay.
     void expect_the_goggles_back() {
         EXPECT_TRUE(service_runs());
         if (GetParam().switchable) {
-            EXPECT_EQ(board_->osd_text()[0], std::string(32, ' '));
+            EXPECT_EQ(board_->osd_text()[0], OSD_BLANK[0]);
         }
-        heal();
+        GetParam().inject(board_->state(), false);
         hold_play_until("menu OSD open (av, 2 apps)");
         EXPECT_EQ(board_->osd_text()[0], "        VORNA X LAUNCHER        ");
     }
 };
 
 TEST_P(SilentController, RefusesTheMenuAtOnceAtAHold) {
-    vxboard::Board& b = start_stepped([] {
-        vxboard::BoardConfig cfg;
-        cfg.video_mode = 3;
-        return cfg;
-    }());
+    vxboard::Board& b = start_ready(stepped(MODE_AV));
     const size_t from = b.lines().size();
     b.press(PLAY);
     // The mode is read at the press: the controller goes quiet after it.
     ASSERT_TRUE(run_to_line("hold: keys blocked", from)) << dump();
-    GetParam().inject(b.state());
+    GetParam().inject(b.state(), true);
     EXPECT_LE(longest_pass_to("osd menu open fail\n", from), LONGEST_PASS_MS) << dump();
     b.release();
     ASSERT_TRUE(b.run_passes(3));
@@ -172,7 +160,7 @@ TEST_P(SilentController, RefusesTheMenuAtOnceAtAHold) {
 
 TEST_P(SilentController, LaunchesAndGivesTheGogglesBackAfterTheApp) {
     vxboard::Board& b = open_overlay();
-    GetParam().inject(b.state());
+    GetParam().inject(b.state(), true);
     const size_t from = b.lines().size();
     b.press(MIDDLE);
     ASSERT_TRUE(b.run_passes(4));
@@ -189,7 +177,7 @@ TEST_P(SilentController, LaunchesAndGivesTheGogglesBackAfterTheApp) {
 
 TEST_P(SilentController, ClosesWithinTheHold) {
     vxboard::Board& b = open_overlay();
-    GetParam().inject(b.state());
+    GetParam().inject(b.state(), true);
     const size_t from = b.lines().size();
     b.press(PLAY);
     EXPECT_LE(longest_pass_to(LOG_MENU_CLOSED.c_str(), from), LONGEST_PASS_MS) << dump();
@@ -199,10 +187,10 @@ TEST_P(SilentController, ClosesWithinTheHold) {
 }
 
 const Silence SILENCES[] = {
-    {"missing", [](vxboard::BoardState& s) { s.osd.missing = 1; }, false},
-    {"every_transfer_failing", [](vxboard::BoardState& s) { s.i2c.fail_all = 1; }, false},
-    {"one_cell_in_two", [](vxboard::BoardState& s) { s.osd.half_cells = 1; }, true},
-    {"busy_for_good", [](vxboard::BoardState& s) { s.osd.busy_stuck = 1; }, true},
+    {"missing", [](vxboard::BoardState& s, bool on) { s.osd.missing = on; }, false},
+    {"every_transfer_failing", [](vxboard::BoardState& s, bool on) { s.i2c.fail_all = on; }, false},
+    {"one_cell_in_two", [](vxboard::BoardState& s, bool on) { s.osd.half_cells = on; }, true},
+    {"busy_for_good", [](vxboard::BoardState& s, bool on) { s.osd.busy_stuck = on; }, true},
 };
 
 INSTANTIATE_TEST_SUITE_P(Faults, SilentController, ::testing::ValuesIn(SILENCES),

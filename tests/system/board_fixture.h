@@ -15,6 +15,7 @@
 #include <string>
 #include <thread>
 
+#include "../common/scratch.h"
 #include "base/log_lines.h"
 #include "base/paths.h"
 #include "base/timings.h"
@@ -48,24 +49,11 @@ template <class... Values> std::string log_text(const char* form, Values... valu
     return buf;
 }
 
+// The overlay with nothing on it, as Board::osd_text gives it.
+const Lines OSD_BLANK(8, std::string(32, ' '));
+
 const std::string NORMAL_REGS = log_text(LOG_MODE_REGISTERS, 1, 0, 0);
 const std::string BOOT_NORMAL = log_text(LOG_BOOT_MODE.c_str(), MODE_NORMAL);
-
-inline bool wait_until(const std::function<bool()>& ok, Millis timeout) {
-    const auto end = std::chrono::steady_clock::now() + timeout;
-    while (std::chrono::steady_clock::now() < end) {
-        if (ok()) return true;
-        std::this_thread::sleep_for(Millis(10));
-    }
-    return ok();
-}
-
-inline std::string slurp(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
 
 // Number in a log line after `prefix`, e.g. the 512 of "keys blocked at 512 ms".
 inline long number_after(const std::string& line, const std::string& prefix) {
@@ -104,13 +92,12 @@ inline bool launcher_sanitized(pid_t pid) {
 
 // Every board taken down during a test is checked for sanitizer reports, also one a test
 // drops itself.
-class BoardTest : public ::testing::Test {
+class BoardTest : public ScratchDir {
   public:
     void SetUp() override {
         vxboard::Board::set_stop_hook(expect_no_sanitizer_report);
-        char tmpl[] = "/tmp/vx-apps-XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        apps_ = tmpl;
+        ScratchDir::SetUp();
+        apps_ = dir_;
     }
     void TearDown() override {
         // A report the test's last step provoked is still on its way: let it arrive.
@@ -118,7 +105,15 @@ class BoardTest : public ::testing::Test {
             board_->settle(Millis(100), Millis(500));
         board_.reset();
         vxboard::Board::set_stop_hook(nullptr);
-        std::filesystem::remove_all(apps_);
+        ScratchDir::TearDown();
+    }
+
+    // A board whose launcher runs stepped, the video path in `mode` from the start.
+    static vxboard::BoardConfig stepped(int mode = MODE_NORMAL) {
+        vxboard::BoardConfig cfg;
+        cfg.stepped = true;
+        cfg.video_mode = mode;
+        return cfg;
     }
 
     vxboard::Board& start(vxboard::BoardConfig cfg = {}) {
@@ -154,18 +149,6 @@ class BoardTest : public ::testing::Test {
             EXPECT_TRUE(wait_until([&] { return menu_shown(); }, Millis(1000)));
         }
         return b;
-    }
-
-    void app(const std::string& name, const std::string& manifest = "", unsigned mode = 0755) {
-        vxboard::make_app(apps_, name, "#!/bin/sh\nexit 0\n", manifest, mode);
-    }
-    // An app that reports how it was started (see sim/sandbox/probe_app.cpp), with its manifest.
-    void probe(const std::string& name, const std::string& manifest = "") {
-        const std::filesystem::path dir = std::filesystem::path(apps_) / name;
-        std::filesystem::create_directories(dir);
-        std::filesystem::copy_file(VX_PROBE_APP_PATH, dir / "app",
-                                   std::filesystem::copy_options::overwrite_existing);
-        if (!manifest.empty()) std::ofstream(dir / "manifest") << manifest;
     }
 
     std::string dump() const {
@@ -205,6 +188,12 @@ class BoardTest : public ::testing::Test {
     bool service_stopped() const {
         return wait_until([&] { return board_->service_state() == 'T'; }, Millis(1000));
     }
+    // Every process of the sandbox's process group `pgid` has ended (a zombie has).
+    bool group_gone(pid_t pgid) const {
+        for (const vxboard::SandboxProcess& p : board_->processes())
+            if (p.ns_pgid == pgid && p.state != 'Z') return false;
+        return true;
+    }
     std::string processes() const {
         std::string s;
         for (const vxboard::SandboxProcess& p : board_->processes())
@@ -242,6 +231,17 @@ class BoardTest : public ::testing::Test {
 
     std::string apps_;
     std::unique_ptr<vxboard::Board> board_;
+};
+
+// The tests of what the board's preload library answers for the devices (the ADC's settling,
+// the OSD controller, the PWM chip's sysfs): the static product binary runs without it.
+class PreloadedBoardTest : public BoardTest {
+  public:
+    void SetUp() override {
+        if (vxboard::target_from_env() == vxboard::Target::ArmStatic)
+            GTEST_SKIP() << "the static build runs without the board's preload";
+        BoardTest::SetUp();
+    }
 };
 
 } // namespace systest

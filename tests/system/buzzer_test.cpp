@@ -28,14 +28,7 @@ std::string describe(const std::vector<Tone>& tones) {
     return s;
 }
 
-class BuzzerTest : public BoardTest {
-  protected:
-    void SetUp() override {
-        if (vxboard::target_from_env() == vxboard::Target::ArmStatic)
-            GTEST_SKIP() << "the static build runs without the board's sysfs";
-        BoardTest::SetUp();
-    }
-};
+using BuzzerTest = PreloadedBoardTest; // the PWM chip's sysfs is the preload's
 
 // A whole gesture's tones: the ramp from the pass that saw the press, rising to its top,
 // silence, the beep for 100 ms, silence. The pitch of each step comes back from the period

@@ -6,48 +6,28 @@
 #include <filesystem>
 
 #include "board/pwm_history.h"
-#include "board/video_standin.h"
 #include "hw/keys_logic.h"
-#include "png/png_io.h"
 
 #include "board_fixture.h"
 
 namespace systest {
 namespace {
 
-class ContractTest : public BoardTest {
-  protected:
-    void SetUp() override {
-        if (vxboard::target_from_env() == vxboard::Target::ArmStatic)
-            GTEST_SKIP() << "the static build runs without the board's preload";
-        BoardTest::SetUp();
-    }
-
-    // The lengths of the launcher's waits inside a pass from the `from`th on.
-    std::vector<uint32_t> hardware_sleeps(uint32_t from) const {
-        const vxboard::SleepStats& st = board_->state().sleeps;
-        std::vector<uint32_t> out;
-        for (uint32_t i = from; i != st.hw_count.load(); ++i)
-            out.push_back(st.hw_us[i % vxboard::HW_SLEEP_RING].load());
-        return out;
-    }
-
-    uint32_t sounding_hz() const {
-        const vxboard::PwmChip& c = board_->state().pwm;
-        return vxboard::pwm_sounding_hz(c.period_ns.load(), c.duty_ns.load(), c.enabled.load());
-    }
-};
+using ContractTest = PreloadedBoardTest;
 
 // Every sample of a held button reads the line unsettled first, one band too high (PLAY as
 // BACK): only the second conversion, 9 ms later, reads PLAY, and the hold starts on it.
 TEST_F(ContractTest, ButtonsAreReadFromTheConversionAfterTheSettleWait) {
     vxboard::Board& b = start_stepped();
-    const uint32_t waits_from = b.state().sleeps.hw_count.load();
+    const vxboard::SleepStats& st = b.state().sleeps;
+    const uint32_t waits_from = st.hw_count.load();
     const size_t from = b.lines().size();
     b.tap(PLAY, Millis(700));
     EXPECT_TRUE(logged("hold: keys blocked at ", from)) << dump();
     EXPECT_TRUE(logged("hold aborted (release, ", from)) << dump();
-    const std::vector<uint32_t> waits = hardware_sleeps(waits_from);
+    std::vector<uint32_t> waits; // the lengths of the launcher's waits inside its passes
+    for (uint32_t i = waits_from; i != st.hw_count.load(); ++i)
+        waits.push_back(st.hw_us[i % vxboard::HW_SLEEP_RING].load());
     EXPECT_GE(waits.size(), 10u);
     EXPECT_TRUE(std::all_of(waits.begin(), waits.end(), [](uint32_t us) { return us == 9000; }))
         << "waits inside a pass (us): " << ::testing::PrintToString(waits);
@@ -115,11 +95,9 @@ TEST_F(ContractTest, OverlayShowsWhatWasCommittedInSelectedTransactions) {
     std::vector<std::string> names;
     for (const auto& e : std::filesystem::directory_iterator(apps_))
         names.push_back(e.path().filename() == "alpha" ? "ALPHA" : "BRAVO");
-    vxboard::BoardConfig cfg;
-    cfg.video_mode = 3;
-    vxboard::Board& b = start_stepped(cfg);
+    vxboard::Board& b = start_ready(stepped(MODE_AV));
     auto page = [&](int marked) {
-        std::vector<std::string> rows(8, std::string(32, ' '));
+        Lines rows = OSD_BLANK;
         rows[0] = "        VORNA X LAUNCHER        ";
         rows[7] = "      MID:START PLAY3:EXIT      ";
         for (int i = 0; i < 2; ++i) {
@@ -128,15 +106,14 @@ TEST_F(ContractTest, OverlayShowsWhatWasCommittedInSelectedTransactions) {
         }
         return rows;
     };
-    const std::vector<std::string> blank(8, std::string(32, ' '));
-    EXPECT_EQ(b.osd_text(), blank);
+    EXPECT_EQ(b.osd_text(), OSD_BLANK);
 
     hold_play_until("menu OSD open (av, 2 apps)\n");
     EXPECT_EQ(b.osd_text(), page(1)) << "after the opening hold";
     b.tap(DOWN, TAP);
     EXPECT_EQ(b.osd_text(), page(0)) << "after a move";
     hold_play_until(LOG_MENU_CLOSED.c_str());
-    EXPECT_EQ(b.osd_text(), blank) << "after the closing hold";
+    EXPECT_EQ(b.osd_text(), OSD_BLANK) << "after the closing hold";
 
     EXPECT_TRUE(logged(" fail=0)\n")) << dump();
     EXPECT_EQ(b.state().osd.unselected.load(), 0u);
@@ -151,7 +128,9 @@ TEST_F(ContractTest, FirstToneSoundsOnAFreshlyExportedChannel) {
     const uint32_t from = b.state().pwm.accesses.load();
     b.press(PLAY);
     ASSERT_TRUE(b.run_passes(3));
-    EXPECT_EQ(sounding_hz(), 550u);
+    const vxboard::PwmChip& c = b.state().pwm;
+    EXPECT_EQ(vxboard::pwm_sounding_hz(c.period_ns.load(), c.duty_ns.load(), c.enabled.load()),
+              550u);
     const std::vector<vxboard::PwmAccessRecord> all = vxboard::pwm_accesses(b.state());
     for (size_t i = all.size() - (b.state().pwm.accesses.load() - from); i < all.size(); ++i)
         EXPECT_EQ(all[i].error, 0)
@@ -166,44 +145,12 @@ TEST_F(ContractTest, AppBehindASymbolicLinkIsListedAndLaunches) {
     fs::copy_file(VX_PROBE_APP_PATH, apps_ + "/.store/probe");
     fs::create_directories(apps_ + "/linked");
     fs::create_symlink("../.store/probe", apps_ + "/linked/app");
-    vxboard::Board& b = start_stepped();
-    hold_play_until("menu open (hold play, 1 apps)\n");
-    const size_t from = b.lines().size();
-    b.tap(MIDDLE, TAP);
-    const long pid = number_after(line(line_at("launched linked pid=", from, Millis(0))), "pid=");
-    ASSERT_TRUE(b.wait_ended(static_cast<pid_t>(pid), APP_REAL_MAX));
-    EXPECT_TRUE(run_to_line("child linked exited\n", from)) << dump();
+    vxboard::Board& b = open_menu(stepped());
+    launch_and_reap("linked");
     EXPECT_EQ(slurp(b.sandbox_path(std::string(STAGING_DIR) + "/linked/app")),
               slurp(apps_ + "/.store/probe"));
     EXPECT_NE(slurp(b.sandbox_path(std::string(STAGING_DIR) + "/linked.log")).find("probe done\n"),
               std::string::npos);
-}
-
-// The screenshot is what the wearer sees: the launcher's translucent panel over the video.
-TEST_F(ContractTest, ScreenshotComposesThePageOverTheVideo) {
-    app("one");
-    vxboard::BoardConfig cfg;
-    cfg.stepped = true;
-    vxboard::Board& b = open_menu(cfg);
-    const std::string path = b.workdir() + "/shot.png";
-    b.screenshot(path);
-    std::vector<uint32_t> shot, video(SCREEN_W * SCREEN_H);
-    uint32_t w = 0, h = 0;
-    ASSERT_TRUE(vxboard::read_png_argb(path, shot, w, h));
-    ASSERT_EQ(w, 1920u);
-    ASSERT_EQ(h, 1080u);
-    vxboard::standin_video_frame(video.data(), 0);
-    auto at = [&](const std::vector<uint32_t>& px, int x, int y) {
-        return px[y * 1920 + x] & 0xFFFFFF;
-    };
-    EXPECT_EQ(at(shot, 100, 100), at(video, 100, 100)) << "outside the panel: the video";
-    // Inside: the panel's colour at its alpha over the video, not either alone.
-    const uint32_t panel = at(shot, 600, 560), behind = at(video, 600, 560);
-    EXPECT_NE(panel, behind);
-    EXPECT_NE(panel, COL_PANEL & 0xFFFFFF);
-    const auto blue = [](uint32_t v) { return static_cast<int>(v & 0xFF); };
-    const int want = (0x50 * 0xDE + blue(behind) * (255 - 0xDE) + 127) / 255;
-    EXPECT_NEAR(blue(panel), want, 1);
 }
 
 } // namespace

@@ -21,12 +21,6 @@ using Inject = std::function<void(vxboard::BoardState&, bool on)>;
 
 class FaultTest : public BoardTest {
   public:
-    vxboard::BoardConfig stepped(int mode = 1) {
-        vxboard::BoardConfig cfg;
-        cfg.stepped = true;
-        cfg.video_mode = mode;
-        return cfg;
-    }
     // The launcher runs as another user than root: the test's app directory must let it in.
     vxboard::BoardConfig unprivileged() {
         fs::permissions(apps_, fs::perms(0755));
@@ -34,19 +28,11 @@ class FaultTest : public BoardTest {
         cfg.unprivileged = true;
         return cfg;
     }
-    // Its uid as the kernel has it, so that a test knows root's exemptions do not apply.
-    uid_t launcher_real_uid() {
-        const std::string status =
-            slurp("/proc/" + std::to_string(board_->launcher_host_pid()) + "/status");
-        const auto at = status.find("Uid:\t");
-        return at == std::string::npos ? 0 : static_cast<uid_t>(std::atol(status.c_str() + at + 5));
-    }
-    // A PLAY hold through the opening, whatever it comes to.
-    void hold_through_opening() {
-        board_->press(PLAY);
-        EXPECT_TRUE(board_->run_for(Millis(1700)));
-        board_->release();
-        EXPECT_TRUE(board_->run_passes(3));
+    // Its uid as the kernel has it (-1 when not found), so that a test knows root's
+    // exemptions do not apply.
+    long launcher_real_uid() {
+        const pid_t pid = board_->launcher_host_pid();
+        return number_after(slurp("/proc/" + std::to_string(pid) + "/status"), "Uid:\t");
     }
     // The launcher's children other than an app: its watchdog, while it has one.
     pid_t watchdog() {
@@ -73,11 +59,11 @@ class FbOnDemand : public FaultTest, public ::testing::WithParamInterface<FbFaul
 TEST_P(FbOnDemand, RefusesTheMenuUntilTheDeviceWorks) {
     const FbFault& c = GetParam();
     app("one");
-    vxboard::Board& b = start_ready(stepped(3));
+    vxboard::Board& b = start_ready(stepped(MODE_AV));
     b.set_video_mode(1);
     c.inject(b.state(), true);
     const size_t from = b.lines().size();
-    hold_through_opening();
+    b.tap(PLAY, Millis(1700)); // through the opening, whatever it comes to
     const size_t refused = line_at(LOG_FB_MENU_REFUSED, from, Millis(0));
     EXPECT_EQ(line(refused - 1), c.cause);
     // Once per pass of the window (the idle sleep and the ADC's settle wait) and once at the
@@ -134,7 +120,7 @@ TEST_F(FaultTest, UnreadableAppDirectoryListsNothingUntilReadableAgain) {
     vxboard::BoardConfig cfg = unprivileged();
     fs::permissions(apps_, fs::perms::none);
     vxboard::Board& b = start_ready(cfg);
-    ASSERT_NE(launcher_real_uid(), 0u);
+    ASSERT_GT(launcher_real_uid(), 0);
     EXPECT_TRUE(logged("scan done: 0 apps (mode=1)\n")) << dump();
     hold_play_until("menu open (hold play, 0 apps)\n");
     EXPECT_EQ(highlighted_slot(), -1);
@@ -155,7 +141,7 @@ TEST_F(FaultTest, UnreadableAppDirectoryListsNothingUntilReadableAgain) {
 TEST_F(FaultTest, UnreadableStagingDirectoryFailsTheLaunchUntilReadableAgain) {
     app("victim");
     vxboard::Board& b = open_menu(unprivileged());
-    ASSERT_NE(launcher_real_uid(), 0u);
+    ASSERT_GT(launcher_real_uid(), 0);
     launch_and_reap("victim"); // the launcher makes /tmp/vorna-x its own
     const std::string staging = b.sandbox_path(STAGING_DIR);
     fs::permissions(staging, fs::perms::none);
@@ -174,7 +160,7 @@ TEST_F(FaultTest, UnreadableStagingDirectoryFailsTheLaunchUntilReadableAgain) {
 TEST_F(FaultTest, RefusedForksFailOnlyWhatTheyWereFor) {
     app("victim");
     vxboard::Board& b = start_ready(unprivileged());
-    ASSERT_NE(launcher_real_uid(), 0u);
+    ASSERT_GT(launcher_real_uid(), 0);
     b.limit_processes(0);
     hold_play_until("menu open (hold play, 1 apps)\n");
     EXPECT_TRUE(service_stopped()) << processes() << dump();
@@ -197,8 +183,8 @@ TEST_F(FaultTest, RefusedForksFailOnlyWhatTheyWereFor) {
 
 // The watchdog is a process of its own, which others may signal: a SIGTERM meant for the
 // launcher's name must not make it act as the launcher (and give the service its buttons
-// back behind the open menu), and one that is killed is replaced at the next pause.
-TEST_F(FaultTest, SignalledWatchdogNeitherActsNorIsTrustedAfterItsEnd) {
+// back behind the open menu).
+TEST_F(FaultTest, SignalledWatchdogDoesNotActAsTheLauncher) {
     app("one");
     open_menu(stepped());
     const pid_t first = watchdog();
@@ -209,15 +195,6 @@ TEST_F(FaultTest, SignalledWatchdogNeitherActsNorIsTrustedAfterItsEnd) {
     EXPECT_TRUE(service_stopped()) << "the menu still holds the buttons\n" << processes() << dump();
     hold_play_until(LOG_MENU_CLOSED.c_str());
     EXPECT_TRUE(service_runs());
-
-    hold_play_until("menu open (hold play, 1 apps)\n");
-    const pid_t second = watchdog();
-    ASSERT_GT(second, 0);
-    kill(second, SIGKILL);
-    ASSERT_TRUE(wait_until([&] { return watchdog() != second; }, Millis(1000)));
-    hold_play_until(LOG_MENU_CLOSED.c_str());
-    hold_play_until("menu open (hold play, 1 apps)\n");
-    EXPECT_GT(watchdog(), 0) << "a new watchdog covers the new pause";
 }
 
 // A watchdog that dies while an app runs from the menu is replaced when the menu comes back:
@@ -285,11 +262,7 @@ TEST_P(HungApp, EndsAtATenSecondPlayHold) {
     EXPECT_EQ(b.lines().size(), from + 1) << "a 3.3 s hold is the app's\n" << dump();
     EXPECT_EQ(b.state().pwm.enabled.load(), 0u);
     EXPECT_EQ(b.state().fb.pans.load(), pans) << "the display is the app's";
-    auto app_gone = [&] {
-        for (const auto& p : b.processes())
-            if (p.ns_pgid == group && p.state != 'Z') return false;
-        return true;
-    };
+    auto app_gone = [&] { return group_gone(group); };
     b.press(PLAY);
     ASSERT_TRUE(b.run_for(Millis(ESCAPE_HOLD_MS - 1000)));
     if (!c.stopped) {

@@ -12,11 +12,7 @@ namespace {
 TEST_F(BoardTest, RefusedStartShowsItsNoticeForOnePointFiveSeconds) {
     app("av_one", "modes=av\n");
     app("av_two", "modes=hdmi\n");
-    vxboard::Board& b = open_menu([] {
-        vxboard::BoardConfig cfg;
-        cfg.stepped = true;
-        return cfg;
-    }());
+    vxboard::Board& b = open_menu(stepped());
     ASSERT_EQ(vxboard::notice_slot(b), -1);
     b.press(MIDDLE);
     ASSERT_TRUE(b.run_passes(4));

@@ -122,7 +122,6 @@ class Session : public BoardTest, public Model {
         }
         if (HasFailure())
             std::printf("session seed %u failed at step %d: %s\n", seed, step_, last_.c_str());
-        (void)b;
     }
 
   private:
@@ -287,7 +286,7 @@ class Session : public BoardTest, public Model {
             EXPECT_EQ(b.screen_row(), 0u) << "idle, a launcher page on screen" << where();
         }
         if (ui_ == Ui::Idle) {
-            EXPECT_FALSE(overlay_shown()) << "idle, text on the overlay" << where();
+            EXPECT_EQ(b.osd_text(), OSD_BLANK) << "idle, text on the overlay" << where();
         }
         // A launcher page panned on screen follows a mode read that said NORMAL.
         const uint32_t pans = b.state().fb.pans.load();
@@ -305,13 +304,7 @@ class Session : public BoardTest, public Model {
         EXPECT_LE(watchdogs, 1) << where();
         // What the escape ended is gone for good once the launcher collected it.
         if (group_ended_ > 0) {
-            EXPECT_TRUE(wait_until(
-                [&] {
-                    for (const auto& p : b.processes())
-                        if (p.ns_pgid == group_ended_ && p.state != 'Z') return false;
-                    return true;
-                },
-                Millis(500)))
+            EXPECT_TRUE(wait_until([&] { return group_gone(group_ended_); }, Millis(500)))
                 << "the escape left a process of the app's group alive" << where();
             group_ended_ = -1;
         }
@@ -324,12 +317,6 @@ class Session : public BoardTest, public Model {
                 EXPECT_LE(f.anon_kb, baseline_.anon_kb + ANON_SLACK_KB) << "memory grew" << where();
             }
         }
-    }
-
-    bool overlay_shown() const {
-        for (const std::string& r : board_->osd_text())
-            if (r != std::string(32, ' ')) return true;
-        return false;
     }
 
     Figures figures() const {

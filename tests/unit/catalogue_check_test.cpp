@@ -1,34 +1,16 @@
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
 #include <map>
 #include <string>
-#include <sys/stat.h>
 #include <vector>
 
+#include "../common/scratch.h"
 #include "apps/catalogue.h"
 #include "catalogue/catalogue.h"
 
-namespace fs = std::filesystem;
-
 namespace {
 
-struct TempDir {
-    fs::path path;
-    TempDir() {
-        char tmpl[] = "/tmp/vx-catcheck-XXXXXX";
-        path = mkdtemp(tmpl);
-    }
-    ~TempDir() { fs::remove_all(path); }
-    void app(const std::string& name, const std::string& manifest = "", unsigned mode = 0755) {
-        fs::create_directories(path / name);
-        std::ofstream(path / name / "app") << "#!/bin/sh\n";
-        chmod((path / name / "app").c_str(), mode);
-        if (!manifest.empty())
-            std::ofstream(path / name / "manifest", std::ios::binary) << manifest;
-    }
-};
+using CatalogueCheck = ScratchDir;
 
 // What the check lists must be what the launcher lists, in its order and with its values:
 // the explanations may not drift from the decisions.
@@ -50,19 +32,18 @@ void expect_same_as_launcher(const vxcat::Report& r, const fs::path& dir) {
     }
 }
 
-TEST(CatalogueCheck, SaysWhyEachEntryIsPassedOverAndEachLineIgnoredOrCut) {
-    TempDir d;
-    d.app("good", "Desc=x\n desc=y\nname=z\ndesc=" + std::string(120, 'd') +
-                      "\nversion=1.2.3\tbeta\nargs=a b\r\nmodes=HDMI, av\n");
-    d.app(".hidden");
-    d.app("sp ace");
-    d.app(std::string(40, 'n'));
-    d.app("VornaX-Launcher");
-    d.app("unread", "", 0044);
-    fs::create_directories(d.path / "empty");
-    std::ofstream(d.path / "file") << "x";
-    const vxcat::Report r = vxcat::check_catalogue(d.path);
-    expect_same_as_launcher(r, d.path);
+TEST_F(CatalogueCheck, SaysWhyEachEntryIsPassedOverAndEachLineIgnoredOrCut) {
+    app("good", "Desc=x\n desc=y\nname=z\ndesc=" + std::string(120, 'd') +
+                    "\nversion=1.2.3\tbeta\nargs=a b\r\nmodes=HDMI, av\n");
+    app(".hidden");
+    app("sp ace");
+    app(std::string(40, 'n'));
+    app("VornaX-Launcher");
+    app("unread", "", 0044);
+    fs::create_directories(dir_ / "empty");
+    std::ofstream(dir_ / "file") << "x";
+    const vxcat::Report r = vxcat::check_catalogue(dir_);
+    expect_same_as_launcher(r, dir_);
 
     const std::map<std::string, std::string> why = {{".hidden", "dot"},
                                                     {"sp ace", "a space at byte 3"},
@@ -94,12 +75,11 @@ TEST(CatalogueCheck, SaysWhyEachEntryIsPassedOverAndEachLineIgnoredOrCut) {
     EXPECT_EQ(good.modes_shown, "av");
 }
 
-TEST(CatalogueCheck, EntriesAfterTheSixteenthAppAreNotRead) {
-    TempDir d;
+TEST_F(CatalogueCheck, EntriesAfterTheSixteenthAppAreNotRead) {
     for (int i = 0; i < 18; ++i)
-        d.app("app" + std::to_string(i));
-    const vxcat::Report r = vxcat::check_catalogue(d.path);
-    expect_same_as_launcher(r, d.path);
+        app("app" + std::to_string(i));
+    const vxcat::Report r = vxcat::check_catalogue(dir_);
+    expect_same_as_launcher(r, dir_);
     EXPECT_EQ(r.listed, 16);
     for (size_t i = 16; i < r.entries.size(); ++i)
         EXPECT_NE(r.entries[i].skipped.find("16th"), std::string::npos);

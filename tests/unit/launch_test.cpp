@@ -56,7 +56,7 @@ std::string proc(pid_t pid, const std::string& what) {
     return "/proc/" + std::to_string(pid) + "/" + what;
 }
 
-class Launch : public ScratchDir {
+class Launch : public ProcessScratch {
   protected:
     fs::path stage() const { return dir_ / "stage"; }
     fs::path source(const std::string& name) const { return dir_ / "apps" / name / "app"; }
@@ -138,10 +138,8 @@ TEST_F(Launch, TheAppRunsItsCopyInASessionOfItsOwnWithOnlyItsLog) {
         EXPECT_EQ(flags & (O_NONBLOCK | O_APPEND | O_ACCMODE), unsigned(O_WRONLY)) << fd;
     }
     EXPECT_EQ(getsid(pid), pid) << "the app leads a session of its own";
-    std::ifstream status(proc(pid, "status"));
-    uint64_t ignored = 0;
-    for (std::string line; std::getline(status, line);)
-        if (line.rfind("SigIgn:", 0) == 0) ignored = std::stoull(line.substr(7), nullptr, 16);
+    const std::string status = slurp(proc(pid, "status"));
+    const uint64_t ignored = std::stoull(status.substr(status.find("SigIgn:") + 7), nullptr, 16);
     EXPECT_NE(ignored & (1ull << (SIGHUP - 1)), 0u) << "SIGHUP ignored";
     EXPECT_EQ(ignored & (1ull << (SIGCHLD - 1)), 0u) << "SIGCHLD at its default";
 

@@ -1,39 +1,16 @@
 #pragma once
-// What the in-process tests of the catalogue, the launch and the process tracking share: a
-// scratch directory, children that only wait, reading files whole, waiting for a condition,
-// and catching the launcher's log lines.
-#include <gtest/gtest.h>
-
+// What the in-process tests of the launch and the process tracking share beyond a scratch
+// directory: children that only wait, their exit statuses, and catching the launcher's log
+// lines.
 #include <fcntl.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <csignal>
-#include <filesystem>
-#include <fstream>
-#include <functional>
-#include <sstream>
-#include <string>
-#include <thread>
 #include <vector>
 
-namespace fs = std::filesystem;
-
-inline std::string slurp(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
-
-inline bool wait_until(const std::function<bool()>& done, int timeout_ms = 5000) {
-    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
-    for (; !done(); std::this_thread::sleep_for(std::chrono::milliseconds(5)))
-        if (std::chrono::steady_clock::now() > until) return false;
-    return true;
-}
+#include "../common/scratch.h"
 
 // The exit status of a child, or -1 when a signal ended it.
 inline int exit_status(pid_t pid) {
@@ -41,17 +18,12 @@ inline int exit_status(pid_t pid) {
     return waitpid(pid, &st, 0) == pid && WIFEXITED(st) ? WEXITSTATUS(st) : -1;
 }
 
-class ScratchDir : public ::testing::Test {
+class ProcessScratch : public ScratchDir {
   protected:
-    void SetUp() override {
-        char tmpl[] = "/tmp/vx-unit-XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        dir_ = tmpl;
-    }
     void TearDown() override {
         for (pid_t pid : children_)
             end_child(pid);
-        fs::remove_all(dir_);
+        ScratchDir::TearDown();
     }
 
     // A child that only waits, under `name` (once this returns), killed with the test or
@@ -87,6 +59,5 @@ class ScratchDir : public ::testing::Test {
         return slurp(dir_ / "stderr");
     }
 
-    fs::path dir_;
     std::vector<pid_t> children_;
 };

@@ -44,7 +44,7 @@ char proc_state(pid_t pid, pid_t* ppid = nullptr) {
     return state;
 }
 
-using AnyRunning = ScratchDir;
+using AnyRunning = ProcessScratch;
 
 TEST_F(AnyRunning, OnlyALiveProcessOtherThanTheLauncherCounts) {
     const std::string live = std::to_string(spawn());
@@ -126,17 +126,17 @@ TEST_F(AnyRunning, ReapingWithoutAChildWaitsForNothing) {
 }
 
 // A directory laid out like /proc whose comm files name real children of the test.
-class Service : public ScratchDir {
+class Service : public ProcessScratch {
   protected:
     void SetUp() override {
-        ScratchDir::SetUp();
+        ProcessScratch::SetUp();
         g_service = ServiceControl{};
         baseline_ = count_my_children();
     }
     void TearDown() override {
         resume_goggle_service();
         g_service = ServiceControl{};
-        ScratchDir::TearDown();
+        ProcessScratch::TearDown();
     }
     static int count_my_children() {
         int n = 0;
