@@ -4,6 +4,7 @@
 
 #include "board/board.h"
 #include "devices/adc_line.h"
+#include "goggles/machine.h"
 
 namespace vxboard {
 
@@ -23,6 +24,7 @@ uint32_t Board::raw_for_key(int key_code) {
 
 void Board::set_adc_raw(uint32_t raw) {
     state_->adc.raw.store(raw);
+    if (goggles_) goggles_->set_adc_level(raw);
 }
 
 void Board::press(int key_code) {

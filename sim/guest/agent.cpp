@@ -9,7 +9,8 @@
 //   ps PID PPID PGID STATE COMM  the guest's processes, between ps-begin and ps-end, when
 //                                they changed
 //
-// and from the board: `kill PID SIG` (a negative PID: a process group).
+// and from the board: `kill PID SIG` (a negative PID: a process group), `busy MS` (look often
+// for the next MS ms).
 //
 // The board reads the framebuffer's memory itself, from the guest's RAM, which is a file it
 // shares with qemu: the driver's pages do not move once allocated, so their page frames are
@@ -19,6 +20,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <dirent.h>
 #include <fcntl.h>
 #include <linux/fb.h>
@@ -36,13 +38,19 @@
 
 namespace {
 
-constexpr int TICK_MS = 20;               // the pan position's poll
-constexpr int FILES_EVERY_TICKS = 5;      // the followed files every 100 ms
-constexpr int PROCESSES_EVERY_TICKS = 12; // the process list every 240 ms
+// Every look costs the guest's emulated CPU its wake-up and system calls, so the agent looks
+// often only while someone uses the goggles: the board says so at each press and release
+// (`busy MS`). Then the pan position, which a picture waits for, is read every 20 ms; idle,
+// every 200 ms (an app's picture, or the launcher's after an app, is seen that late).
+constexpr int BUSY_TICK_MS = 20;
+constexpr int IDLE_TICK_MS = 200;
+constexpr int64_t FILES_EVERY_MS = 200;     // the followed files
+constexpr int64_t PROCESSES_EVERY_MS = 500; // the process list
 constexpr size_t PAGE_BYTES = 4096;
 constexpr size_t FILE_CHUNK = 2048; // bytes of a followed file a line carries
 constexpr char PAN_FILE[] = "/sys/class/graphics/fb0/pan";
 constexpr char LAUNCHER_LOG[] = "/tmp/vornax-launcher.log";
+constexpr char LAUNCHER_PID[] = "/tmp/vornax-launcher.pid"; // its start-up script writes it
 // A present page's frame number in /proc/self/pagemap: bit 63 present, bits 0-54 the frame.
 constexpr uint64_t PAGEMAP_PRESENT = 1ull << 63;
 constexpr uint64_t PAGEMAP_PFN_MASK = (1ull << 55) - 1;
@@ -111,9 +119,16 @@ void report_framebuffer() {
     send(runs + "\n");
 }
 
-void check_pan(std::string& last) {
-    std::string pan = read_text(PAN_FILE);
-    if (pan.empty() || pan == last) return;
+// A sysfs attribute gives its value afresh at each read from its start.
+void check_pan(int fd, std::string& last) {
+    char buf[64];
+    ssize_t n;
+    do
+        n = pread(fd, buf, sizeof buf - 1, 0);
+    while (n < 0 && errno == EINTR);
+    if (n <= 0) return;
+    std::string pan(buf, static_cast<size_t>(n));
+    if (pan == last) return;
     last = pan;
     pan.erase(pan.find_last_not_of('\n') + 1);
     const size_t comma = pan.find(',');
@@ -152,9 +167,10 @@ void follow(const std::string& path) {
     close(fd);
 }
 
-// The launcher's log, and each app's log and pid file in the staging directory.
+// The launcher's log and pid file, and each app's log and pid file in the staging directory.
 void follow_files() {
     follow(LAUNCHER_LOG);
+    follow(LAUNCHER_PID);
     DIR* dir = opendir(STAGING_DIR);
     if (dir == nullptr) return;
     while (const dirent* e = readdir(dir)) {
@@ -201,9 +217,20 @@ void check_processes(std::string& last) {
 
 // ---- commands ---------------------------------------------------------------------------
 
+int64_t now_ms() {
+    timespec t{};
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return static_cast<int64_t>(t.tv_sec) * 1000 + t.tv_nsec / 1000000;
+}
+
+int64_t g_busy_until_ms = 0;
+
 void run_command(const std::string& line) {
-    int pid = 0, sig = 0;
-    if (std::sscanf(line.c_str(), "kill %d %d", &pid, &sig) == 2 && pid != 0) kill(pid, sig);
+    int pid = 0, sig = 0, ms = 0;
+    if (std::sscanf(line.c_str(), "kill %d %d", &pid, &sig) == 2 && pid != 0)
+        kill(pid, sig);
+    else if (std::sscanf(line.c_str(), "busy %d", &ms) == 1)
+        g_busy_until_ms = now_ms() + ms;
 }
 
 void take_commands(std::string& pending) {
@@ -228,12 +255,22 @@ int main() {
     }
     signal(SIGPIPE, SIG_IGN);
     report_framebuffer();
+    const int pan_fd = open(PAN_FILE, O_RDONLY | O_CLOEXEC);
     std::string pan, processes, pending;
-    for (unsigned tick = 0;; ++tick) {
+    int64_t files_at = 0, processes_at = 0;
+    for (;;) {
         pollfd p{g_port, POLLIN, 0};
-        if (poll(&p, 1, TICK_MS) > 0 && (p.revents & POLLIN) != 0) take_commands(pending);
-        check_pan(pan);
-        if (tick % FILES_EVERY_TICKS == 0) follow_files();
-        if (tick % PROCESSES_EVERY_TICKS == 0) check_processes(processes);
+        const int tick = now_ms() < g_busy_until_ms ? BUSY_TICK_MS : IDLE_TICK_MS;
+        if (poll(&p, 1, tick) > 0 && (p.revents & POLLIN) != 0) take_commands(pending);
+        check_pan(pan_fd, pan);
+        const int64_t now = now_ms();
+        if (now >= files_at) {
+            follow_files();
+            files_at = now + FILES_EVERY_MS;
+        }
+        if (now >= processes_at) {
+            check_processes(processes);
+            processes_at = now + PROCESSES_EVERY_MS;
+        }
     }
 }
