@@ -16,6 +16,7 @@ namespace vxgoggles {
 static_assert(ADC_BASE_PHYS >= VIRT_RAM_BASE + GUEST_KERNEL_MEM &&
                   ADC_BASE_PHYS + ADC_MAP_BYTES <= VIRT_RAM_BASE + GUEST_RAM_BYTES,
               "the ADC page lies in the guest's RAM, above what its kernel manages");
+static_assert(ADC_PAGE_IN_RAM == ADC_BASE_PHYS - VIRT_RAM_BASE);
 
 GuestMemory::GuestMemory(const std::string& ram_file) {
     const int fd = open(ram_file.c_str(), O_RDWR | O_CLOEXEC);
@@ -31,7 +32,7 @@ GuestMemory::~GuestMemory() {
 }
 
 volatile uint32_t* GuestMemory::adc_page() const {
-    return reinterpret_cast<volatile uint32_t*>(base_ + (ADC_BASE_PHYS - VIRT_RAM_BASE));
+    return reinterpret_cast<volatile uint32_t*>(base_ + ADC_PAGE_IN_RAM);
 }
 
 bool GuestMemory::read_scattered(const std::vector<PageRun>& runs, uint64_t offset, void* out,

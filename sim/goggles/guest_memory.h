@@ -17,6 +17,9 @@ constexpr uint64_t GUEST_RAM_BYTES = 1ull << 30;
 constexpr uint64_t GUEST_KERNEL_MEM = 256ull << 20; // the kernel's mem= on its command line
 constexpr uint64_t PAGE_BYTES = 4096;
 
+// Where the ADC page lies in the RAM's file.
+constexpr uint64_t ADC_PAGE_IN_RAM = 0x20632000u;
+
 // A run of the framebuffer's pages: `count` frames from `pfn`.
 struct PageRun {
     uint64_t pfn;
