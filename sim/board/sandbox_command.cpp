@@ -175,6 +175,7 @@ Artefacts artefacts_for(Target target) {
 
 std::string sample_apps_dir(Target target) {
     if (target == Target::Host) return VX_SAMPLE_APPS_DIR;
+    if (target == Target::Goggles) return goggles_release_apps_dir();
     return env_or("VX_ARMHF_DIR", VX_ARMHF_BUILD_DIR) + "/apps";
 }
 
