@@ -77,11 +77,13 @@ int take_options(int argc, char** argv, BoardConfig& cfg, const char* program,
         }
         if (const int status = own(i); status != GO_ON) return status;
     }
-    // The emulated goggles list the release's apps, which its archive brings, unless told
-    // of an app directory of one's own.
+    settle_apps_dir(cfg);
+    return GO_ON;
+}
+
+void settle_apps_dir(BoardConfig& cfg) {
     if (cfg.target == Target::Goggles && cfg.apps_dir == VX_SAMPLE_APPS_DIR)
         cfg.apps_dir = goggles_release_apps_dir();
-    return GO_ON;
 }
 
 bool start_board(Board& board, const char* program) {
