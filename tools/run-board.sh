@@ -3,6 +3,7 @@
 # directory given with --apps DIR) and serves the goggles as a web page on http://127.0.0.1:8088/
 # (--port N for another). --cli runs the terminal front end instead, whose keys move the
 # buttons. Other arguments go to vx-web or vx-board (--target armhf, --mode N, -- ARGS...).
+# --target goggles boots the emulated goggles (qemu) with the release archive installed.
 set -eu
 cd "$(dirname "$0")/.."
 front=web
@@ -18,6 +19,7 @@ parts=board
 parts="$parts arm-apps"
 case " $* " in
 *" --target armhf"*) parts="$parts arm" ;;
+*" --target goggles"*) parts="$parts goggles" ;;
 esac
 tools/setup.sh $parts
 cmake --preset host >/dev/null
@@ -37,6 +39,11 @@ case " $* " in
 *" --target armhf"*)
     cmake --preset armhf >/dev/null
     cmake --build --preset armhf >/dev/null
+    ;;
+*" --target goggles"*)
+    # The release archive the emulated goggles install, and the guest they boot.
+    tools/release.sh >/dev/null
+    tools/goggles/build-image.sh
     ;;
 esac
 if [ "$front" = web ]; then

@@ -1,8 +1,8 @@
 #!/bin/sh
 # Runs scenario files on the virtual goggles board, building what that takes first:
 #
-#   tools/run-scenario.sh FILE... [--apps DIR] [--realtime] [--accept] [--target host|armhf]
-#                         [--report FILE]
+#   tools/run-scenario.sh FILE... [--apps DIR] [--realtime] [--accept]
+#                         [--target host|armhf|goggles] [--report FILE]
 #
 # Paths are taken from where it is called, so that an app's own repository can keep its
 # scenarios and apps beside its code. Exits as vx-scenario does: 0 all passed, 1 one failed,
@@ -13,6 +13,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 parts="board arm-apps"
 case " $* " in
 *" --target armhf"*) parts="$parts arm" ;;
+*" --target goggles"*) parts="$parts goggles" ;;
 esac
 out=$(mktemp)
 trap 'rm -f "$out"' EXIT
@@ -26,6 +27,11 @@ if ! (
     *" --target armhf"*)
         cmake --preset armhf
         cmake --build --preset armhf
+        ;;
+    # The emulated goggles install the release archive and boot the guest.
+    *" --target goggles"*)
+        tools/release.sh
+        tools/goggles/build-image.sh
         ;;
     esac
 ) >"$out" 2>&1; then

@@ -3,7 +3,7 @@
 # more. Idempotent: with everything in place it only asks dpkg and touches no network.
 #
 #   tools/setup.sh PART...     build (always implied), board, web, tests, arm, browser, fuzz,
-#                              glyphs, arm-apps
+#                              glyphs, arm-apps, goggles
 #
 # As root it updates the package lists once and installs the missing packages with apt-get;
 # as another user it prints the one apt-get line that is needed and fails, so that nothing
@@ -14,6 +14,7 @@ cd "$(dirname "$0")/.."
 packages="cmake ninja-build g++ pkg-config"
 npm_dirs=""
 arm_apps=""
+goggles=""
 for part in "$@"; do
     case "$part" in
     build) ;;
@@ -39,8 +40,16 @@ for part in "$@"; do
         packages="$packages qemu-user-static"
         arm_apps=1
         ;;
+    # The emulated goggles: qemu's ARM system emulator (from qemu-system-arm; the network ROMs
+    # it recommends are left out, the board has no network card), cpio to pack the guest's
+    # initramfs, xz to unpack the kernel's modules, the cross compiler for the guest's
+    # programs; the guest's own packages are fetched for armhf below.
+    goggles)
+        packages="$packages qemu-system-arm cpio xz-utils debian-archive-keyring g++-arm-linux-gnueabihf libc6-dev-armhf-cross qemu-user"
+        goggles=1
+        ;;
     *)
-        echo "setup: unknown part '$part' (build, board, web, tests, arm, browser, fuzz, glyphs, arm-apps)" >&2
+        echo "setup: unknown part '$part' (build, board, web, tests, arm, browser, fuzz, glyphs, arm-apps, goggles)" >&2
         exit 2
         ;;
     esac
@@ -100,4 +109,10 @@ if [ -n "$arm_apps" ]; then
             echo "setup: enabled the qemu-arm entry of binfmt_misc" >&2
         fi
     fi
+fi
+
+# The emulated goggles' kernel, busybox and libfuse3, for armhf, into the build's cache: by
+# apt with a configuration of its own, not as packages of this machine.
+if [ -n "$goggles" ]; then
+    tools/goggles/fetch-guest-packages.sh >/dev/null
 fi

@@ -25,6 +25,7 @@ bool ends_with(const std::string& s, const std::string& tail) {
 // The app NAME when one of the first two arguments (the app itself, or the script an
 // interpreter runs) is the launcher's staged copy /tmp/vorna-x/NAME/app.
 std::string app_of_cmdline(pid_t host_pid) {
+    if (host_pid <= 0) return {}; // not a process of this machine
     std::ifstream in("/proc/" + std::to_string(host_pid) + "/cmdline", std::ios::binary);
     const std::string prefix = std::string(STAGING_DIR_IN_SANDBOX) + "/";
     std::string arg;
@@ -61,9 +62,9 @@ std::optional<RunningApp> running_app(const Board& board) {
 AppStop stop_app(Board& board, std::chrono::milliseconds grace) {
     const std::optional<RunningApp> app = running_app(board);
     if (!app) return AppStop::NoApp;
-    kill(-app->host_pid, SIGTERM);
+    board.signal_group(app->ns_pid, app->host_pid, SIGTERM);
     if (board.wait_ended(app->ns_pid, grace)) return AppStop::Ended;
-    kill(-app->host_pid, SIGKILL);
+    board.signal_group(app->ns_pid, app->host_pid, SIGKILL);
     board.wait_ended(app->ns_pid, KILLED_APP_GONE);
     return AppStop::Killed;
 }
@@ -71,7 +72,7 @@ AppStop stop_app(Board& board, std::chrono::milliseconds grace) {
 AppStop kill_app(Board& board) {
     const std::optional<RunningApp> app = running_app(board);
     if (!app) return AppStop::NoApp;
-    kill(-app->host_pid, SIGKILL);
+    board.signal_group(app->ns_pid, app->host_pid, SIGKILL);
     board.wait_ended(app->ns_pid, KILLED_APP_GONE);
     return AppStop::Killed;
 }

@@ -17,6 +17,7 @@
 #include <stdexcept>
 
 #include "board/errors.h"
+#include "goggles/machine.h"
 
 namespace fs = std::filesystem;
 
@@ -64,6 +65,10 @@ void Board::start() {
     if (mkdtemp(work) == nullptr) throw_errno("mkdtemp");
     work_ = work;
     make_files();
+    if (target_ == Target::Goggles) {
+        start_goggles();
+        return;
+    }
     int info[2];
     if (pipe2(info, O_CLOEXEC) != 0) throw_errno("pipe");
     launch(sandbox_command(artefacts_for(target_), info[1]), info);
@@ -104,7 +109,8 @@ void Board::launch(std::vector<std::string> command, int info[2]) {
 }
 
 void Board::stop() {
-    const bool ran = bwrap_pid_ > 0;
+    const bool ran = bwrap_pid_ > 0 || goggles_;
+    goggles_.reset();
     if (bwrap_pid_ > 0) {
         if (init_host_pid_ > 0) kill(init_host_pid_, SIGKILL);
         kill(bwrap_pid_, SIGKILL);

@@ -8,6 +8,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -18,13 +19,19 @@
 #include "base/video_modes.h"
 #include "board_state.h"
 
+namespace vxgoggles {
+class GogglesMachine;
+}
+
 namespace vxboard {
 
 using Millis = std::chrono::milliseconds;
 
 // Which build of the launcher runs: the host build, or the 32-bit ARM build under qemu-arm
-// (dynamically linked so that the preload library can join it, or the static product).
-enum class Target { Host, Arm, ArmStatic };
+// (dynamically linked so that the preload library can join it, or the static product); or
+// the release's static launcher, installed from its archive on the emulated goggles (qemu's
+// ARM board with a Debian kernel, sim/goggles).
+enum class Target { Host, Arm, ArmStatic, Goggles };
 
 // Pages of the screen the framebuffer's virtual height spans as the goggles' driver sets it
 // up, before the launcher asks for all of its memory.
@@ -107,6 +114,8 @@ Artefacts artefacts_for(Target target);
 // the static programs, each with the dynamically linked twin the board runs in its place.
 std::string sample_apps_dir(Target target);
 Target target_from_env();
+// The apps of the release the emulated goggles install, as tools/release.sh unpacked them.
+std::string goggles_release_apps_dir();
 
 class Board {
   public:
@@ -139,6 +148,10 @@ class Board {
     const uint32_t* fb_pixels() const { return fb_; }
     uint32_t screen_row() const { return state_->fb.yoffset.load(); }
     void screenshot(const std::string& png_path) const;
+    // On the emulated goggles, a picture of qemu's display as the guest's display driver last
+    // gave it (what the GPU scans out, without the goggles' blending over the video); false
+    // on the fast board, or when qemu gave none.
+    bool display_picture(const std::string& png_path) const;
 
     // What the OSD shows, one 32-character string per row: the grid as of the controller's
     // last commit, all blank while the overlay is off. A cell without bit 7 or never written
@@ -174,6 +187,9 @@ class Board {
     // The launcher process: its pid on the host, waited for while it starts; -1 once it ended.
     pid_t launcher_host_pid(Millis timeout = Millis(5000));
     void signal_launcher(int sig);
+    // A signal to the process group `ns_pgid` of the board (an app's: the launcher starts
+    // each in a session of its own), whose leader is `host_pid` on this machine.
+    void signal_group(pid_t ns_pgid, pid_t host_pid, int sig);
     // Its wait status once init has collected it.
     std::optional<int> wait_exit(Millis timeout);
 
@@ -208,6 +224,8 @@ class Board {
     const BoardConfig& config() const { return config_; }
     const std::string& workdir() const { return work_; }
     Target target() const { return target_; }
+    // The emulated goggles' machine, or nullptr on the fast board.
+    vxgoggles::GogglesMachine* goggles() const { return goggles_.get(); }
 
   private:
     // The state file and the files behind the devices, in the work directory (board_files.cpp).
@@ -218,6 +236,8 @@ class Board {
     std::vector<std::string> sandbox_command(const Artefacts& art, int info_fd);
     // Runs the command with the launcher's standard error on a pipe; waits for init's pid.
     void launch(std::vector<std::string> command, int info[2]);
+    // Boots the emulated goggles instead of the sandbox (goggles_board.cpp).
+    void start_goggles();
     void read_stderr();
     bool take_stderr_locked();
     bool wait_parked(std::chrono::steady_clock::time_point deadline);
@@ -239,6 +259,7 @@ class Board {
     std::string partial_;
     bool eof_ = false;
     uid_t uid_ = 0;
+    std::unique_ptr<vxgoggles::GogglesMachine> goggles_;
 };
 
 // Makes an app directory entry: `name`/app with `script` (mode `mode`) and, unless empty,

@@ -3,7 +3,8 @@
 #include <stdexcept>
 
 #include "board/board.h"
-#include "hw/keys_logic.h"
+#include "devices/adc_line.h"
+#include "goggles/machine.h"
 
 namespace vxboard {
 
@@ -17,19 +18,13 @@ constexpr int DEBOUNCE_PASSES = 3;
 
 } // namespace
 
-// The count at the centre of the button's band, rounded up so that the launcher's truncating
-// conversion to millivolts lands on the centre.
 uint32_t Board::raw_for_key(int key_code) {
-    for (const KeyBand& band : KEY_BANDS)
-        if (band.code == key_code)
-            return (static_cast<uint32_t>(band.centre_mv) * ADC_FULL_SCALE_COUNTS +
-                    ADC_FULL_SCALE_MV - 1) /
-                   ADC_FULL_SCALE_MV;
-    return 0;
+    return vxdevices::adc_level_of_key(key_code);
 }
 
 void Board::set_adc_raw(uint32_t raw) {
     state_->adc.raw.store(raw);
+    if (goggles_) goggles_->set_adc_level(raw);
 }
 
 void Board::press(int key_code) {

@@ -17,6 +17,7 @@
 #include "apps/service.h"
 #include "board/board.h"
 #include "board/errors.h"
+#include "goggles/machine.h"
 
 namespace vxboard {
 
@@ -80,6 +81,12 @@ SandboxProcess process_of(pid_t pid) {
 
 std::vector<SandboxProcess> Board::processes() const {
     std::vector<SandboxProcess> out;
+    // The guest's processes are no processes of this machine: they have no pid here.
+    if (goggles_) {
+        for (const vxgoggles::GuestProcess& p : goggles_->processes())
+            out.push_back({0, 0, p.pid, p.comm, p.state, p.pgid});
+        return out;
+    }
     const std::string ns = ns_link(init_host_pid_);
     if (ns.empty()) return out;
     DIR* d = opendir("/proc");
@@ -120,6 +127,12 @@ pid_t Board::launcher_host_pid(Millis timeout) {
     const auto end = std::chrono::steady_clock::now() + timeout;
     while (std::chrono::steady_clock::now() < end) {
         if (state_->launcher.exited.load()) return -1;
+        if (goggles_) {
+            // In the guest: its pid there, once its start-up script wrote it.
+            if (const pid_t pid = state_->launcher.ns_pid.load(); pid > 0) return pid;
+            std::this_thread::sleep_for(LAUNCHER_POLL);
+            continue;
+        }
         const pid_t ns = state_->launcher.ns_pid.load();
         if (ns > 0) {
             const pid_t host = host_pid_of(ns);
@@ -132,7 +145,18 @@ pid_t Board::launcher_host_pid(Millis timeout) {
 
 void Board::signal_launcher(int sig) {
     const pid_t pid = launcher_host_pid();
+    if (pid > 0 && goggles_) {
+        goggles_->signal(pid, sig);
+        return;
+    }
     if (pid <= 0 || kill(pid, sig) != 0) throw std::runtime_error("launcher not running");
+}
+
+void Board::signal_group(pid_t ns_pgid, pid_t host_pid, int sig) {
+    if (goggles_)
+        goggles_->signal(-ns_pgid, sig);
+    else if (host_pid > 0)
+        kill(-host_pid, sig);
 }
 
 std::optional<int> Board::wait_exit(Millis timeout) {

@@ -153,6 +153,7 @@ Target target_from_env() {
     const std::string t = env_or("VX_TARGET", "host");
     if (t == "armhf") return Target::Arm;
     if (t == "armhf-static") return Target::ArmStatic;
+    if (t == "goggles") return Target::Goggles;
     return Target::Host;
 }
 
@@ -174,6 +175,7 @@ Artefacts artefacts_for(Target target) {
 
 std::string sample_apps_dir(Target target) {
     if (target == Target::Host) return VX_SAMPLE_APPS_DIR;
+    if (target == Target::Goggles) return goggles_release_apps_dir();
     return env_or("VX_ARMHF_DIR", VX_ARMHF_BUILD_DIR) + "/apps";
 }
 
@@ -207,6 +209,8 @@ std::vector<std::string> Board::sandbox_command(const Artefacts& art, int info_f
 }
 
 std::string Board::sandbox_path(const std::string& path) const {
+    // The guest's /tmp files the board follows are mirrored where the sandbox's would be.
+    if (goggles_) return path.rfind("/tmp/", 0) == 0 ? work_ + TMP_DIR + path.substr(4) : "";
     return "/proc/" + std::to_string(init_host_pid_) + "/root" + path;
 }
 

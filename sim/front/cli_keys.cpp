@@ -120,6 +120,9 @@ void screenshot(Cli& cli, int, char) {
     cli.board.screenshot(path);
     std::printf("  [board] the screen (display at row %u) written to %s\n", cli.board.screen_row(),
                 path.c_str());
+    const std::string display = path.substr(0, path.size() - 4) + "-display.png";
+    if (cli.board.display_picture(display))
+        std::printf("  [board] qemu's display written to %s\n", display.c_str());
 }
 
 void overlay(Cli& cli, int, char) {

@@ -1,5 +1,7 @@
 #include "front/front.h"
 
+#include "board_paths.h"
+
 #include <sys/stat.h>
 
 #include <cerrno>
@@ -47,8 +49,10 @@ Option take_board_option(int argc, char** argv, int& i, BoardConfig& cfg, std::s
             cfg.target = Target::Arm;
         else if (v == "armhf-static")
             cfg.target = Target::ArmStatic;
+        else if (v == "goggles")
+            cfg.target = Target::Goggles;
         else {
-            error = "--target " + v + ": one of host, armhf, armhf-static";
+            error = "--target " + v + ": one of host, armhf, armhf-static, goggles";
             return Option::Bad;
         }
     } else {
@@ -74,7 +78,13 @@ int take_options(int argc, char** argv, BoardConfig& cfg, const char* program,
         }
         if (const int status = own(i); status != GO_ON) return status;
     }
+    settle_apps_dir(cfg);
     return GO_ON;
+}
+
+void settle_apps_dir(BoardConfig& cfg) {
+    if (cfg.target == Target::Goggles && cfg.apps_dir == VX_SAMPLE_APPS_DIR)
+        cfg.apps_dir = goggles_release_apps_dir();
 }
 
 bool start_board(Board& board, const char* program) {

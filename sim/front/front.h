@@ -33,6 +33,10 @@ constexpr int GO_ON = -1;
 int take_options(int argc, char** argv, vxboard::BoardConfig& cfg, const char* program,
                  const std::function<int(int& i)>& own);
 
+// Once the options are read: the emulated goggles list the release's apps, which its archive
+// brings, unless told of an app directory of one's own.
+void settle_apps_dir(vxboard::BoardConfig& cfg);
+
 // Starts the board; false once it has said why it could not ("PROGRAM: ...").
 bool start_board(vxboard::Board& board, const char* program);
 

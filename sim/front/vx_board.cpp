@@ -2,7 +2,7 @@
 // an app directory, prints its log and the running app's, and turns keys into button
 // presses.
 //
-//   vx-board [--apps DIR] [--target host|armhf|armhf-static] [--mode 0..3] [--no-mem]
+//   vx-board [--apps DIR] [--target host|armhf|armhf-static|goggles] [--mode 0..3] [--no-mem]
 //            [--no-service] [--no-buzzer] [--shots DIR] [-- LAUNCHER-ARGS...]
 //   vx-board --check DIR     what the launcher will make of an app directory, and exit
 #include <poll.h>
@@ -52,11 +52,12 @@ struct RawTerminal {
 };
 
 void usage() {
-    std::fprintf(stderr,
-                 "usage: vx-board [--apps DIR] [--target host|armhf|armhf-static] [--mode 0..3]\n"
-                 "                [--no-mem] [--no-service] [--no-buzzer] [--shots DIR]"
-                 " [-- LAUNCHER-ARGS...]\n"
-                 "       vx-board --check DIR\n");
+    std::fprintf(
+        stderr,
+        "usage: vx-board [--apps DIR] [--target host|armhf|armhf-static|goggles] [--mode 0..3]\n"
+        "                [--no-mem] [--no-service] [--no-buzzer] [--shots DIR]"
+        " [-- LAUNCHER-ARGS...]\n"
+        "       vx-board --check DIR\n");
 }
 
 // The options of vx-board's own, after those both front ends take.

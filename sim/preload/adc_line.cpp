@@ -11,6 +11,7 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include "devices/adc_line.h"
 #include "hw/keys.h"
 #include "preload.h"
 
@@ -19,10 +20,6 @@ namespace vxpreload {
 namespace {
 
 using vxboard::AdcLine;
-
-static_assert(vxboard::ADC_PAGE_PHYS == ADC_BASE_PHYS &&
-                  vxboard::ADC_SAMPLE_OFFSET == ADC_REG_SAMPLE,
-              "the board lays out the ADC page where the launcher maps and reads it");
 
 volatile uint32_t* g_adc_page = nullptr;
 bool g_own_page = false; // a process other than the launcher: its page is its own
@@ -40,9 +37,9 @@ volatile uint32_t& page_register(uint32_t offset) {
 // level until the launcher has read it.
 void after_idle(AdcLine& line) {
     const uint32_t raw = line.raw.load();
-    g_settling = raw >= vxboard::ADC_SETTLED_BELOW;
+    g_settling = vxdevices::adc_reads_high_unsettled(raw);
     g_waited_us = 0;
-    page_register(ADC_REG_SAMPLE) = g_settling ? raw + vxboard::ADC_UNSETTLED_OFFSET : raw;
+    vxdevices::adc_sample_register(g_adc_page) = vxdevices::adc_conversion(raw, false);
     if (!g_settling && !g_own_page) line.reads.fetch_add(1);
 }
 
@@ -50,7 +47,7 @@ void after_idle(AdcLine& line) {
 // line settled.
 void settled(AdcLine& line) {
     g_settling = false;
-    page_register(ADC_REG_SAMPLE) = line.raw.load();
+    vxdevices::adc_sample_register(g_adc_page) = vxdevices::adc_conversion(line.raw.load(), true);
     if (g_own_page) return;
     uint32_t pending = line.ctrl0_losses.load();
     while (pending > 0 && !line.ctrl0_losses.compare_exchange_weak(pending, pending - 1)) {

@@ -11,6 +11,7 @@
 
 #include "base/ctext.h"
 #include "base/paths.h"
+#include "devices/pwm_chip.h"
 #include "preload.h"
 
 // The hooks carry their symbol names: with 64-bit file offsets and time on 32-bit ARM the
@@ -48,20 +49,10 @@ struct DeviceNode {
     Device device;
 };
 
-constexpr auto PWM_EXPORT_PATH = ctext(PWM_CHIP_DIR) + "/export";
-constexpr auto PWM_CHANNEL_DIR = ctext(PWM_CHIP_DIR) + "/pwm" + decimal_text<BUZZER_CHANNEL>();
-constexpr auto PWM_PERIOD_PATH = PWM_CHANNEL_DIR + "/period";
-constexpr auto PWM_DUTY_PATH = PWM_CHANNEL_DIR + "/duty_cycle";
-constexpr auto PWM_ENABLE_PATH = PWM_CHANNEL_DIR + "/enable";
-
 constexpr DeviceNode NODES[] = {
     {FB_DEVICE, Device::Fb},
     {REMOTE_I2C_DEVICE, Device::RemoteI2c},
     {ADC_MEM_DEVICE, Device::Mem},
-    {PWM_EXPORT_PATH.c_str(), Device::PwmExport},
-    {PWM_PERIOD_PATH.c_str(), Device::PwmPeriod},
-    {PWM_DUTY_PATH.c_str(), Device::PwmDuty},
-    {PWM_ENABLE_PATH.c_str(), Device::PwmEnable},
 };
 
 // Nodes that the board can make stop opening: the fault's errno, the opens it still lets
@@ -80,14 +71,16 @@ constexpr OpenFault OPEN_FAULTS[] = {
      &DeviceOpenFaults::remote_i2c_opens_left, &DeviceOpenFaults::remote_i2c_opens},
 };
 
-// The launcher names its devices by absolute paths; a relative one is never a device.
-Device classify(const char* path) {
+// The launcher names its devices by absolute paths; a relative one is never a device. Every
+// path of the PWM chip's directory is the chip model's, which tells its files apart.
+Device classify(const char* path, uint32_t* pwm_file) {
     if (path == nullptr || path[0] != '/') return Device::None;
     for (const DeviceNode& n : NODES)
         if (std::strcmp(path, n.path) == 0) return n.device;
-    const size_t n = sizeof PWM_CHIP_DIR - 1;
-    if (std::strncmp(path, PWM_CHIP_DIR, n) == 0 && (path[n] == '\0' || path[n] == '/'))
-        return Device::PwmOther;
+    if (const vxboard::BoardState* s = board()) {
+        *pwm_file = vxdevices::pwm_node(s->pwm, path).file;
+        if (*pwm_file != 0) return Device::Pwm;
+    }
     return Device::None;
 }
 
@@ -131,9 +124,9 @@ void copy(int from, int to) {
         return;
     }
     const Device device = d->device.load();
-    const uint32_t selected = d->osd_selected.load();
-    if (track(to, device, d->access.load()))
-        if (OpenDevice* copy = device_at(to)) copy->osd_selected.store(selected);
+    const uint32_t selected = d->i2c.osd_selected.load();
+    if (track(to, device, d->access.load(), d->pwm_file.load()))
+        if (OpenDevice* copy = device_at(to)) copy->i2c.osd_selected.store(selected);
 }
 
 mode_t mode_arg(int flags, va_list ap) {
@@ -142,8 +135,9 @@ mode_t mode_arg(int flags, va_list ap) {
 
 // An open through whichever libc entry the launcher called (`real_open`, given the flags).
 template <typename RealOpen> int open_path(const char* path, int flags, RealOpen real_open) {
-    const Device d = classify(path);
-    if (is_pwm(d)) return pwm_open(d, flags);
+    uint32_t pwm_file = 0;
+    const Device d = classify(path, &pwm_file);
+    if (d == Device::Pwm) return pwm_open(pwm_file, flags);
     if (const int e = open_fault(d)) return fail(e);
     const int fd = real_open();
     if (fd < 0) return fd;
@@ -163,7 +157,7 @@ OpenDevice* device_at(int fd) {
     return nullptr;
 }
 
-bool track(int fd, Device device, int access) {
+bool track(int fd, Device device, int access, uint32_t pwm_file) {
     forget(fd);
     if (device == Device::None) return true;
     for (OpenDevice& d : g_open) {
@@ -171,7 +165,8 @@ bool track(int fd, Device device, int access) {
         if (!d.fd_plus_one.compare_exchange_strong(expected, -1)) continue;
         d.device.store(device);
         d.access.store(access);
-        d.osd_selected.store(0);
+        d.i2c.osd_selected.store(0);
+        d.pwm_file.store(pwm_file);
         d.fd_plus_one.store(fd + 1);
         return true;
     }

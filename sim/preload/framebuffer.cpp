@@ -7,6 +7,7 @@
 #include <linux/fb.h>
 
 #include "base/screen.h"
+#include "devices/screen_record.h"
 #include "preload.h"
 
 namespace vxpreload {
@@ -71,7 +72,7 @@ int pan(BoardState& s, const fb_var_screeninfo* v) {
     d.xoffset.store(v->xoffset);
     d.yoffset.store(v->yoffset);
     d.pans.fetch_add(1);
-    screen_changed(s);
+    vxdevices::screen_changed(s);
     return 0;
 }
 

@@ -11,6 +11,7 @@
 #include <ctime>
 
 #include "board_state.h"
+#include "devices/remote_i2c.h"
 
 namespace vxpreload {
 
@@ -57,30 +58,23 @@ enum class Device : uint32_t {
     Fb,
     RemoteI2c,
     Mem,
-    PwmExport,
-    PwmPeriod,
-    PwmDuty,
-    PwmEnable,
-    PwmOther, // any other path below the chip's directory
+    Pwm, // a path of the PWM chip's directory
 };
-
-inline bool is_pwm(Device d) {
-    return d >= Device::PwmExport;
-}
 
 // One open descriptor of a device, classified when it was opened.
 struct OpenDevice {
     std::atomic<int> fd_plus_one{0}; // 0: a free slot, -1: being filled
     std::atomic<Device> device{Device::None};
-    std::atomic<int> access{0};            // O_RDONLY, O_WRONLY or O_RDWR
-    std::atomic<uint32_t> osd_selected{0}; // a select of the OSD controller awaits its cell access
+    std::atomic<int> access{0};        // O_RDONLY, O_WRONLY or O_RDWR
+    vxdevices::I2cSession i2c;         // the transport's, for a descriptor of /dev/remote_i2c
+    std::atomic<uint32_t> pwm_file{0}; // the PwmFile, for one of the PWM chip's
 };
 
 // The device behind `fd`, or nullptr for anything else.
 OpenDevice* device_at(int fd);
-// Records `fd` as a descriptor of `device` (Device::None: of nothing the board answers for);
-// false when the table is full.
-bool track(int fd, Device device, int access);
+// Records `fd` as a descriptor of `device` (Device::None: of nothing the board answers for),
+// of the PWM chip's file `pwm_file`; false when the table is full.
+bool track(int fd, Device device, int access, uint32_t pwm_file = 0);
 
 // ---- the devices ------------------------------------------------------------------------
 
@@ -90,9 +84,6 @@ int fb_map_error(const BoardState& s, off_t offset, size_t len);
 
 // remote_i2c.cpp: the transport's one ioctl.
 int remote_i2c_ioctl(BoardState& s, OpenDevice& fd, unsigned long req, void* arg);
-
-// screen_record.cpp: what the screen shows has changed (a pan, a commit, the overlay switched).
-void screen_changed(BoardState& s);
 
 // adc_line.cpp: a mapping of /dev/mem at `offset`. A process other than the launcher gets a
 // page of its own for the ADC's (adc_mem_map; nullptr: the real mapping is made).
@@ -110,7 +101,7 @@ void adc_after_sleep(BoardState& s, uint64_t us, bool idle);
 // the board's when it steps it, the real one otherwise. An app's tones are kept on it too.
 uint64_t launcher_clock_us();
 
-// pwm_sysfs.cpp: a descriptor for an open of one of the chip's files.
-int pwm_open(Device file, int flags);
+// pwm_sysfs.cpp: a descriptor for an open of one of the chip's files (a PwmFile).
+int pwm_open(uint32_t file, int flags);
 
 } // namespace vxpreload

@@ -1,116 +1,19 @@
-// /dev/remote_i2c: the goggles' firmware driver that carries I2C transfers to the video chips
-// through one ioctl. It checks that each request's payload is as long as its own counts say,
-// then hands the transfer to the chip at the payload's bus and address. A select opens a
-// transaction with the chip on the descriptor it came through.
-#include <algorithm>
+// /dev/remote_i2c's one ioctl on a launcher's descriptor: the request record and the payload
+// it points at, in the launcher's own memory, handed to the transport's model.
 #include <cerrno>
-#include <cstring>
 
+#include "devices/remote_i2c.h"
 #include "hw/remote_i2c.h"
-#include "i2c_chip.h"
+#include "preload.h"
 
 namespace vxpreload {
 
-namespace {
-
-using vxboard::I2cBus;
-
-// The headers of a write's and of a write-read's payload, as the launcher lays them out;
-// the bytes to write follow, and after them the room for the bytes read.
-struct WriteHeader {
-    uint32_t bus;
-    uint32_t addr;
-    uint32_t len;
-};
-struct WriteReadHeader {
-    uint32_t bus;
-    uint32_t addr;
-    uint32_t write_len;
-    uint32_t read_len;
-};
-static_assert(sizeof(WriteHeader) == 12 && sizeof(WriteReadHeader) == 16);
-static_assert(sizeof(RemoteI2cSelect) == 16);
-
-constexpr const I2cChip* CHIPS[] = {&LT8668_CHIP, &OSD_CONTROLLER_CHIP};
-
-template <typename Header> Header header_of(const uint8_t* payload) {
-    Header h;
-    std::memcpy(&h, payload, sizeof h);
-    return h;
-}
-
-// The chip a request is addressed to: a select names it in its record, a transfer in its
-// header. A payload too short for a whole select record still names its address.
-const I2cChip* chip_of(const BoardState& s, const RemoteI2cRequest& req) {
-    const auto* p = static_cast<const uint8_t*>(req.payload);
-    uint32_t bus = 0, addr = 0;
-    if (req.op == REMOTE_I2C_OP_SELECT) {
-        RemoteI2cSelect sel{};
-        std::memcpy(&sel, p, std::min<size_t>(req.len, sizeof sel));
-        bus = sel.bus, addr = sel.addr;
-    } else {
-        const auto h = header_of<WriteHeader>(p);
-        bus = h.bus, addr = h.addr;
-    }
-    for (const I2cChip* c : CHIPS)
-        if (c->bus == bus && c->addr == addr && c->present(s)) return c;
-    return nullptr;
-}
-
-int op_select(BoardState&, OpenDevice& fd, const I2cChip* chip, uint8_t*, uint32_t len) {
-    if (len != sizeof(RemoteI2cSelect)) return fail(EINVAL);
-    if (chip == nullptr) return fail(ENXIO);
-    if (chip->selected) chip->selected(fd);
-    return 0;
-}
-
-// The lengths add up as the driver adds them, in 32 bits.
-int op_write(BoardState& s, OpenDevice& fd, const I2cChip* chip, uint8_t* p, uint32_t len) {
-    const auto h = header_of<WriteHeader>(p);
-    if (len != uint32_t{sizeof h} + h.len) return fail(EINVAL);
-    if (chip == nullptr) return fail(ENXIO);
-    return chip->write(s, fd, p + sizeof h, h.len);
-}
-
-int op_write_read(BoardState& s, OpenDevice& fd, const I2cChip* chip, uint8_t* p, uint32_t len) {
-    if (len < sizeof(WriteReadHeader)) return fail(EINVAL);
-    const auto h = header_of<WriteReadHeader>(p);
-    if (len != uint32_t{sizeof h} + h.write_len + h.read_len) return fail(EINVAL);
-    if (chip == nullptr) return fail(ENXIO);
-    uint8_t* w = p + sizeof h;
-    return chip->write_read(s, fd, w, h.write_len, w + h.write_len, h.read_len);
-}
-
-struct Operation {
-    uint32_t op;
-    int (*run)(BoardState& s, OpenDevice& fd, const I2cChip* chip, uint8_t* payload, uint32_t len);
-};
-
-constexpr Operation OPERATIONS[] = {
-    {REMOTE_I2C_OP_SELECT, op_select},
-    {REMOTE_I2C_OP_WRITE, op_write},
-    {REMOTE_I2C_OP_WRITE_READ, op_write_read},
-};
-
-int transfer(BoardState& s, OpenDevice& fd, const RemoteI2cRequest& req) {
-    if (req.len < sizeof(WriteHeader)) return fail(EINVAL);
-    const I2cChip* chip = chip_of(s, req);
-    if (chip != nullptr && chip->addressed) chip->addressed(s);
-    for (const Operation& o : OPERATIONS)
-        if (o.op == req.op) return o.run(s, fd, chip, static_cast<uint8_t*>(req.payload), req.len);
-    return fail(EINVAL);
-}
-
-} // namespace
-
 int remote_i2c_ioctl(BoardState& s, OpenDevice& fd, unsigned long req, void* arg) {
-    I2cBus& bus = s.i2c;
     if (req != REMOTE_I2C_IOCTL) return fail(ENOTTY);
-    bus.transfers.fetch_add(1);
-    const int r =
-        bus.fail_all.load() ? fail(EIO) : transfer(s, fd, *static_cast<RemoteI2cRequest*>(arg));
-    if (r != 0) bus.failed.fetch_add(1);
-    return r;
+    const auto* r = static_cast<const RemoteI2cRequest*>(arg);
+    const int err =
+        vxdevices::remote_i2c_transfer(s, fd.i2c, r->op, static_cast<uint8_t*>(r->payload), r->len);
+    return err == 0 ? 0 : fail(err);
 }
 
 } // namespace vxpreload

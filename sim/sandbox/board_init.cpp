@@ -24,8 +24,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "apps/service.h"
 #include "board_state.h"
+#include "sandbox/service_standin.h"
 
 namespace {
 
@@ -53,16 +53,11 @@ void become(uid_t uid) {
     }
 }
 
-// The goggles' ground-station service as the launcher sees it: a process by the service's
-// name that it can stop and continue.
 pid_t start_service(uid_t uid) {
     const pid_t pid = fork();
     if (pid != 0) return pid;
     become(uid);
-    prctl(PR_SET_NAME, SERVICE_COMM);
-    signal(SIGTERM, SIG_DFL);
-    for (;;)
-        pause();
+    vxboard::run_service_standin();
 }
 
 // The launcher records its own pid before it execs, so that the board's library knows it

@@ -1,6 +1,6 @@
 // vx-scenario: runs scenario files against the virtual goggles board and reports each step.
 //
-//   vx-scenario [--apps DIR] [--realtime] [--accept] [--target host|armhf|armhf-static]
+//   vx-scenario [--apps DIR] [--realtime] [--accept] [--target host|armhf|armhf-static|goggles]
 //               [--report FILE] FILE...
 //
 // Exit status: 0 when every scenario passed, 1 when one failed, 2 for a bad scenario or
@@ -36,7 +36,7 @@ class Tee : public std::streambuf {
 int usage(const char* what) {
     std::fprintf(stderr,
                  "vx-scenario: %s\nusage: vx-scenario [--apps DIR] [--realtime] [--accept] "
-                 "[--target host|armhf|armhf-static] [--report FILE] FILE...\n",
+                 "[--target host|armhf|armhf-static|goggles] [--report FILE] FILE...\n",
                  what);
     return 2;
 }

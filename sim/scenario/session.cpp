@@ -21,6 +21,8 @@ namespace vxscenario {
 namespace {
 
 constexpr Millis START_TIMEOUT(15000); // qemu-arm takes a while to bring up a binary
+// The emulated goggles boot a kernel and install the release first.
+constexpr Millis GOGGLES_START_TIMEOUT(60000);
 
 // A 32-bit little-endian ARM executable, as the goggles run: what the host's kernel runs only
 // through qemu-arm registered with binfmt_misc.
@@ -94,19 +96,23 @@ vxboard::BoardConfig Session::board_config() {
 
 void Session::start() {
     const vxboard::BoardConfig cfg = board_config();
-    if (cfg.stepped &&
-        cfg.target.value_or(vxboard::target_from_env()) == vxboard::Target::ArmStatic)
+    const vxboard::Target target = cfg.target.value_or(vxboard::target_from_env());
+    if (cfg.stepped && target == vxboard::Target::ArmStatic)
         throw std::runtime_error("no preload joins the static ARM build to step its clock: "
                                  "run it with --realtime");
+    if (cfg.stepped && target == vxboard::Target::Goggles)
+        throw std::runtime_error("the emulated goggles' launcher runs on its kernel's own clock, "
+                                 "which the board cannot step: run it with --realtime");
     board_ = std::make_unique<vxboard::Board>(cfg);
     board_->start();
     // Up once it has scanned its apps; a launcher that ends at start-up is a scenario's
     // business too.
     const std::string scanned(vxboard::form_head(LOG_SCAN_DONE));
-    const auto end = std::chrono::steady_clock::now() + START_TIMEOUT;
+    const auto end = std::chrono::steady_clock::now() +
+                     (target == vxboard::Target::Goggles ? GOGGLES_START_TIMEOUT : START_TIMEOUT);
     while (!board_->wait_line(scanned, POLL) && !board_->state().launcher.exited.load())
         if (std::chrono::steady_clock::now() > end)
-            throw std::runtime_error("the launcher did not start within 15 s");
+            throw std::runtime_error("the launcher did not start in time");
     if (cfg.stepped && !board_->state().launcher.exited.load()) board_->run_passes(0);
     clock_base_ = 0;
     clock_base_ = *clock_ms();

@@ -47,6 +47,7 @@ constexpr TargetWord TARGET_WORDS[] = {
     {vxboard::Target::Host, "host"},
     {vxboard::Target::Arm, "armhf"},
     {vxboard::Target::ArmStatic, "armhf-static"},
+    {vxboard::Target::Goggles, "goggles"},
 };
 
 // The key or mode a word names.

@@ -2,7 +2,7 @@
 // the loopback interface only, a page that shows the goggles' screen and presses their
 // buttons.
 //
-//   vx-web [--port N] [--apps DIR] [--target host|armhf|armhf-static] [--mode 0..3]
+//   vx-web [--port N] [--apps DIR] [--target host|armhf|armhf-static|goggles] [--mode 0..3]
 //          [--no-buzzer] [-- LAUNCHER-ARGS...]
 //
 // The page talks over one WebSocket (/ws): it sends what commands.h lists, and receives the
@@ -36,8 +36,9 @@ constexpr long DEFAULT_PORT = 8088;
 constexpr Millis PRINT_EVERY(100);
 
 int usage() {
-    std::fprintf(stderr, "usage: vx-web [--port N] [--apps DIR] [--target host|armhf|armhf-static]"
-                         " [--mode 0..3] [--no-buzzer] [-- LAUNCHER-ARGS...]\n");
+    std::fprintf(stderr,
+                 "usage: vx-web [--port N] [--apps DIR] [--target host|armhf|armhf-static|goggles]"
+                 " [--mode 0..3] [--no-buzzer] [-- LAUNCHER-ARGS...]\n");
     return 2;
 }
 
@@ -67,6 +68,7 @@ int read_options(int argc, char** argv, vxboard::BoardConfig& cfg, long& port) {
             return usage();
         }
     }
+    vxfront::settle_apps_dir(cfg);
     return 0;
 }
 

@@ -4,10 +4,10 @@
 // writes to other pages change nothing, and their registers read as zero.
 #include <cerrno>
 
+#include "devices/i2c_chip.h"
 #include "hw/remote_i2c.h"
-#include "i2c_chip.h"
 
-namespace vxpreload {
+namespace vxdevices {
 
 namespace {
 
@@ -16,9 +16,9 @@ bool present(const BoardState&) {
 }
 
 // A register write: the register's number, then its value.
-int write_register(BoardState& s, OpenDevice&, const uint8_t* w, uint32_t wn) {
+int write_register(BoardState& s, I2cSession&, const uint8_t* w, uint32_t wn) {
     vxboard::I2cBus& bus = s.i2c;
-    if (wn < 2) return fail(EINVAL);
+    if (wn < 2) return EINVAL;
     if (w[0] == LT8668_PAGE_REG)
         bus.lt8668_page.store(w[1]);
     else if (bus.lt8668_page.load() == LT8668_STATUS_PAGE)
@@ -27,10 +27,10 @@ int write_register(BoardState& s, OpenDevice&, const uint8_t* w, uint32_t wn) {
 }
 
 // A register read: the register's number out, its value back.
-int read_register(BoardState& s, OpenDevice&, const uint8_t* w, uint32_t wn, uint8_t* r,
+int read_register(BoardState& s, I2cSession&, const uint8_t* w, uint32_t wn, uint8_t* r,
                   uint32_t rn) {
     const vxboard::I2cBus& bus = s.i2c;
-    if (wn != 1 || rn != 1) return fail(EINVAL);
+    if (wn != 1 || rn != 1) return EINVAL;
     r[0] = bus.lt8668_page.load() == LT8668_STATUS_PAGE ? bus.lt8668_regs[w[0]] : 0;
     return 0;
 }
@@ -40,4 +40,4 @@ int read_register(BoardState& s, OpenDevice&, const uint8_t* w, uint32_t wn, uin
 const I2cChip LT8668_CHIP = {LT8668_BUS, LT8668_ADDR,    present,      nullptr,
                              nullptr,    write_register, read_register};
 
-} // namespace vxpreload
+} // namespace vxdevices

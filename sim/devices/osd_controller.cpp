@@ -8,11 +8,12 @@
 #include <cerrno>
 #include <cstring>
 
+#include "devices/i2c_chip.h"
+#include "devices/screen_record.h"
 #include "hw/osd.h"
 #include "hw/remote_i2c.h"
-#include "i2c_chip.h"
 
-namespace vxpreload {
+namespace vxdevices {
 
 namespace {
 
@@ -47,14 +48,14 @@ void addressed(BoardState& s) {
     s.osd.transfers.fetch_add(1);
 }
 
-void selected(OpenDevice& fd) {
-    fd.osd_selected.store(1);
+void selected(I2cSession& session) {
+    session.osd_selected.store(1);
 }
 
 // A cell access closes the transaction its select opened; without one the controller does
 // not acknowledge it and nothing changes.
-bool cell_access_allowed(OsdController& osd, OpenDevice& fd) {
-    if (fd.osd_selected.exchange(0) != 0) return true;
+bool cell_access_allowed(OsdController& osd, I2cSession& session) {
+    if (session.osd_selected.exchange(0) != 0) return true;
     osd.unselected.fetch_add(1);
     return false;
 }
@@ -68,8 +69,8 @@ bool drops_write(OsdController& osd, uint32_t row, uint32_t col) {
     return osd.half_cells.load() != 0 && (row * vxboard::OSD_COLS + col) % 2 == 1;
 }
 
-int write_cell(OsdController& osd, OpenDevice& fd, uint8_t v) {
-    if (!cell_access_allowed(osd, fd)) return fail(ENXIO);
+int write_cell(OsdController& osd, I2cSession& session, uint8_t v) {
+    if (!cell_access_allowed(osd, session)) return ENXIO;
     const uint32_t cmd = osd.cmd.load(), col = osd.col.load();
     const uint32_t row = cmd >> CELL_ROW_SHIFT, op = cmd & CELL_OP_MASK;
     if (row >= vxboard::OSD_ROWS || col >= vxboard::OSD_COLS) return 0;
@@ -84,15 +85,15 @@ int write_cell(OsdController& osd, OpenDevice& fd, uint8_t v) {
     return 0;
 }
 
-int read_cell(OsdController& osd, OpenDevice& fd, uint8_t* out) {
-    if (!cell_access_allowed(osd, fd)) return fail(ENXIO);
+int read_cell(OsdController& osd, I2cSession& session, uint8_t* out) {
+    if (!cell_access_allowed(osd, session)) return ENXIO;
     osd.readbacks.fetch_add(1);
     const uint32_t row = osd.cmd.load() >> CELL_ROW_SHIFT, col = osd.col.load();
     *out = row < vxboard::OSD_ROWS && col < vxboard::OSD_COLS ? osd.cells[row][col] : 0;
     return 0;
 }
 
-int read_status(OsdController& osd, OpenDevice&, uint8_t* out) {
+int read_status(OsdController& osd, I2cSession&, uint8_t* out) {
     osd.status_reads.fetch_add(1);
     const uint32_t left = osd.busy_left.load();
     const bool busy = osd.busy_stuck.load() != 0 || left > 0;
@@ -101,29 +102,29 @@ int read_status(OsdController& osd, OpenDevice&, uint8_t* out) {
     return 0;
 }
 
-int commit(OsdController& osd, OpenDevice&, uint8_t v) {
+int commit(OsdController& osd, I2cSession&, uint8_t v) {
     if ((v & COMMIT_NOW) == 0) return 0;
     osd.commits.fetch_add(1);
     std::memcpy(osd.shown, osd.cells, sizeof osd.shown);
     return 0;
 }
 
-int write_control(OsdController& osd, OpenDevice&, uint8_t v) {
+int write_control(OsdController& osd, I2cSession&, uint8_t v) {
     osd.control.store(v);
     return 0;
 }
 
-int read_control(OsdController& osd, OpenDevice&, uint8_t* out) {
+int read_control(OsdController& osd, I2cSession&, uint8_t* out) {
     *out = static_cast<uint8_t>(osd.control.load());
     return 0;
 }
 
-int write_cmd(OsdController& osd, OpenDevice&, uint8_t v) {
+int write_cmd(OsdController& osd, I2cSession&, uint8_t v) {
     osd.cmd.store(v);
     return 0;
 }
 
-int write_col(OsdController& osd, OpenDevice&, uint8_t v) {
+int write_col(OsdController& osd, I2cSession&, uint8_t v) {
     osd.col.store(v);
     return 0;
 }
@@ -131,8 +132,8 @@ int write_col(OsdController& osd, OpenDevice&, uint8_t v) {
 // The registers besides the window's; one missing a direction ignores writes or reads as 0.
 struct Register {
     uint16_t reg;
-    int (*write)(OsdController& osd, OpenDevice& fd, uint8_t v);
-    int (*read)(OsdController& osd, OpenDevice& fd, uint8_t* out);
+    int (*write)(OsdController& osd, I2cSession& session, uint8_t v);
+    int (*read)(OsdController& osd, I2cSession& session, uint8_t* out);
 };
 
 constexpr Register REGISTERS[] = {
@@ -151,30 +152,30 @@ uint32_t register_of(const uint8_t* w) {
     return w[0] | (w[1] << 8);
 }
 
-int write_register(OsdController& osd, OpenDevice& fd, const uint8_t* w, uint32_t wn) {
-    if (wn != REG_BYTES + 1) return fail(EINVAL);
+int write_register(OsdController& osd, I2cSession& session, const uint8_t* w, uint32_t wn) {
+    if (wn != REG_BYTES + 1) return EINVAL;
     const uint32_t reg = register_of(w);
     if (reg >= WINDOW_FIRST && reg <= WINDOW_LAST) {
         osd.window[reg - WINDOW_FIRST] = w[REG_BYTES];
         return 0;
     }
     const Register* r = register_at(reg);
-    return r != nullptr && r->write ? r->write(osd, fd, w[REG_BYTES]) : 0;
+    return r != nullptr && r->write ? r->write(osd, session, w[REG_BYTES]) : 0;
 }
 
 // A commit or a switch of the overlay changes what the screen shows.
-int chip_write(BoardState& s, OpenDevice& fd, const uint8_t* w, uint32_t wn) {
+int chip_write(BoardState& s, I2cSession& session, const uint8_t* w, uint32_t wn) {
     const uint32_t commits = s.osd.commits.load(), control = s.osd.control.load();
-    const int r = write_register(s.osd, fd, w, wn);
+    const int r = write_register(s.osd, session, w, wn);
     if (s.osd.commits.load() != commits || s.osd.control.load() != control) screen_changed(s);
     return r;
 }
 
-int chip_write_read(BoardState& s, OpenDevice& fd, const uint8_t* w, uint32_t wn, uint8_t* r,
+int chip_write_read(BoardState& s, I2cSession& session, const uint8_t* w, uint32_t wn, uint8_t* r,
                     uint32_t rn) {
-    if (wn != REG_BYTES || rn != 1) return fail(EINVAL);
+    if (wn != REG_BYTES || rn != 1) return EINVAL;
     const Register* reg = register_at(register_of(w));
-    if (reg != nullptr && reg->read) return reg->read(s.osd, fd, r);
+    if (reg != nullptr && reg->read) return reg->read(s.osd, session, r);
     r[0] = 0;
     return 0;
 }
@@ -184,4 +185,4 @@ int chip_write_read(BoardState& s, OpenDevice& fd, const uint8_t* w, uint32_t wn
 const I2cChip OSD_CONTROLLER_CHIP = {OSD_BUS,  OSD_ADDR,   present,        addressed,
                                      selected, chip_write, chip_write_read};
 
-} // namespace vxpreload
+} // namespace vxdevices

@@ -1,14 +1,16 @@
-// The screen's record in the board state: what the launcher shows changes only at a pan, an
-// OSD commit or a switch of the overlay, and a front end waits on the generation rather than
-// looking at the pictures now and then.
+// The change is stamped with CLOCK_REALTIME, which no time namespace shifts, so that a front
+// end outside the sandbox or the guest can tell how late its picture is. (Inside the preload
+// the call passes its clock hook untouched: only the launcher's monotonic clock is the
+// board's.)
+#include "devices/screen_record.h"
+
 #include <climits>
+#include <ctime>
 #include <linux/futex.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
-#include "preload.h"
-
-namespace vxpreload {
+namespace vxdevices {
 
 namespace {
 
@@ -18,7 +20,7 @@ constexpr uint64_t NS_PER_S = 1000000000;
 
 void screen_changed(BoardState& s) {
     timespec now{};
-    real().clock_gettime(CLOCK_REALTIME, &now);
+    clock_gettime(CLOCK_REALTIME, &now);
     s.screen.changed_realtime_ns.store(static_cast<uint64_t>(now.tv_sec) * NS_PER_S +
                                        static_cast<uint64_t>(now.tv_nsec));
     s.screen.generation.fetch_add(1);
@@ -26,4 +28,4 @@ void screen_changed(BoardState& s) {
             nullptr, nullptr, 0);
 }
 
-} // namespace vxpreload
+} // namespace vxdevices

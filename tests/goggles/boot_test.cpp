@@ -1,0 +1,133 @@
+// The release's static launcher on the emulated goggles: booted from the archive as an owner
+// installs it, with its devices behind a real kernel's paths (the DRM framebuffer, /dev/mem,
+// the CUSE transport, the PWM file system). Each step is timed; the figures are printed.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+
+#include "base/log_lines.h"
+#include "base/timings.h"
+#include "base/video_modes.h"
+#include "board/board.h"
+#include "board/pwm_history.h"
+#include "board/screen.h"
+#include "display/draw.h"
+#include "display/menu_layout.h"
+#include "goggles/machine.h"
+#include "goggles/qmp.h"
+#include "hw/keys_logic.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace vxboard;
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+constexpr milliseconds BOOT_TIMEOUT(60000);
+constexpr milliseconds LINE_TIMEOUT(10000);
+// A hold a person means as the menu's: past its threshold by what a loop pass under the
+// emulated CPU may take.
+constexpr milliseconds OPEN_HOLD(HOLD_OPEN_MS + 300);
+
+// The text of a log form up to its first conversion: what a line of it starts with.
+std::string form_head(const char* form) {
+    const std::string f = form;
+    return f.substr(0, f.find('%'));
+}
+
+// The guest's process list comes every half second: the service's state as it settles.
+bool service_becomes(const Board& b, char state) {
+    const auto end = Clock::now() + std::chrono::seconds(3);
+    while (b.service_state() != state && Clock::now() < end)
+        std::this_thread::sleep_for(milliseconds(20));
+    return b.service_state() == state;
+}
+
+long ms_since(Clock::time_point t) {
+    return static_cast<long>(std::chrono::duration_cast<milliseconds>(Clock::now() - t).count());
+}
+
+class GogglesBoot : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        const vxgoggles::GogglesArtefacts a = vxgoggles::goggles_artefacts();
+        for (const std::string& f : {a.kernel, a.initramfs, a.release_archive})
+            if (!fs::exists(f))
+                GTEST_FAIL() << f
+                             << " is missing: tools/release.sh and "
+                                "tools/goggles/build-image.sh make the release and the guest";
+        BoardConfig cfg;
+        cfg.apps_dir = goggles_release_apps_dir();
+        cfg.target = Target::Goggles;
+        board_ = std::make_unique<Board>(cfg);
+        started_ = Clock::now();
+        board_->start();
+    }
+    void TearDown() override {
+        if (board_) board_->stop();
+    }
+
+    std::unique_ptr<Board> board_;
+    Clock::time_point started_;
+};
+
+TEST_F(GogglesBoot, TheReleasesLauncherOpensItsMenuOnARealKernel) {
+    Board& b = *board_;
+    const auto banner = b.wait_line(form_head(LOG_BANNER), BOOT_TIMEOUT);
+    ASSERT_TRUE(banner) << "no banner; the guest's console: " << b.goggles()->console_path();
+    std::printf("[ figure ] boot to the launcher's banner: %ld ms\n", ms_since(started_));
+    EXPECT_NE(b.lines()[*banner].find("adc=1"), std::string::npos) << b.lines()[*banner];
+    EXPECT_NE(b.lines()[*banner].find("fb=1"), std::string::npos) << b.lines()[*banner];
+    ASSERT_TRUE(b.wait_line(form_head(LOG_SCAN_DONE), LINE_TIMEOUT));
+    // The mode was read through the CUSE transport from the board's LT8668.
+    EXPECT_GT(b.state().i2c.transfers.load(), 0u);
+    EXPECT_EQ(b.state().i2c.failed.load(), 0u);
+    EXPECT_TRUE(service_becomes(b, 'S')) << "the goggles' service runs";
+
+    const size_t from = b.line_count();
+    const auto pressed = Clock::now();
+    b.press(KEY_PLAY);
+    const auto blocked = b.wait_line(form_head(LOG_KEYS_BLOCKED), LINE_TIMEOUT, from);
+    ASSERT_TRUE(blocked) << "the launcher did not take the buttons";
+    EXPECT_TRUE(service_becomes(b, 'T')) << "the launcher stopped the goggles' service";
+    std::this_thread::sleep_until(pressed + OPEN_HOLD);
+    b.release();
+    ASSERT_TRUE(b.wait_line(form_head(LOG_MENU_OPEN), LINE_TIMEOUT, from));
+    const auto menu_at = Clock::now();
+    while (!menu_on_screen(b) && ms_since(menu_at) < LINE_TIMEOUT.count())
+        std::this_thread::sleep_for(milliseconds(5));
+    ASSERT_TRUE(menu_on_screen(b)) << "the menu's page from the guest's framebuffer";
+    EXPECT_NE(b.screen_row(), 0u) << "panned to a page of its own";
+
+    // qemu's display shows the page panned to: the panel's colour where the board reads it.
+    const std::string ppm = b.workdir() + "/display.ppm";
+    std::vector<uint32_t> px;
+    uint32_t w = 0, h = 0;
+    bool shown = false;
+    const auto looked = Clock::now();
+    while (!shown && ms_since(looked) < LINE_TIMEOUT.count()) {
+        ASSERT_TRUE(b.goggles()->screendump(ppm));
+        ASSERT_TRUE(vxgoggles::read_ppm(ppm, px, w, h));
+        ASSERT_EQ(w, SCREEN_W);
+        const uint32_t at = static_cast<uint32_t>(menu_layout::PANEL_PROBE_Y) * w +
+                            static_cast<uint32_t>(menu_layout::PANEL_PROBE_X);
+        shown = (px[at] & 0xFFFFFF) == (COL_PANEL & 0xFFFFFF);
+    }
+    EXPECT_TRUE(shown) << "the display never showed the menu's page";
+    std::printf("[ figure ] menu in the log to menu on qemu's display: %ld ms\n",
+                ms_since(menu_at));
+
+    // The hold's tones reached the PWM chip through the guest's sysfs directory, and it was
+    // silent again after them.
+    EXPECT_EQ(b.state().pwm.exported.load(), 1u);
+    const std::vector<Tone> tones = pwm_tones(b.state());
+    ASSERT_FALSE(tones.empty());
+    EXPECT_TRUE(std::any_of(tones.begin(), tones.end(), [](const Tone& t) { return t.hz > 0; }));
+    EXPECT_EQ(tones.back().hz, 0u);
+}
+
+} // namespace
