@@ -12,4 +12,4 @@ cmake --build --preset host-asan --target unit_test fb_test buzzer_test core_tes
 ctest --preset host-asan -L unit "$@"
 cmake --preset host >/dev/null
 cmake --build --preset host
-VX_LAUNCHER="$PWD/build/host-asan/src/vornax-launcher" ctest --preset host -LE unit "$@"
+VX_LAUNCHER="$PWD/build/host-asan/src/vornax-launcher" ctest --preset host-board "$@"
