@@ -75,8 +75,10 @@ void* adc_mem_map(size_t len, int prot, off_t offset) {
     return p;
 }
 
-void adc_mem_mapped(void* at, off_t offset) {
-    if (static_cast<uint64_t>(offset) != ADC_BASE_PHYS) return;
+void adc_mem_mapped(void* at, off_t offset, int flags) {
+    // A private mapping of /dev/mem is a copy-on-write snapshot of the registers: the first
+    // register write leaves the process its own page, which no conversion reaches again.
+    if (static_cast<uint64_t>(offset) != ADC_BASE_PHYS || (flags & MAP_SHARED) == 0) return;
     g_adc_page = static_cast<volatile uint32_t*>(at);
     if (BoardState* s = board()) adc_after_sleep(*s, 0, true);
 }

@@ -22,8 +22,8 @@ struct DeviceDriver {
     int (*map_error)(const BoardState& s, off_t offset, size_t len);
     // A mapping made in place of the real one (nullptr: the real one).
     void* (*map)(size_t len, int prot, off_t offset);
-    // Told of a mapping that went through, board or not.
-    void (*mapped)(void* at, off_t offset);
+    // Told of a mapping that went through, board or not, with the caller's flags.
+    void (*mapped)(void* at, off_t offset, int flags);
 };
 
 constexpr DeviceDriver DRIVERS[] = {
@@ -56,7 +56,7 @@ void* mmap(void* addr, size_t len, int prot, int flags, int fd, off_t offset) {
     }
     void* p = driver != nullptr && driver->map ? driver->map(len, prot, offset) : nullptr;
     if (p == nullptr) p = real().mmap(addr, len, prot, flags, fd, offset);
-    if (p != MAP_FAILED && driver != nullptr && driver->mapped) driver->mapped(p, offset);
+    if (p != MAP_FAILED && driver != nullptr && driver->mapped) driver->mapped(p, offset, flags);
     return p;
 }
 

@@ -88,7 +88,7 @@ int remote_i2c_ioctl(BoardState& s, OpenDevice& fd, unsigned long req, void* arg
 // adc_line.cpp: a mapping of /dev/mem at `offset`. A process other than the launcher gets a
 // page of its own for the ADC's (adc_mem_map; nullptr: the real mapping is made).
 void* adc_mem_map(size_t len, int prot, off_t offset);
-void adc_mem_mapped(void* at, off_t offset);
+void adc_mem_mapped(void* at, off_t offset, int flags);
 bool adc_mapped();
 // Whether the calling process is the launcher, as the sandbox's init started it (not its
 // watchdog, not an app before exec).
