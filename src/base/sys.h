@@ -1,6 +1,13 @@
 #pragma once
 #include <cstddef>
+#include <ctime>
 #include <sys/types.h>
+
+// The build asks glibc for 64-bit file offsets and time on the 32-bit goggles. Without them
+// stat fails with EOVERFLOW on a file of 2 GiB or more (a recording under /record) and on
+// any file dated past January 2038 (an app's directory, once the goggles' clock is there).
+static_assert(sizeof(off_t) == 8, "build with _FILE_OFFSET_BITS=64");
+static_assert(sizeof(time_t) == 8, "build with _TIME_BITS=64");
 
 // System calls retried while a signal interrupts them. The launcher installs a termination
 // handler with restartable calls, but a stopped and continued process, or a handler that
