@@ -33,7 +33,7 @@ GogglesArtefacts goggles_artefacts();
 struct GogglesSetup {
     std::string work;       // the board's work directory: sockets, the console's log
     std::string tmp_mirror; // where the guest's followed /tmp files are mirrored
-    std::string apps_dir;   // an app directory installed beside the release's ("": none)
+    std::string apps_dir;   // installed in place of the release's apps ("": theirs)
     vxboard::BoardState* state;
     uint32_t* fb;    // the board's framebuffer memory...
     size_t fb_bytes; // ...and its size
