@@ -7,6 +7,7 @@
 #include <linux/fb.h>
 
 #include "base/screen.h"
+#include "devices/fb_rules.h"
 #include "devices/screen_record.h"
 #include "preload.h"
 
@@ -46,29 +47,25 @@ void fill_fix(const FbDevice& d, fb_fix_screeninfo* f) {
     f->smem_len = d.smem_len.load();
     f->type = FB_TYPE_PACKED_PIXELS;
     f->visual = FB_VISUAL_TRUECOLOR;
-    f->ypanstep = 1;
+    f->xpanstep = vxdevices::FB_XPANSTEP;
+    f->ypanstep = vxdevices::FB_YPANSTEP;
+    f->ywrapstep = vxdevices::FB_YWRAPSTEP;
     f->line_length = d.line_length.load();
 }
 
-// The virtual screen must fit the memory and hold at least the visible one.
 int put_var(FbDevice& d, fb_var_screeninfo* v) {
     d.put_vars.fetch_add(1);
     if (const uint32_t e = d.fail_put_var.load()) return fail(static_cast<int>(e));
-    if (v->yres_virtual < d.yres.load() ||
-        static_cast<uint64_t>(v->yres_virtual) * d.line_length.load() > d.smem_len.load())
-        return fail(EINVAL);
+    if (const int e = vxdevices::fb_put_var_refusal(d, *v)) return fail(e);
     d.yres_virtual.store(v->yres_virtual);
     fill_var(d, v);
     return 0;
 }
 
-// A pan must keep the visible area inside the virtual screen.
 int pan(BoardState& s, const fb_var_screeninfo* v) {
     FbDevice& d = s.fb;
     if (const uint32_t e = d.fail_pan.load()) return fail(static_cast<int>(e));
-    if (static_cast<uint64_t>(v->yoffset) + d.yres.load() > d.yres_virtual.load() ||
-        static_cast<uint64_t>(v->xoffset) + d.xres.load() > d.xres_virtual.load())
-        return fail(EINVAL);
+    if (const int e = vxdevices::fb_pan_refusal(d, *v)) return fail(e);
     d.xoffset.store(v->xoffset);
     d.yoffset.store(v->yoffset);
     d.pans.fetch_add(1);

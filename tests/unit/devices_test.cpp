@@ -10,7 +10,9 @@
 #include <string>
 #include <vector>
 
+#include "base/screen.h"
 #include "devices/adc_line.h"
+#include "devices/fb_rules.h"
 #include "devices/pwm_chip.h"
 #include "devices/remote_i2c.h"
 #include "hw/keys_logic.h"
@@ -216,6 +218,62 @@ TEST(AdcLineModel, ButtonsReadTrueOnceSettledAndABandHighBefore) {
     uint32_t page[1024] = {};
     adc_sample_register(page) = 77;
     EXPECT_EQ(page[vxboard::ADC_SAMPLE_OFFSET / 4], 77u);
+}
+
+// The goggles' screen with room for three pages, two of them asked for so far.
+void three_page_fb(vxboard::FbDevice& fb) {
+    fb.xres = SCREEN_W;
+    fb.yres = SCREEN_H;
+    fb.xres_virtual = SCREEN_W;
+    fb.yres_virtual = 2 * SCREEN_H;
+    fb.line_length = SCREEN_W * PIXEL_BYTES;
+    fb.bits_per_pixel = PIXEL_BYTES * 8;
+    fb.smem_len = 3 * SCREEN_H * SCREEN_W * PIXEL_BYTES;
+}
+
+fb_var_screeninfo record_of(const vxboard::FbDevice& fb) {
+    fb_var_screeninfo v{};
+    v.xres = fb.xres;
+    v.yres = fb.yres;
+    v.xres_virtual = fb.xres_virtual;
+    v.yres_virtual = fb.yres_virtual;
+    v.bits_per_pixel = fb.bits_per_pixel;
+    return v;
+}
+
+TEST(FbRules, PutAndPanRefuseWhatTheKernelRefuses) {
+    auto s = fresh_state();
+    three_page_fb(s->fb);
+    const struct {
+        const char* what;
+        void (*change)(fb_var_screeninfo&);
+        int put, pan;
+    } cases[] = {
+        {"the screen's own record", [](fb_var_screeninfo&) {}, 0, 0},
+        {"three pages", [](fb_var_screeninfo& v) { v.yres_virtual = 3 * SCREEN_H; }, 0, 0},
+        {"a zeroed record", [](fb_var_screeninfo& v) { v = {}; }, EINVAL, 0},
+        {"7 rows", [](fb_var_screeninfo& v) { v.yres = 7; }, EINVAL, 0},
+        {"a row past the memory", [](fb_var_screeninfo& v) { v.yres_virtual = 3 * SCREEN_H + 1; },
+         EINVAL, 0},
+        {"less than a screen", [](fb_var_screeninfo& v) { v.yres_virtual = SCREEN_H - 1; }, EINVAL,
+         0},
+        {"wider than the framebuffer", [](fb_var_screeninfo& v) { v.xres_virtual = SCREEN_W + 1; },
+         EINVAL, 0},
+        {"64 bits a pixel", [](fb_var_screeninfo& v) { v.bits_per_pixel = 64; }, EINVAL, 0},
+        {"the second page", [](fb_var_screeninfo& v) { v.yoffset = SCREEN_H; }, 0, 0},
+        {"a row past the virtual screen", [](fb_var_screeninfo& v) { v.yoffset = SCREEN_H + 1; }, 0,
+         EINVAL},
+        {"a pixel to the right", [](fb_var_screeninfo& v) { v.xoffset = 1; }, 0, EINVAL},
+        {"a wrap", [](fb_var_screeninfo& v) { v.yoffset = 1, v.vmode = FB_VMODE_YWRAP; }, 0,
+         EINVAL},
+        {"a wrap to row 0", [](fb_var_screeninfo& v) { v.vmode = FB_VMODE_YWRAP; }, 0, 0},
+    };
+    for (const auto& c : cases) {
+        fb_var_screeninfo v = record_of(s->fb);
+        c.change(v);
+        EXPECT_EQ(fb_put_var_refusal(s->fb, v), c.put) << c.what;
+        EXPECT_EQ(fb_pan_refusal(s->fb, v), c.pan) << c.what;
+    }
 }
 
 } // namespace
