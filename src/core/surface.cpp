@@ -112,7 +112,9 @@ void surface_take_away_page() {
 }
 
 void surface_take_back_from_app() {
-    if (fb_is_open()) fb_follow_screen();
+    if (!fb_is_open()) return;
+    fb_follow_screen();
+    fb_clear_beyond_canvas();
 }
 
 void surface_release_for_exit(bool app_owns_display) {

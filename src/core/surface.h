@@ -56,8 +56,9 @@ bool surface_show_hold_progress(int32_t elapsed_ms);
 bool surface_take_away_overlay();
 // The goggles' own page panned back on screen.
 void surface_take_away_page();
-// After an app, which may have panned the framebuffer itself: the launcher takes the pan
-// position as it finds it.
+// After an app, which may have panned the framebuffer itself and drawn on the launcher's
+// pages: the launcher takes the pan position as it finds it and clears what the app left
+// beyond its canvas.
 void surface_take_back_from_app();
 
 // What the termination handler gives back of the display; only calls safe in a signal

@@ -72,6 +72,16 @@ void fb_begin_frame() {
         std::memset(canvas_row(fb_canvas(), y), 0, CANVAS_W * 4);
 }
 
+void fb_clear_beyond_canvas() {
+    for (const uint32_t top : PAGE_Y) {
+        const Canvas page{reinterpret_cast<uint32_t*>(g_fb.mem + size_t{LINE_BYTES} * top)};
+        for (uint32_t y = 0; y < SCREEN_H; ++y) {
+            const uint32_t from = y < CANVAS_H ? CANVAS_W : 0;
+            std::memset(canvas_row(page, y) + from, 0, (SCREEN_W - from) * PIXEL_BYTES);
+        }
+    }
+}
+
 void fb_present() {
     fb_var_screeninfo v = g_fb.var;
     v.yres_virtual = FB_VIRTUAL_ROWS;

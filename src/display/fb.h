@@ -22,6 +22,10 @@ void fb_begin_frame();
 // canvas pixel itself, as render_menu does, so that no pixel is written twice.
 void fb_begin_frame_no_clear();
 void fb_present();
+// Both launcher pages made transparent outside the canvas. An app draws the whole screen on
+// them; the launcher's pictures cover only the canvas, and would show the rest of the app's
+// last picture around the menu or the hold's panel.
+void fb_clear_beyond_canvas();
 void fb_restore();
 // Takes the pan position the display has now, which another program (an app) may have moved:
 // the launcher page on screen, if any, is not the one drawn next, and a display back on the

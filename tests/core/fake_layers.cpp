@@ -268,6 +268,7 @@ void fb_restore() {
 }
 
 void fb_follow_screen() {}
+void fb_clear_beyond_canvas() {}
 
 void fb_restore_from_signal() {
     w.panned = false;
