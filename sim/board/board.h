@@ -116,6 +116,10 @@ std::string sample_apps_dir(Target target);
 Target target_from_env();
 // The apps of the release the emulated goggles install, as tools/release.sh unpacked them.
 std::string goggles_release_apps_dir();
+// What a configuration asks that the emulated goggles cannot give (a stepped clock, a board
+// without a device...), in words that follow "the emulated goggles cannot give"; "" when
+// they can run it.
+std::string goggles_cannot_give(const BoardConfig& config);
 
 class Board {
   public:

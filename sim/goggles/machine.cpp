@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -108,7 +109,10 @@ uint64_t monotonic_ms() {
 
 // The release archive and its checksum under release/, and an app directory's entries under
 // release/apps/, as the guest's start-up finds them.
-std::string release_cpio(const GogglesArtefacts& a, const std::string& apps_dir) {
+// The board's recordings as lines NAME BYTES SECONDS under release/recordings, which the
+// guest's start-up makes on its storage.
+std::string release_cpio(const GogglesArtefacts& a, const std::string& apps_dir,
+                         const std::vector<vxboard::BoardConfig::Recording>& recordings) {
     std::vector<CpioEntry> entries = {{"release", S_IFDIR | 0755, {}}};
     const std::string name = fs::path(a.release_archive).filename();
     entries.push_back({"release/" + name, S_IFREG | 0644, read_file(a.release_archive)});
@@ -124,6 +128,12 @@ std::string release_cpio(const GogglesArtefacts& a, const std::string& apps_dir)
             else if (e.is_regular_file())
                 entries.push_back({rel, S_IFREG | perms, read_file(e.path())});
         }
+    }
+    if (!recordings.empty()) {
+        std::string list;
+        for (const vxboard::BoardConfig::Recording& r : recordings)
+            list += r.name + " " + std::to_string(r.bytes) + " " + std::to_string(r.written) + "\n";
+        entries.push_back({"release/recordings", S_IFREG | 0644, list});
     }
     return cpio_newc(entries);
 }
@@ -149,7 +159,17 @@ GogglesMachine::GogglesMachine(const GogglesSetup& setup, const GogglesArtefacts
           },
           [this](uint32_t x, uint32_t y) { on_pan(x, y); },
           [this](const std::string& p, uint64_t o, const std::string& b) { on_file(p, o, b); },
-          [this](const std::string& p, uint64_t s) { on_truncate(p, s); }, nullptr}) {
+          [this](const std::string& p, uint64_t s) { on_truncate(p, s); },
+          [this] { on_processes(); },
+          [this](pid_t pid, int status, int err) { on_exit(pid, status, err); },
+          [this](uint64_t n) {
+              {
+                  std::lock_guard<std::mutex> lock(sync_mu_);
+                  synced_ = std::max(synced_, n);
+              }
+              synced_cv_.notify_all();
+          }}),
+      ledger_(setup.state->apps) {
     for (const std::string& f : {a.kernel, a.initramfs, a.release_archive})
         if (!fs::exists(f))
             throw std::runtime_error(f + " is missing (tools/goggles/build-image.sh builds the "
@@ -158,7 +178,7 @@ GogglesMachine::GogglesMachine(const GogglesSetup& setup, const GogglesArtefacts
         listeners_[i] = listen_at(setup_.work + "/" + SOCKET_NAMES[i]);
     const std::string initrd = setup_.work + "/boot.cpio";
     std::ofstream(initrd, std::ios::binary)
-        << read_file(a.initramfs) << release_cpio(a, setup_.apps_dir);
+        << read_file(a.initramfs) << release_cpio(a, setup_.apps_dir, setup_.recordings);
     char ram[sizeof RAM_TEMPLATE];
     std::memcpy(ram, RAM_TEMPLATE, sizeof ram);
     const int ram_fd = mkstemp(ram);
@@ -344,7 +364,13 @@ std::string GogglesMachine::mirror_of(const std::string& guest_path) const {
 }
 
 void GogglesMachine::on_file(const std::string& path, uint64_t offset, const std::string& bytes) {
-    if (path == LAUNCHER_LOG) write_all(setup_.log_fd, bytes.data(), bytes.size());
+    if (path == LAUNCHER_LOG) {
+        write_all(setup_.log_fd, bytes.data(), bytes.size());
+        log_pending_ += bytes;
+        for (size_t nl; (nl = log_pending_.find('\n')) != std::string::npos;
+             log_pending_.erase(0, nl + 1))
+            ledger_.log_line(log_pending_.substr(0, nl + 1));
+    }
     const std::string mirror = mirror_of(path);
     if (mirror.empty()) return;
     fs::create_directories(fs::path(mirror).parent_path());
@@ -367,6 +393,13 @@ void GogglesMachine::on_processes() {
     setup_.state->launcher.exited.store(1);
 }
 
+void GogglesMachine::on_exit(pid_t pid, int wait_status, int exec_errno) {
+    ledger_.exited(pid, wait_status, exec_errno);
+    if (pid != setup_.state->launcher.ns_pid.load()) return;
+    setup_.state->launcher.wait_status.store(wait_status);
+    setup_.state->launcher.exited.store(1);
+}
+
 void GogglesMachine::on_truncate(const std::string& path, uint64_t size) {
     const std::string mirror = mirror_of(path);
     if (!mirror.empty()) truncate(mirror.c_str(), static_cast<off_t>(size));
@@ -378,6 +411,21 @@ std::vector<GuestProcess> GogglesMachine::processes() const {
 
 pid_t GogglesMachine::launcher_pid() const {
     return static_cast<pid_t>(std::atoi(read_file(mirror_of(LAUNCHER_PID)).c_str()));
+}
+
+bool GogglesMachine::sync_files(std::chrono::milliseconds timeout) {
+    uint64_t n;
+    {
+        std::lock_guard<std::mutex> lock(sync_mu_);
+        n = ++sync_asked_;
+    }
+    const std::string line = "sync " + std::to_string(n) + "\n";
+    {
+        std::lock_guard<std::mutex> lock(agent_write_mu_);
+        if (!write_all(agent_fd_, line.data(), line.size())) return false;
+    }
+    std::unique_lock<std::mutex> lock(sync_mu_);
+    return synced_cv_.wait_for(lock, timeout, [&] { return synced_ >= n; });
 }
 
 void GogglesMachine::signal(pid_t pid, int sig) {
