@@ -76,19 +76,26 @@ std::string read_command(int argc, char** argv, Command& c) {
     return "";
 }
 
-// Runs the scenarios, each reported to `out`; the exit status.
+// Runs the scenarios, each reported to `out`; the exit status. A scenario the target refused
+// did not pass.
 int run_all(const std::vector<vxscenario::Scenario>& scenarios, const vxscenario::Options& options,
             std::ostream& out) {
-    std::vector<std::string> failed;
-    for (const vxscenario::Scenario& s : scenarios)
-        if (!vxscenario::run(s, options, out)) failed.push_back(s.path);
+    std::vector<std::string> failed, refused;
+    for (const vxscenario::Scenario& s : scenarios) {
+        const vxscenario::Outcome o = vxscenario::run(s, options, out);
+        if (o == vxscenario::Outcome::Failed) failed.push_back(s.path);
+        if (o == vxscenario::Outcome::Refused) refused.push_back(s.path);
+    }
     out << "\n"
-        << scenarios.size() << " scenario(s): " << scenarios.size() - failed.size() << " passed, "
-        << failed.size() << " failed";
+        << scenarios.size() << " scenario(s): " << scenarios.size() - failed.size() - refused.size()
+        << " passed, " << failed.size() << " failed";
     for (const std::string& f : failed)
         out << (&f == &failed.front() ? ": " : ", ") << f;
+    if (!refused.empty()) out << "; " << refused.size() << " refused";
+    for (const std::string& f : refused)
+        out << (&f == &refused.front() ? ": " : ", ") << f;
     out << "\n" << std::flush;
-    return failed.empty() ? 0 : 1;
+    return failed.empty() && refused.empty() ? 0 : 1;
 }
 
 } // namespace

@@ -10,6 +10,7 @@
 #include "base/log_lines.h"
 #include "board/log_forms.h"
 #include "board_paths.h"
+#include "goggles/machine.h"
 #include "scenario/scenario.h"
 #include "scenario/session_parts.h"
 #include "scenario/staging.h"
@@ -100,28 +101,57 @@ void Session::start() {
     if (cfg.stepped && target == vxboard::Target::ArmStatic)
         throw std::runtime_error("no preload joins the static ARM build to step its clock: "
                                  "run it with --realtime");
-    if (cfg.stepped && target == vxboard::Target::Goggles)
-        throw std::runtime_error("the emulated goggles' launcher runs on its kernel's own clock, "
-                                 "which the board cannot step: run it with --realtime");
     board_ = std::make_unique<vxboard::Board>(cfg);
     board_->start();
     // Up once it has scanned its apps; a launcher that ends at start-up is a scenario's
     // business too.
     const std::string scanned(vxboard::form_head(LOG_SCAN_DONE));
+    // The clock reads nothing until the launcher is up: a board that never brings it up has
+    // no time to report.
     const auto end = std::chrono::steady_clock::now() +
                      (target == vxboard::Target::Goggles ? GOGGLES_START_TIMEOUT : START_TIMEOUT);
     while (!board_->wait_line(scanned, POLL) && !board_->state().launcher.exited.load())
         if (std::chrono::steady_clock::now() > end)
             throw std::runtime_error("the launcher did not start in time");
     if (cfg.stepped && !board_->state().launcher.exited.load()) board_->run_passes(0);
-    clock_base_ = 0;
-    clock_base_ = *clock_ms();
+    clock_base_ = options_.realtime ? board_->sandbox_monotonic_ms() : board_->virtual_ms();
+    started_ = true;
 }
 
 std::optional<int64_t> Session::clock_ms() const {
-    if (!board_) return std::nullopt;
+    if (!board_ || !started_) return std::nullopt;
     return (options_.realtime ? board_->sandbox_monotonic_ms() : board_->virtual_ms()) -
            clock_base_;
+}
+
+std::string refusal(const Scenario& scenario, const Options& options) {
+    if (options.target.value_or(vxboard::target_from_env()) != vxboard::Target::Goggles) return "";
+    const std::string cannot = "the emulated goggles cannot ";
+    if (!options.realtime)
+        return cannot + "step the launcher's clock (it runs on the guest kernel's own): run "
+                        "with --realtime";
+    const Setup& set = scenario.setup;
+    // `apps samples NAME...` takes the release's apps: what it does not ship is not there.
+    if (options.apps.empty() && (set.apps.empty() || set.apps == SAMPLES_WORD))
+        for (const std::string& name : set.app_names)
+            if (!fs::exists(fs::path(vxboard::goggles_release_apps_dir()) / name))
+                return cannot + "run " + name + ": the release archive does not ship it";
+    if (!set.buzzer || !set.transport || !set.framebuffer || !set.adc)
+        return cannot + "start without one of their devices (`board`): the guest's kernel "
+                        "and start-up bring them all";
+    if (!set.args.empty())
+        return cannot + "give the launcher arguments (`args`): the release's start-up script "
+                        "starts it";
+    for (const Step& s : scenario.steps) {
+        if (s.op != Op::Fault) continue;
+        const bool relayed = s.name == "overlay" || (s.name == "transport" && s.word != "gone");
+        if (!relayed)
+            return cannot + "inject `" + s.source + "` (line " + std::to_string(s.line) + "): " +
+                   (s.name == "fb-pan"
+                        ? "the guest's display driver pans the framebuffer, not the board"
+                        : "/dev/remote_i2c is the guest's own device node");
+    }
+    return "";
 }
 
 bool Session::run_until(const std::function<bool()>& done, Millis limit, bool paced) {
@@ -145,8 +175,18 @@ bool Session::run_until(const std::function<bool()>& done, Millis limit, bool pa
 // On the real clock what the launcher draws may come a little after the step that caused
 // it: the expectation has a while to come true.
 Session::Check Session::settled(const std::function<Check()>& check) {
-    if (options_.realtime) wait_real([&] { return !check(); }, REAL_GRACE);
+    if (options_.realtime) wait_real([&] { return !check(); }, grace());
     return check();
+}
+
+Millis Session::grace() const {
+    return board_ && board_->goggles() ? GOGGLES_GRACE : REAL_GRACE;
+}
+
+void Session::sync_logs() {
+    if (vxgoggles::GogglesMachine* g = board_->goggles(); g && !g->sync_files(GOGGLES_SYNC))
+        throw std::runtime_error("the emulated goggles' agent did not answer within " +
+                                 std::to_string(GOGGLES_SYNC.count()) + " ms");
 }
 
 // While an app runs, it has the time too: the launcher's clock keeps pace with the real one.
@@ -172,6 +212,8 @@ std::optional<Session::Launch> Session::last_launch(const std::string& name) con
 bool Session::running(const std::string& name) const {
     const std::optional<Launch> launch = last_launch(name);
     if (!launch) return false;
+    // The guest's agent tells each end as it comes; its process list may not have the app yet.
+    if (const vxgoggles::GogglesMachine* g = board_->goggles()) return !g->ended(launch->pid);
     for (const vxboard::SandboxProcess& p : board_->processes())
         if (p.ns_pid == launch->pid && p.state != 'Z') return true;
     return false;
@@ -189,6 +231,7 @@ std::optional<std::string> Session::run(const Step& s) {
         case Op::Mode:
         case Op::Fault:
         case Op::StopApp:
+        case Op::KillLauncher:
             mark_ = board_->lines().size();
             act(s);
             return std::nullopt;

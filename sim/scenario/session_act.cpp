@@ -2,6 +2,8 @@
 // and the faults.
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
+#include <stdexcept>
 #include <thread>
 
 #include "base/timings.h"
@@ -16,6 +18,8 @@ namespace {
 // On the real clock a press or a release is seen after about this long, surely once the
 // launcher has read the line as often as the front ends wait for.
 constexpr Millis SEEN_REAL(160);
+// A SIGKILLed launcher is gone, and its end known to the board, within this.
+constexpr Millis LAUNCHER_END(5000);
 
 } // namespace
 
@@ -103,6 +107,14 @@ void Session::act(const Step& s) {
             vxboard::kill_app(*board_);
         else
             vxboard::stop_app(*board_, Millis(ESCAPE_KILL_AFTER_MS));
+        break;
+    case Op::KillLauncher:
+        // As a crash or the kernel ends it: nothing of its own runs, what it holds stays held
+        // until its watchdog sees it gone.
+        board_->signal_launcher(SIGKILL);
+        if (!board_->wait_exit(LAUNCHER_END))
+            throw std::runtime_error("the launcher did not end within " +
+                                     std::to_string(LAUNCHER_END.count()) + " ms of its SIGKILL");
         break;
     case Op::Fault:
         fault(s);
