@@ -6,7 +6,9 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
+#include <optional>
 
 #include "base/log_lines.h"
 #include "base/timings.h"
@@ -18,6 +20,7 @@
 #include "display/menu_layout.h"
 #include "goggles/machine.h"
 #include "goggles/qmp.h"
+#include "hw/buzzer.h"
 #include "hw/keys_logic.h"
 
 namespace {
@@ -32,6 +35,10 @@ constexpr milliseconds LINE_TIMEOUT(10000);
 // A hold a person means as the menu's: past its threshold by what a loop pass under the
 // emulated CPU may take.
 constexpr milliseconds OPEN_HOLD(HOLD_OPEN_MS + 300);
+constexpr milliseconds CLOSE_HOLD(HOLD_CLOSE_MS + 300);
+// A hold takes effect in the first loop pass past its threshold: a pass of the emulated CPU,
+// with the host busy, stays well inside this.
+constexpr milliseconds LANDING_BOUND(250);
 
 // The text of a log form up to its first conversion: what a line of it starts with.
 std::string form_head(const char* form) {
@@ -45,6 +52,25 @@ bool service_becomes(const Board& b, char state) {
     while (b.service_state() != state && Clock::now() < end)
         std::this_thread::sleep_for(milliseconds(20));
     return b.service_state() == state;
+}
+
+// How long after its threshold a hold took effect, from the buzzer: the hold's first tone
+// (`base`, sounded as the launcher starts the hold) to its confirmation (`confirm`, sounded
+// in the pass that opens or closes the menu), among the tones from index `from` on.
+std::optional<long> hold_landing(const std::vector<Tone>& tones, size_t from, uint32_t base,
+                                 uint32_t confirm, int threshold_ms) {
+    std::optional<uint64_t> began;
+    for (size_t i = from; i < tones.size(); ++i) {
+        if (!began && tones[i].hz == base) began = tones[i].at_ms;
+        if (began && tones[i].hz == confirm)
+            return static_cast<long>(tones[i].at_ms - *began) - threshold_ms;
+    }
+    return std::nullopt;
+}
+
+// The number a log line of `form` carries as its first conversion.
+long logged_ms(const std::string& line, const char* form) {
+    return std::atol(line.c_str() + form_head(form).size());
 }
 
 long ms_since(Clock::time_point t) {
@@ -128,6 +154,39 @@ TEST_F(GogglesBoot, TheReleasesLauncherOpensItsMenuOnARealKernel) {
     ASSERT_FALSE(tones.empty());
     EXPECT_TRUE(std::any_of(tones.begin(), tones.end(), [](const Tone& t) { return t.hz > 0; }));
     EXPECT_EQ(tones.back().hz, 0u);
+
+    // Where the opening hold landed: its confirmation tone after its first, on the clock the
+    // relay stamps both with. The keys were blocked at the time the launcher logged.
+    const std::optional<long> opened =
+        hold_landing(tones, 0, TONE_OPEN_BASE_HZ, TONE_OPEN_CONFIRM_HZ, HOLD_OPEN_MS);
+    ASSERT_TRUE(opened) << "no opening hold's tones";
+    const long blocked_at = logged_ms(b.lines()[*blocked], LOG_KEYS_BLOCKED);
+    std::printf("[ figure ] keys blocked at %ld ms (+%ld ms), menu open +%ld ms past %d ms\n",
+                blocked_at, blocked_at - HOLD_BLOCK_MS, *opened, HOLD_OPEN_MS);
+    EXPECT_GE(blocked_at, HOLD_BLOCK_MS);
+    EXPECT_GE(*opened, 0) << "opened before its threshold";
+    EXPECT_LT(*opened, LANDING_BOUND.count());
+
+    // The closing hold, held past its threshold by the same margin.
+    const size_t closing_from = b.line_count();
+    const size_t tones_before = pwm_tones(b.state()).size();
+    const auto close_pressed = Clock::now();
+    b.press(KEY_PLAY);
+    std::this_thread::sleep_until(close_pressed + CLOSE_HOLD);
+    b.release();
+    ASSERT_TRUE(b.wait_line(form_head(LOG_MENU_CLOSED.c_str()), LINE_TIMEOUT, closing_from));
+    EXPECT_TRUE(service_becomes(b, 'S')) << "the goggles' service resumed";
+    // The confirmation's end comes a moment after the line.
+    std::optional<long> closed;
+    const auto looked_close = Clock::now();
+    while (!(closed = hold_landing(pwm_tones(b.state()), tones_before, TONE_CLOSE_BASE_HZ,
+                                   TONE_CLOSE_CONFIRM_HZ, HOLD_CLOSE_MS)) &&
+           ms_since(looked_close) < LINE_TIMEOUT.count())
+        std::this_thread::sleep_for(milliseconds(20));
+    ASSERT_TRUE(closed) << "no closing hold's tones";
+    std::printf("[ figure ] menu closed +%ld ms past %d ms\n", *closed, HOLD_CLOSE_MS);
+    EXPECT_GE(*closed, 0) << "closed before its threshold";
+    EXPECT_LT(*closed, LANDING_BOUND.count());
 }
 
 } // namespace
