@@ -132,6 +132,11 @@ class Board {
     void start();
     // Takes the whole sandbox down (every process in it).
     void stop();
+    // On the emulated goggles, the next run on the same boot: every process of the last run
+    // ended, the board state and screen made afresh as start() makes them for `config`, its
+    // apps and recordings put in place and the launcher started anew. The index of the first
+    // line of the new launcher's log. Throws when the guest could not.
+    size_t rerun(BoardConfig config);
 
     // Buttons: the ADC line's true level, the button's band centre or no button. A tap holds
     // the button for `held` and waits until the launcher has seen it go: in stepped mode both

@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <stdexcept>
 
 #include "base/version.h"
@@ -54,6 +55,40 @@ void Board::start_goggles() {
     err_fd_ = log[0];
     fcntl(err_fd_, F_SETFL, O_NONBLOCK);
     reader_ = std::thread([this] { read_stderr(); });
+}
+
+size_t Board::rerun(BoardConfig config) {
+    if (!goggles_ || !goggles_->running())
+        throw std::runtime_error("no emulated goggles to run on again");
+    config.target = Target::Goggles;
+    if (const std::string what = goggles_cannot_give(config); !what.empty())
+        throw std::runtime_error("the emulated goggles cannot give " + what);
+    if (config.fb_smem_len != config_.fb_smem_len)
+        throw std::runtime_error("the emulated goggles' framebuffer is as they booted it");
+    if (!goggles_->halt_run())
+        throw std::runtime_error("the last run's processes did not end (" +
+                                 goggles_->console_path() + ")");
+    // Every line of the last launcher is in (the agent sent them before its answer): the
+    // next launcher's begin here.
+    size_t first;
+    {
+        std::lock_guard<std::mutex> lock(mu_);
+        take_stderr_locked();
+        if (!partial_.empty()) lines_.push_back(partial_ + "\n"), partial_.clear();
+        first = lines_.size();
+    }
+    config_ = std::move(config);
+    std::memset(static_cast<void*>(state_), 0, sizeof(BoardState));
+    state_->version = BOARD_VERSION;
+    state_->magic = BOARD_MAGIC;
+    set_up_fb(state_->fb, config_);
+    std::memset(fb_, 0, config_.fb_smem_len);
+    set_video_mode(config_.video_mode);
+    // A scenario that failed with a button down leaves it down in the guest's ADC page.
+    release();
+    const std::string apps = config_.apps_dir == goggles_release_apps_dir() ? "" : config_.apps_dir;
+    goggles_->start_run(apps, config_.recordings);
+    return first;
 }
 
 bool Board::display_picture(const std::string& png_path) const {

@@ -82,6 +82,13 @@ bool AgentLink::take(const std::string& line) {
         if (events_.synced) events_.synced(n);
         return true;
     }
+    if (word == "done") {
+        uint64_t n = 0;
+        int status = 0;
+        if (!(in >> n >> status)) return false;
+        if (events_.done) events_.done(n, status);
+        return true;
+    }
     if (word == "ps-begin") {
         std::lock_guard<std::mutex> lock(mu_);
         incoming_.clear();

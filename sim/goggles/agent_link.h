@@ -34,6 +34,8 @@ struct AgentEvents {
     std::function<void(pid_t pid, int wait_status, int exec_errno)> exit;
     // The followed files were sent up to the board's `sync N`.
     std::function<void(uint64_t n)> synced;
+    // The board's command N (a halt, a start) is done, with its status (0: as asked).
+    std::function<void(uint64_t n, int status)> done;
 };
 
 class AgentLink {

@@ -69,6 +69,12 @@ void AppLedger::exited(pid_t pid, int wait_status, int exec_errno) {
     collect(*r, end);
 }
 
+void AppLedger::reset() {
+    std::lock_guard<std::mutex> lock(mu_);
+    ends_.clear();
+    collected_.clear();
+}
+
 bool AppLedger::ended(pid_t pid) const {
     std::lock_guard<std::mutex> lock(mu_);
     return ends_.count(pid) != 0;

@@ -24,6 +24,9 @@ class AppLedger {
     // A process of the guest ended: the status its parent's wait gets, the errno of an exec
     // that failed (0: none failed, or one went through).
     void exited(pid_t pid, int wait_status, int exec_errno);
+    // Forgets every process's end, for the next run on the same boot (whose app runs start
+    // in a fresh board state).
+    void reset();
     // Whether the guest told the end of a process of this pid.
     bool ended(pid_t pid) const;
 

@@ -54,6 +54,11 @@ constexpr int AGENT_BUSY_MS = 5000;
 constexpr char LAUNCHER_LOG[] = "/tmp/vornax-launcher.log";
 constexpr char LAUNCHER_PID[] = "/tmp/vornax-launcher.pid";
 constexpr char RAM_TEMPLATE[] = "/dev/shm/vx-goggles-XXXXXX";
+// Between two runs on one boot: where the next run's files go in the guest, in lines of
+// this many bytes, and how long the agent may take to end a run or start the next.
+constexpr char NEXT_RUN_DIR[] = "/release/next/";
+constexpr size_t PUT_CHUNK = 32768;
+constexpr std::chrono::seconds RUN_COMMAND_TIMEOUT(20);
 enum Listener { AGENT, I2C, PWM, QMP, LISTENERS };
 constexpr const char* SOCKET_NAMES[LISTENERS] = {"agent.sock", "i2c.sock", "pwm.sock", "qmp.sock"};
 
@@ -150,14 +155,7 @@ GogglesArtefacts goggles_artefacts() {
 GogglesMachine::GogglesMachine(const GogglesSetup& setup, const GogglesArtefacts& a)
     : setup_(setup),
       agent_(AgentEvents{
-          [this] {
-              const GuestFb fb = agent_.fb();
-              vxboard::FbDevice& d = setup_.state->fb;
-              d.xres = fb.xres, d.yres = fb.yres, d.xres_virtual = fb.xres_virtual;
-              d.yres_virtual = fb.yres_virtual, d.line_length = fb.line_length;
-              on_pan(0, 0);
-          },
-          [this](uint32_t x, uint32_t y) { on_pan(x, y); },
+          [this] { apply_fb(); }, [this](uint32_t x, uint32_t y) { on_pan(x, y); },
           [this](const std::string& p, uint64_t o, const std::string& b) { on_file(p, o, b); },
           [this](const std::string& p, uint64_t s) { on_truncate(p, s); },
           [this] { on_processes(); },
@@ -165,7 +163,14 @@ GogglesMachine::GogglesMachine(const GogglesSetup& setup, const GogglesArtefacts
           [this](uint64_t n) {
               {
                   std::lock_guard<std::mutex> lock(sync_mu_);
-                  synced_ = std::max(synced_, n);
+                  replies_[n] = 0;
+              }
+              synced_cv_.notify_all();
+          },
+          [this](uint64_t n, int status) {
+              {
+                  std::lock_guard<std::mutex> lock(sync_mu_);
+                  replies_[n] = status;
               }
               synced_cv_.notify_all();
           }}),
@@ -413,19 +418,93 @@ pid_t GogglesMachine::launcher_pid() const {
     return static_cast<pid_t>(std::atoi(read_file(mirror_of(LAUNCHER_PID)).c_str()));
 }
 
-bool GogglesMachine::sync_files(std::chrono::milliseconds timeout) {
+std::optional<int> GogglesMachine::ask(const std::string& command,
+                                       std::chrono::milliseconds timeout) {
     uint64_t n;
     {
         std::lock_guard<std::mutex> lock(sync_mu_);
-        n = ++sync_asked_;
+        n = ++asked_;
     }
-    const std::string line = "sync " + std::to_string(n) + "\n";
+    const std::string line = command + " " + std::to_string(n) + "\n";
     {
         std::lock_guard<std::mutex> lock(agent_write_mu_);
-        if (!write_all(agent_fd_, line.data(), line.size())) return false;
+        if (!write_all(agent_fd_, line.data(), line.size())) return std::nullopt;
     }
     std::unique_lock<std::mutex> lock(sync_mu_);
-    return synced_cv_.wait_for(lock, timeout, [&] { return synced_ >= n; });
+    if (!synced_cv_.wait_for(lock, timeout, [&] { return replies_.count(n) != 0; }))
+        return std::nullopt;
+    const int status = replies_[n];
+    replies_.erase(n);
+    return status;
+}
+
+bool GogglesMachine::sync_files(std::chrono::milliseconds timeout) {
+    return ask("sync", timeout).has_value();
+}
+
+bool GogglesMachine::halt_run() {
+    const std::optional<int> status = ask("halt", RUN_COMMAND_TIMEOUT);
+    return status && *status == 0;
+}
+
+void GogglesMachine::put_file(const std::string& guest_path, const std::string& bytes,
+                              unsigned mode) {
+    static const char HEX[] = "0123456789abcdef";
+    size_t at = 0;
+    do {
+        const size_t n = std::min(PUT_CHUNK, bytes.size() - at);
+        std::ostringstream head;
+        head << "put " << guest_path << " " << at << " " << std::oct << mode << " ";
+        std::string line = head.str();
+        line.reserve(line.size() + 2 * n + 1);
+        for (size_t i = at; i < at + n; ++i) {
+            line += HEX[static_cast<uint8_t>(bytes[i]) >> 4];
+            line += HEX[static_cast<uint8_t>(bytes[i]) & 0xF];
+        }
+        line += "\n";
+        std::lock_guard<std::mutex> lock(agent_write_mu_);
+        if (!write_all(agent_fd_, line.data(), line.size()))
+            throw std::runtime_error("the emulated goggles' agent is gone");
+        at += n;
+    } while (at < bytes.size());
+}
+
+void GogglesMachine::start_run(const std::string& apps_dir,
+                               const std::vector<vxboard::BoardConfig::Recording>& recordings) {
+    // What the board knew of the last run's processes and files goes with it.
+    ledger_.reset();
+    log_pending_.clear();
+    std::error_code ec;
+    for (const auto& e : fs::directory_iterator(setup_.tmp_mirror, ec))
+        fs::remove_all(e.path(), ec);
+    apply_fb();
+    if (!apps_dir.empty())
+        for (const auto& e : fs::recursive_directory_iterator(apps_dir))
+            if (e.is_regular_file())
+                put_file(
+                    std::string(NEXT_RUN_DIR) + "apps/" + fs::relative(e.path(), apps_dir).string(),
+                    read_file(e.path()), static_cast<unsigned>(e.status().permissions()) & 07777);
+    if (!recordings.empty()) {
+        std::string list;
+        for (const vxboard::BoardConfig::Recording& r : recordings)
+            list += r.name + " " + std::to_string(r.bytes) + " " + std::to_string(r.written) + "\n";
+        put_file(std::string(NEXT_RUN_DIR) + "recordings", list, 0644);
+    }
+    const std::optional<int> status = ask("start", RUN_COMMAND_TIMEOUT);
+    if (!status) throw std::runtime_error("the emulated goggles' agent did not start the next run");
+    if (*status != 0)
+        throw std::runtime_error("the emulated goggles' next run did not start (status " +
+                                 std::to_string(*status) + ", " + console_path() + ")");
+}
+
+// The framebuffer's geometry as the agent reported it, into the board state.
+void GogglesMachine::apply_fb() {
+    const GuestFb fb = agent_.fb();
+    if (fb.line_length == 0) return;
+    vxboard::FbDevice& d = setup_.state->fb;
+    d.xres = fb.xres, d.yres = fb.yres, d.xres_virtual = fb.xres_virtual;
+    d.yres_virtual = fb.yres_virtual, d.line_length = fb.line_length;
+    on_pan(0, 0);
 }
 
 void GogglesMachine::signal(pid_t pid, int sig) {

@@ -10,8 +10,10 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -64,6 +66,14 @@ class GogglesMachine {
     // Whether the guest told the end of a process of this pid (the agent tells each at once,
     // its process list only every half second).
     bool ended(pid_t pid) const { return ledger_.ended(pid); }
+    // Between two runs on one boot. Ends every process of the last run (the launcher, its
+    // watchdog, the apps, the service); false when some did not end.
+    bool halt_run();
+    // Then, on a board state made afresh: the next run's apps (those of `apps_dir`, or the
+    // release's own when it is "") and recordings put in place, the display back on the
+    // goggles' page, the service and the launcher started. Throws when the guest could not.
+    void start_run(const std::string& apps_dir,
+                   const std::vector<vxboard::BoardConfig::Recording>& recordings);
     // A signal to a process (a negative pid: a group) in the guest, sent by the agent.
     void signal(pid_t pid, int sig);
     // qemu's display into a PPM file.
@@ -100,7 +110,12 @@ class GogglesMachine {
     std::string log_pending_; // the launcher's log after its last whole line
     std::mutex sync_mu_;
     std::condition_variable synced_cv_;
-    uint64_t sync_asked_ = 0, synced_ = 0;
+    uint64_t asked_ = 0;
+    std::map<uint64_t, int> replies_; // the agent's answers to the board's numbered commands
+    // Sends `command N` and waits for the agent's answer; nullopt when none came in time.
+    std::optional<int> ask(const std::string& command, std::chrono::milliseconds timeout);
+    void put_file(const std::string& guest_path, const std::string& bytes, unsigned mode);
+    void apply_fb();
     std::vector<uint32_t> page_; // a page's worth, for comparing
     std::atomic<bool> quit_{false};
     std::atomic<uint32_t> level_{0};

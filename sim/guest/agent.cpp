@@ -13,9 +13,13 @@
 //                                exec returned (else 0)
 //
 //   synced N                     the followed files are sent as they were at the board's sync N
+//   done N STATUS                the board's halt N or start N is done (STATUS 0: as asked)
 //
 // and from the board: `kill PID SIG` (a negative PID: a process group), `busy MS` (look often
-// for the next MS ms), `sync N` (send the followed files now, then say so).
+// for the next MS ms), `sync N` (send the followed files now, then say so), and between two
+// runs on one boot: `put PATH OFFSET MODE HEX` (bytes of a file of the next run, under
+// /release/next), `halt N` (end every process of the last run), `start N` (the next run's
+// apps installed, the service and the launcher started: /sbin/rerun-launcher).
 //
 // The board reads the framebuffer's memory itself, from the guest's RAM, which is a file it
 // shares with qemu: the driver's pages do not move once allocated, so their page frames are
@@ -41,7 +45,9 @@
 #include <sys/mount.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
+#include <vector>
 
 #include "base/paths.h"
 #include "devices/relay.h"
@@ -376,6 +382,98 @@ int64_t now_ms() {
 
 int64_t g_busy_until_ms = 0;
 
+// ---- runs on one boot --------------------------------------------------------------------
+
+constexpr char NEXT_RUN_DIR[] = "/release/next/";
+constexpr char RERUN_SCRIPT[] = "/sbin/rerun-launcher";
+constexpr int HALT_WAIT_MS = 5000;
+// PF_KTHREAD in /proc/PID/stat's flags: the kernel's own threads stay.
+constexpr unsigned long KERNEL_THREAD = 0x00200000;
+// What stands for the goggles' hardware stays from one run to the next.
+constexpr const char* KEPT_PROGRAMS[] = {"vx-guest-agent", "vx-guest-i2c", "vx-guest-pwm"};
+
+void make_parents(const std::string& path) {
+    for (size_t slash = path.find('/', 1); slash != std::string::npos;
+         slash = path.find('/', slash + 1))
+        mkdir(path.substr(0, slash).c_str(), 0755);
+}
+
+bool put_file(const std::string& path, long long offset, unsigned mode, const std::string& hex) {
+    if (path.compare(0, sizeof NEXT_RUN_DIR - 1, NEXT_RUN_DIR) != 0 ||
+        path.find("..") != std::string::npos || hex.size() % 2 != 0)
+        return false;
+    std::string bytes;
+    for (size_t i = 0; i + 1 < hex.size(); i += 2)
+        bytes += static_cast<char>(std::strtoul(hex.substr(i, 2).c_str(), nullptr, 16));
+    make_parents(path);
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0) return false;
+    const bool ok = pwrite(fd, bytes.data(), bytes.size(), static_cast<off_t>(offset)) ==
+                    static_cast<ssize_t>(bytes.size());
+    fchmod(fd, mode & 07777);
+    close(fd);
+    return ok;
+}
+
+// Every process of the last run, the launcher's, the apps', the service's, whatever they
+// left behind: all but init, the kernel's threads and the board's own programs.
+std::vector<int> run_processes() {
+    std::vector<int> out;
+    DIR* dir = opendir(PROC_DIR);
+    if (dir == nullptr) return out;
+    while (const dirent* e = readdir(dir)) {
+        const int pid = std::atoi(e->d_name);
+        if (pid <= 1 || pid == getpid()) continue;
+        const std::string stat =
+            read_text((std::string(PROC_DIR) + "/" + e->d_name + "/stat").c_str());
+        const size_t open = stat.find('('), close = stat.rfind(')');
+        if (open == std::string::npos || close == std::string::npos) continue;
+        char state = '?';
+        int ppid = 0, pgrp = 0, session = 0, tty = 0, tpgid = 0;
+        unsigned long flags = 0;
+        if (std::sscanf(stat.c_str() + close + 1, " %c %d %d %d %d %d %lu", &state, &ppid, &pgrp,
+                        &session, &tty, &tpgid, &flags) != 7)
+            continue;
+        if ((flags & KERNEL_THREAD) != 0 || state == 'Z') continue;
+        const std::string comm = stat.substr(open + 1, close - open - 1);
+        bool kept = false;
+        for (const char* k : KEPT_PROGRAMS)
+            kept = kept || comm == k;
+        if (!kept) out.push_back(pid);
+    }
+    closedir(dir);
+    return out;
+}
+
+int halt_run() {
+    for (const int pid : run_processes())
+        kill(pid, SIGKILL);
+    // Init collects them; a zombie is no process of the run any more.
+    for (int waited = 0; !run_processes().empty(); waited += 10) {
+        if (waited >= HALT_WAIT_MS) return 1;
+        usleep(10000);
+    }
+    g_failed_exec.clear();
+    return 0;
+}
+
+int start_run() {
+    // The next run's files are followed from their start. The last run's stay as the board
+    // has them until the script removes them, which it does before anything of the next run
+    // writes: the agent follows nothing meanwhile.
+    g_sent.clear();
+    const pid_t pid = fork();
+    if (pid < 0) return 1;
+    if (pid == 0) {
+        execl("/bin/sh", "sh", RERUN_SCRIPT, static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
 void run_command(const std::string& line) {
     int pid = 0, sig = 0, ms = 0;
     unsigned long long n = 0;
@@ -386,19 +484,39 @@ void run_command(const std::string& line) {
     } else if (std::sscanf(line.c_str(), "sync %llu", &n) == 1) {
         follow_files();
         send("synced " + std::to_string(n) + "\n");
+    } else if (std::sscanf(line.c_str(), "halt %llu", &n) == 1) {
+        send("done " + std::to_string(n) + " " + std::to_string(halt_run()) + "\n");
+    } else if (std::sscanf(line.c_str(), "start %llu", &n) == 1) {
+        send("done " + std::to_string(n) + " " + std::to_string(start_run()) + "\n");
+    } else if (line.compare(0, 4, "put ") == 0) {
+        char path[256];
+        long long offset = 0;
+        unsigned mode = 0;
+        int used = 0;
+        if (std::sscanf(line.c_str(), "put %255s %lld %o %n", path, &offset, &mode, &used) == 3 &&
+            !put_file(path, offset, mode, line.substr(static_cast<size_t>(used))))
+            std::fprintf(stderr, "vx-guest-agent: cannot put %s\n", path);
     }
 }
 
+// Reads what the board sent, as long as more is there at once: the files of a next run come
+// in long lines, one after another.
 void take_commands(std::string& pending) {
-    char buf[256];
-    ssize_t n;
-    do
-        n = read(g_port, buf, sizeof buf);
-    while (n < 0 && errno == EINTR);
-    if (n <= 0) return;
-    pending.append(buf, static_cast<size_t>(n));
-    for (size_t nl; (nl = pending.find('\n')) != std::string::npos; pending.erase(0, nl + 1))
-        run_command(pending.substr(0, nl));
+    static char buf[65536];
+    for (;;) {
+        ssize_t n;
+        do
+            n = read(g_port, buf, sizeof buf);
+        while (n < 0 && errno == EINTR);
+        if (n <= 0) return;
+        pending.append(buf, static_cast<size_t>(n));
+        size_t from = 0;
+        for (size_t nl; (nl = pending.find('\n', from)) != std::string::npos; from = nl + 1)
+            run_command(pending.substr(from, nl - from));
+        pending.erase(0, from);
+        pollfd p{g_port, POLLIN, 0};
+        if (poll(&p, 1, 0) <= 0 || (p.revents & POLLIN) == 0) return;
+    }
 }
 
 } // namespace

@@ -85,11 +85,7 @@ Outcome run(const Scenario& scenario, const Options& options, std::ostream& out)
     }
     // The board is taken down first, so that the last of the log is in.
     const int64_t clock_ms = session.clock_ms().value_or(0);
-    std::vector<std::string> lines;
-    if (vxboard::Board* b = session.board()) {
-        b->stop();
-        lines = b->lines();
-    }
+    const std::vector<std::string> lines = session.finish();
     if (sanitizer_report(scenario, lines, out)) return Outcome::Failed;
     const auto real_ms =
         std::chrono::duration_cast<Millis>(std::chrono::steady_clock::now() - real_from).count();

@@ -96,7 +96,13 @@ struct Options {
     bool accept = false; // `compare` writes its reference anew
     std::optional<vxboard::Target> target;
     std::string out_dir; // screenshots, diffs; default: the scenario's directory
+    // On the emulated goggles, the scenarios of a run share one boot: each starts the
+    // launcher anew on the guest the last one ran on (release_kept_board() ends it).
+    bool one_boot = false;
 };
+
+// Takes down the emulated goggles kept from one scenario to the next.
+void release_kept_board();
 
 // Why the target cannot run the scenario at all (its board, a step), in words that begin
 // "the emulated goggles cannot"; "" when it can. Checked before any board starts.
@@ -123,6 +129,9 @@ class Session {
     std::string hint() const;
     void screenshot(const std::string& png) const;
     vxboard::Board* board() const { return board_.get(); }
+    // The board's part done: taken down, or on the emulated goggles kept for the next
+    // scenario. The launcher's log of this scenario, to its end.
+    std::vector<std::string> finish();
     const std::string& out_dir() const { return options_.out_dir; }
 
   private:
@@ -172,7 +181,8 @@ class Session {
     const Scenario& scenario_;
     Options options_;
     std::string apps_copy_; // the named apps alone
-    std::unique_ptr<vxboard::Board> board_;
+    std::shared_ptr<vxboard::Board> board_;
+    size_t line_base_ = 0; // the first line of this scenario's launcher on a kept board
     int64_t clock_base_ = 0;
     bool started_ = false; // the launcher came up and the clock has its base
     size_t cursor_ = 0;    // where the next log expectation starts looking

@@ -55,6 +55,26 @@ Session::Session(const Scenario& scenario, Options options)
     if (options_.out_dir.empty()) options_.out_dir = ".";
 }
 
+std::shared_ptr<vxboard::Board>& kept_goggles() {
+    static std::shared_ptr<vxboard::Board> board;
+    return board;
+}
+
+void release_kept_board() {
+    kept_goggles().reset();
+}
+
+std::vector<std::string> Session::finish() {
+    if (!board_) return {};
+    if (board_ == kept_goggles()) {
+        // The guest stays for the next scenario: its log brought up to now.
+        if (vxgoggles::GogglesMachine* g = board_->goggles()) g->sync_files(GOGGLES_SYNC);
+        return board_->lines(line_base_);
+    }
+    board_->stop();
+    return board_->lines();
+}
+
 Session::~Session() {
     board_.reset();
     if (!apps_copy_.empty()) fs::remove_all(apps_copy_);
@@ -101,8 +121,25 @@ void Session::start() {
     if (cfg.stepped && target == vxboard::Target::ArmStatic)
         throw std::runtime_error("no preload joins the static ARM build to step its clock: "
                                  "run it with --realtime");
-    board_ = std::make_unique<vxboard::Board>(cfg);
-    board_->start();
+    // On the emulated goggles one boot serves every scenario of the run: the next launcher
+    // starts on the guest that ran the last, or a fresh guest boots when that one cannot.
+    std::shared_ptr<vxboard::Board>& kept = kept_goggles();
+    const bool one_boot = options_.one_boot && target == vxboard::Target::Goggles;
+    if (one_boot && kept) {
+        try {
+            line_base_ = kept->rerun(cfg);
+            board_ = kept;
+        } catch (const std::exception&) {
+            kept.reset();
+        }
+    }
+    if (!board_) {
+        board_ = std::make_shared<vxboard::Board>(cfg);
+        board_->start();
+        line_base_ = 0;
+        if (one_boot) kept = board_;
+    }
+    cursor_ = mark_ = line_base_;
     // Up once it has scanned its apps; a launcher that ends at start-up is a scenario's
     // business too.
     const std::string scanned(vxboard::form_head(LOG_SCAN_DONE));
@@ -110,7 +147,7 @@ void Session::start() {
     // no time to report.
     const auto end = std::chrono::steady_clock::now() +
                      (target == vxboard::Target::Goggles ? GOGGLES_START_TIMEOUT : START_TIMEOUT);
-    while (!board_->wait_line(scanned, POLL) && !board_->state().launcher.exited.load())
+    while (!board_->wait_line(scanned, POLL, line_base_) && !board_->state().launcher.exited.load())
         if (std::chrono::steady_clock::now() > end)
             throw std::runtime_error("the launcher did not start in time");
     if (cfg.stepped && !board_->state().launcher.exited.load()) board_->run_passes(0);
@@ -200,7 +237,7 @@ void Session::pass_time(Millis span) {
 std::optional<Session::Launch> Session::last_launch(const std::string& name) const {
     const std::vector<std::string> lines = board_->lines();
     const std::string_view head = vxboard::form_head(LOG_LAUNCHED);
-    for (size_t i = lines.size(); i-- > 0;) {
+    for (size_t i = lines.size(); i-- > line_base_;) {
         if (lines[i].rfind(head, 0) != 0) continue;
         const std::optional<vxboard::LogLine> l = vxboard::read_log_line(lines[i]);
         if (!l || l->form != LOG_LAUNCHED || (!name.empty() && l->values[0] != name)) continue;
@@ -259,7 +296,8 @@ std::optional<std::string> Session::run(const Step& s) {
 
 std::string Session::tails(const Step& step, size_t lines) const {
     if (!board_) return "";
-    std::string out = "the launcher's log, its last lines:\n" + last_lines(board_->lines(), lines);
+    std::string out =
+        "the launcher's log, its last lines:\n" + last_lines(board_->lines(line_base_), lines);
     std::string app = step.op == Op::ExpectApp || step.op == Op::ExpectAppLog ? step.name : "";
     if (app.empty())
         if (const std::optional<Launch> l = last_launch("")) app = l->name;

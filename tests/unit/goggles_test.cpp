@@ -194,6 +194,7 @@ TEST(GogglesAgent, MessagesAreTakenApart) {
     int framebuffers = 0, lists = 0;
     std::vector<std::tuple<pid_t, int, int>> exits;
     std::vector<uint64_t> syncs;
+    std::vector<std::pair<uint64_t, int>> dones;
     AgentLink link(AgentEvents{
         [&] { ++framebuffers; }, [&](uint32_t x, uint32_t y) { pans.emplace_back(x, y); },
         [&](const std::string& p, uint64_t o, const std::string& b) {
@@ -204,7 +205,8 @@ TEST(GogglesAgent, MessagesAreTakenApart) {
         },
         [&] { ++lists; },
         [&](pid_t pid, int status, int err) { exits.emplace_back(pid, status, err); },
-        [&](uint64_t n) { syncs.push_back(n); }});
+        [&](uint64_t n) { syncs.push_back(n); },
+        [&](uint64_t n, int status) { dones.emplace_back(n, status); }});
     const struct {
         const char* line;
         bool known;
@@ -226,6 +228,9 @@ TEST(GogglesAgent, MessagesAreTakenApart) {
         {"exit 44 256", false},
         {"synced 7", true},
         {"synced", false},
+        {"done 8 0", true},
+        {"done 9 3", true},
+        {"done 10", false},
         {"reboot", false},
     };
     for (const auto& l : lines)
@@ -242,6 +247,7 @@ TEST(GogglesAgent, MessagesAreTakenApart) {
     EXPECT_EQ(lists, 1);
     EXPECT_EQ(exits, (std::vector<std::tuple<pid_t, int, int>>{{42, 32512, 8}, {43, 9, 0}}));
     EXPECT_EQ(syncs, (std::vector<uint64_t>{7}));
+    EXPECT_EQ(dones, (std::vector<std::pair<uint64_t, int>>{{8, 0}, {9, 3}}));
     ASSERT_EQ(link.processes().size(), 2u);
     EXPECT_EQ(link.processes()[1].comm, "fpv_grd_service");
     EXPECT_EQ(link.processes()[1].state, 'T');
