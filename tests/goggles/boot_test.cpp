@@ -36,9 +36,10 @@ constexpr milliseconds LINE_TIMEOUT(10000);
 // emulated CPU may take.
 constexpr milliseconds OPEN_HOLD(HOLD_OPEN_MS + 300);
 constexpr milliseconds CLOSE_HOLD(HOLD_CLOSE_MS + 300);
-// A hold takes effect in the first loop pass past its threshold: a pass of the emulated CPU,
-// with the host busy, stays well inside this.
-constexpr milliseconds LANDING_BOUND(250);
+// A hold takes effect in the first loop pass past its threshold, which must come before the
+// release the holds above give it (a pass that draws the hold's panel on the emulated CPU
+// takes a good part of this).
+constexpr milliseconds LANDING_BOUND(OPEN_HOLD - milliseconds(HOLD_OPEN_MS));
 
 // The text of a log form up to its first conversion: what a line of it starts with.
 std::string form_head(const char* form) {
