@@ -5,6 +5,7 @@
 #include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/time.h>
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -59,6 +60,7 @@ constexpr char RAM_TEMPLATE[] = "/dev/shm/vx-goggles-XXXXXX";
 constexpr char NEXT_RUN_DIR[] = "/release/next/";
 constexpr size_t PUT_CHUNK = 32768;
 constexpr std::chrono::seconds RUN_COMMAND_TIMEOUT(20);
+constexpr std::chrono::seconds AGENT_SEND_LIMIT(20);
 enum Listener { AGENT, I2C, PWM, QMP, LISTENERS };
 constexpr const char* SOCKET_NAMES[LISTENERS] = {"agent.sock", "i2c.sock", "pwm.sock", "qmp.sock"};
 
@@ -268,6 +270,10 @@ void GogglesMachine::accept_all() {
             }
     }
     qmp_ = std::make_unique<Qmp>(qmp_fd);
+    // A guest whose agent no longer reads fails the board's next command rather than
+    // hanging it.
+    const timeval send_limit{static_cast<time_t>(AGENT_SEND_LIMIT.count()), 0};
+    setsockopt(agent_fd_, SOL_SOCKET, SO_SNDTIMEO, &send_limit, sizeof send_limit);
 }
 
 bool GogglesMachine::running() const {

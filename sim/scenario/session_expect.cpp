@@ -119,6 +119,9 @@ Session::Check Session::expect_no_log(const Step& s) {
 }
 
 Session::Check Session::expect_app_log(const Step& s) {
+    // On the goggles, the launch the step follows and the log as the app's run has it (the
+    // last run's log is cut when an app starts again) brought in first.
+    if (board_->goggles() != nullptr) sync_logs();
     const std::optional<Launch> last = last_launch("");
     const std::string name = !s.name.empty() ? s.name : last ? last->name : "(no app)";
     const std::string path = board_->sandbox_path(staged(name, ".log"));
