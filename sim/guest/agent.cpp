@@ -454,6 +454,9 @@ int halt_run() {
         usleep(10000);
     }
     g_failed_exec.clear();
+    // What the last launcher and its apps wrote goes to the board before the answer: the
+    // next scenario's log begins after it.
+    follow_files();
     return 0;
 }
 

@@ -8,6 +8,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "base/video_modes.h"
@@ -159,6 +160,7 @@ class Session {
     // session_act.cpp: the steps that act.
     void act(const Step& step);
     void put(int key);
+    std::pair<uint32_t, Millis> reads_to_see() const;
     void tap(int key, Millis span);
     void fault(const Step& step);
     // session_expect.cpp: the steps that wait or expect.
