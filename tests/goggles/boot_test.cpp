@@ -55,16 +55,20 @@ bool service_becomes(const Board& b, char state) {
     return b.service_state() == state;
 }
 
-// How long after its threshold a hold took effect, from the buzzer: the hold's first tone
-// (`base`, sounded as the launcher starts the hold) to its confirmation (`confirm`, sounded
-// in the pass that opens or closes the menu), among the tones from index `from` on.
-std::optional<long> hold_landing(const std::vector<Tone>& tones, size_t from, uint32_t base,
-                                 uint32_t confirm, int threshold_ms) {
+// How long after its threshold a hold took effect, from the buzzer's writes as the relay
+// stamps them: the period of the hold's first tone (`base`, the first write of the pass that
+// starts the hold) to the period of its confirmation (`confirm`, written in the pass that
+// opens or closes the menu, after the hold's tone is silenced: a write or two late, so the
+// figure errs long), among the accesses from index `from` on.
+std::optional<long> hold_landing(const std::vector<PwmAccessRecord>& accesses, size_t from,
+                                 uint32_t base, uint32_t confirm, int threshold_ms) {
     std::optional<uint64_t> began;
-    for (size_t i = from; i < tones.size(); ++i) {
-        if (!began && tones[i].hz == base) began = tones[i].at_ms;
-        if (began && tones[i].hz == confirm)
-            return static_cast<long>(tones[i].at_ms - *began) - threshold_ms;
+    for (size_t i = from; i < accesses.size(); ++i) {
+        const PwmAccessRecord& a = accesses[i];
+        if (!a.is_write || a.file != PWM_FILE_PERIOD || a.error != 0) continue;
+        const uint32_t hz = pwm_sounding_hz(a.value, a.value / 2, true);
+        if (!began && hz == base) began = a.at_ms;
+        if (began && hz == confirm) return static_cast<long>(a.at_ms - *began) - threshold_ms;
     }
     return std::nullopt;
 }
@@ -156,10 +160,10 @@ TEST_F(GogglesBoot, TheReleasesLauncherOpensItsMenuOnARealKernel) {
     EXPECT_TRUE(std::any_of(tones.begin(), tones.end(), [](const Tone& t) { return t.hz > 0; }));
     EXPECT_EQ(tones.back().hz, 0u);
 
-    // Where the opening hold landed: its confirmation tone after its first, on the clock the
-    // relay stamps both with. The keys were blocked at the time the launcher logged.
-    const std::optional<long> opened =
-        hold_landing(tones, 0, TONE_OPEN_BASE_HZ, TONE_OPEN_CONFIRM_HZ, HOLD_OPEN_MS);
+    // Where the opening hold landed, from the buzzer; the keys were blocked at the time the
+    // launcher logged.
+    const std::optional<long> opened = hold_landing(pwm_accesses(b.state()), 0, TONE_OPEN_BASE_HZ,
+                                                    TONE_OPEN_CONFIRM_HZ, HOLD_OPEN_MS);
     ASSERT_TRUE(opened) << "no opening hold's tones";
     const long blocked_at = logged_ms(b.lines()[*blocked], LOG_KEYS_BLOCKED);
     std::printf("[ figure ] keys blocked at %ld ms (+%ld ms), menu open +%ld ms past %d ms\n",
@@ -170,7 +174,7 @@ TEST_F(GogglesBoot, TheReleasesLauncherOpensItsMenuOnARealKernel) {
 
     // The closing hold, held past its threshold by the same margin.
     const size_t closing_from = b.line_count();
-    const size_t tones_before = pwm_tones(b.state()).size();
+    const size_t accesses_before = pwm_accesses(b.state()).size();
     const auto close_pressed = Clock::now();
     b.press(KEY_PLAY);
     std::this_thread::sleep_until(close_pressed + CLOSE_HOLD);
@@ -180,7 +184,7 @@ TEST_F(GogglesBoot, TheReleasesLauncherOpensItsMenuOnARealKernel) {
     // The confirmation's end comes a moment after the line.
     std::optional<long> closed;
     const auto looked_close = Clock::now();
-    while (!(closed = hold_landing(pwm_tones(b.state()), tones_before, TONE_CLOSE_BASE_HZ,
+    while (!(closed = hold_landing(pwm_accesses(b.state()), accesses_before, TONE_CLOSE_BASE_HZ,
                                    TONE_CLOSE_CONFIRM_HZ, HOLD_CLOSE_MS)) &&
            ms_since(looked_close) < LINE_TIMEOUT.count())
         std::this_thread::sleep_for(milliseconds(20));
