@@ -10,6 +10,7 @@
 #include <map>
 
 #include "apps/service.h"
+#include "goggles/machine.h"
 
 namespace vxboard {
 
@@ -53,6 +54,11 @@ std::optional<RunningApp> running_app(const Board& board) {
     }
     closedir(d);
     if (pid_files.empty()) return std::nullopt;
+    // In the guest a pid file's app runs until the agent tells its end: its process list may
+    // not have it yet.
+    if (const vxgoggles::GogglesMachine* g = board.goggles())
+        for (const auto& [name, pid] : pid_files)
+            if (!g->ended(pid)) return RunningApp{name, pid, 0};
     for (const SandboxProcess& sp : board.processes())
         for (const auto& [name, pid] : pid_files)
             if (sp.ns_pid == pid && sp.state != 'Z') return RunningApp{name, pid, sp.host_pid};

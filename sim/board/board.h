@@ -116,6 +116,10 @@ std::string sample_apps_dir(Target target);
 Target target_from_env();
 // The apps of the release the emulated goggles install, as tools/release.sh unpacked them.
 std::string goggles_release_apps_dir();
+// What a configuration asks that the emulated goggles cannot give (a stepped clock, a board
+// without a device...), in words that follow "the emulated goggles cannot give"; "" when
+// they can run it.
+std::string goggles_cannot_give(const BoardConfig& config);
 
 class Board {
   public:
@@ -128,6 +132,11 @@ class Board {
     void start();
     // Takes the whole sandbox down (every process in it).
     void stop();
+    // On the emulated goggles, the next run on the same boot: every process of the last run
+    // ended, the board state and screen made afresh as start() makes them for `config`, its
+    // apps and recordings put in place and the launcher started anew. The index of the first
+    // line of the new launcher's log. Throws when the guest could not.
+    size_t rerun(BoardConfig config);
 
     // Buttons: the ADC line's true level, the button's band centre or no button. A tap holds
     // the button for `held` and waits until the launcher has seen it go: in stepped mode both

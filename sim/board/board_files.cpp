@@ -45,7 +45,8 @@ void give_to(const std::string& path, uid_t uid) {
     if (lchown(path.c_str(), uid, uid) != 0) throw_errno("chown " + path);
 }
 
-// The framebuffer as the goggles' driver sets it up for the launcher's screen.
+} // namespace
+
 void set_up_fb(FbDevice& fb, const BoardConfig& config) {
     fb.line_length = config.fb_line_length;
     fb.xres = SCREEN_W;
@@ -56,8 +57,6 @@ void set_up_fb(FbDevice& fb, const BoardConfig& config) {
     fb.bits_per_pixel = PIXEL_BYTES * 8;
     fb.smem_len = config.fb_smem_len;
 }
-
-} // namespace
 
 void Board::make_recordings() {
     const fs::path dir = work_ + RECORD_FILES;

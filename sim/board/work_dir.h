@@ -30,4 +30,7 @@ constexpr DeviceFile DEVICE_FILES[] = {
     {&BoardConfig::with_i2c, I2C_FILE, REMOTE_I2C_DEVICE},
 };
 
+// The framebuffer's state as the goggles' driver sets it up for the launcher's screen.
+void set_up_fb(FbDevice& fb, const BoardConfig& config);
+
 } // namespace vxboard

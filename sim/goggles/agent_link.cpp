@@ -69,6 +69,26 @@ bool AgentLink::take(const std::string& line) {
         if (events_.truncate) events_.truncate(path, size);
         return true;
     }
+    if (word == "exit") {
+        pid_t pid = 0;
+        int status = 0, err = 0;
+        if (!(in >> pid >> status >> err) || pid <= 0) return false;
+        if (events_.exit) events_.exit(pid, status, err);
+        return true;
+    }
+    if (word == "synced") {
+        uint64_t n = 0;
+        if (!(in >> n)) return false;
+        if (events_.synced) events_.synced(n);
+        return true;
+    }
+    if (word == "done") {
+        uint64_t n = 0;
+        int status = 0;
+        if (!(in >> n >> status)) return false;
+        if (events_.done) events_.done(n, status);
+        return true;
+    }
     if (word == "ps-begin") {
         std::lock_guard<std::mutex> lock(mu_);
         incoming_.clear();

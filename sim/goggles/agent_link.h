@@ -30,6 +30,12 @@ struct AgentEvents {
     std::function<void(const std::string& path, uint64_t offset, const std::string& bytes)> file;
     std::function<void(const std::string& path, uint64_t size)> truncate;
     std::function<void()> processes; // a new process list
+    // A process ended: its wait status, and the errno of its exec that failed (0: none).
+    std::function<void(pid_t pid, int wait_status, int exec_errno)> exit;
+    // The followed files were sent up to the board's `sync N`.
+    std::function<void(uint64_t n)> synced;
+    // The board's command N (a halt, a start) is done, with its status (0: as asked).
+    std::function<void(uint64_t n, int status)> done;
 };
 
 class AgentLink {

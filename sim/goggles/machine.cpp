@@ -5,10 +5,12 @@
 #include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/time.h>
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -53,6 +55,12 @@ constexpr int AGENT_BUSY_MS = 5000;
 constexpr char LAUNCHER_LOG[] = "/tmp/vornax-launcher.log";
 constexpr char LAUNCHER_PID[] = "/tmp/vornax-launcher.pid";
 constexpr char RAM_TEMPLATE[] = "/dev/shm/vx-goggles-XXXXXX";
+// Between two runs on one boot: where the next run's files go in the guest, in lines of
+// this many bytes, and how long the agent may take to end a run or start the next.
+constexpr char NEXT_RUN_DIR[] = "/release/next/";
+constexpr size_t PUT_CHUNK = 32768;
+constexpr std::chrono::seconds RUN_COMMAND_TIMEOUT(20);
+constexpr std::chrono::seconds AGENT_SEND_LIMIT(20);
 enum Listener { AGENT, I2C, PWM, QMP, LISTENERS };
 constexpr const char* SOCKET_NAMES[LISTENERS] = {"agent.sock", "i2c.sock", "pwm.sock", "qmp.sock"};
 
@@ -108,7 +116,10 @@ uint64_t monotonic_ms() {
 
 // The release archive and its checksum under release/, and an app directory's entries under
 // release/apps/, as the guest's start-up finds them.
-std::string release_cpio(const GogglesArtefacts& a, const std::string& apps_dir) {
+// The board's recordings as lines NAME BYTES SECONDS under release/recordings, which the
+// guest's start-up makes on its storage.
+std::string release_cpio(const GogglesArtefacts& a, const std::string& apps_dir,
+                         const std::vector<vxboard::BoardConfig::Recording>& recordings) {
     std::vector<CpioEntry> entries = {{"release", S_IFDIR | 0755, {}}};
     const std::string name = fs::path(a.release_archive).filename();
     entries.push_back({"release/" + name, S_IFREG | 0644, read_file(a.release_archive)});
@@ -125,6 +136,12 @@ std::string release_cpio(const GogglesArtefacts& a, const std::string& apps_dir)
                 entries.push_back({rel, S_IFREG | perms, read_file(e.path())});
         }
     }
+    if (!recordings.empty()) {
+        std::string list;
+        for (const vxboard::BoardConfig::Recording& r : recordings)
+            list += r.name + " " + std::to_string(r.bytes) + " " + std::to_string(r.written) + "\n";
+        entries.push_back({"release/recordings", S_IFREG | 0644, list});
+    }
     return cpio_newc(entries);
 }
 
@@ -140,16 +157,26 @@ GogglesArtefacts goggles_artefacts() {
 GogglesMachine::GogglesMachine(const GogglesSetup& setup, const GogglesArtefacts& a)
     : setup_(setup),
       agent_(AgentEvents{
-          [this] {
-              const GuestFb fb = agent_.fb();
-              vxboard::FbDevice& d = setup_.state->fb;
-              d.xres = fb.xres, d.yres = fb.yres, d.xres_virtual = fb.xres_virtual;
-              d.yres_virtual = fb.yres_virtual, d.line_length = fb.line_length;
-              on_pan(0, 0);
-          },
-          [this](uint32_t x, uint32_t y) { on_pan(x, y); },
+          [this] { apply_fb(); }, [this](uint32_t x, uint32_t y) { on_pan(x, y); },
           [this](const std::string& p, uint64_t o, const std::string& b) { on_file(p, o, b); },
-          [this](const std::string& p, uint64_t s) { on_truncate(p, s); }, nullptr}) {
+          [this](const std::string& p, uint64_t s) { on_truncate(p, s); },
+          [this] { on_processes(); },
+          [this](pid_t pid, int status, int err) { on_exit(pid, status, err); },
+          [this](uint64_t n) {
+              {
+                  std::lock_guard<std::mutex> lock(sync_mu_);
+                  replies_[n] = 0;
+              }
+              synced_cv_.notify_all();
+          },
+          [this](uint64_t n, int status) {
+              {
+                  std::lock_guard<std::mutex> lock(sync_mu_);
+                  replies_[n] = status;
+              }
+              synced_cv_.notify_all();
+          }}),
+      ledger_(setup.state->apps) {
     for (const std::string& f : {a.kernel, a.initramfs, a.release_archive})
         if (!fs::exists(f))
             throw std::runtime_error(f + " is missing (tools/goggles/build-image.sh builds the "
@@ -158,7 +185,7 @@ GogglesMachine::GogglesMachine(const GogglesSetup& setup, const GogglesArtefacts
         listeners_[i] = listen_at(setup_.work + "/" + SOCKET_NAMES[i]);
     const std::string initrd = setup_.work + "/boot.cpio";
     std::ofstream(initrd, std::ios::binary)
-        << read_file(a.initramfs) << release_cpio(a, setup_.apps_dir);
+        << read_file(a.initramfs) << release_cpio(a, setup_.apps_dir, setup_.recordings);
     char ram[sizeof RAM_TEMPLATE];
     std::memcpy(ram, RAM_TEMPLATE, sizeof ram);
     const int ram_fd = mkstemp(ram);
@@ -243,6 +270,10 @@ void GogglesMachine::accept_all() {
             }
     }
     qmp_ = std::make_unique<Qmp>(qmp_fd);
+    // A guest whose agent no longer reads fails the board's next command rather than
+    // hanging it.
+    const timeval send_limit{static_cast<time_t>(AGENT_SEND_LIMIT.count()), 0};
+    setsockopt(agent_fd_, SOL_SOCKET, SO_SNDTIMEO, &send_limit, sizeof send_limit);
 }
 
 bool GogglesMachine::running() const {
@@ -344,7 +375,13 @@ std::string GogglesMachine::mirror_of(const std::string& guest_path) const {
 }
 
 void GogglesMachine::on_file(const std::string& path, uint64_t offset, const std::string& bytes) {
-    if (path == LAUNCHER_LOG) write_all(setup_.log_fd, bytes.data(), bytes.size());
+    if (path == LAUNCHER_LOG) {
+        write_all(setup_.log_fd, bytes.data(), bytes.size());
+        log_pending_ += bytes;
+        for (size_t nl; (nl = log_pending_.find('\n')) != std::string::npos;
+             log_pending_.erase(0, nl + 1))
+            ledger_.log_line(log_pending_.substr(0, nl + 1));
+    }
     const std::string mirror = mirror_of(path);
     if (mirror.empty()) return;
     fs::create_directories(fs::path(mirror).parent_path());
@@ -367,6 +404,13 @@ void GogglesMachine::on_processes() {
     setup_.state->launcher.exited.store(1);
 }
 
+void GogglesMachine::on_exit(pid_t pid, int wait_status, int exec_errno) {
+    ledger_.exited(pid, wait_status, exec_errno);
+    if (pid != setup_.state->launcher.ns_pid.load()) return;
+    setup_.state->launcher.wait_status.store(wait_status);
+    setup_.state->launcher.exited.store(1);
+}
+
 void GogglesMachine::on_truncate(const std::string& path, uint64_t size) {
     const std::string mirror = mirror_of(path);
     if (!mirror.empty()) truncate(mirror.c_str(), static_cast<off_t>(size));
@@ -378,6 +422,95 @@ std::vector<GuestProcess> GogglesMachine::processes() const {
 
 pid_t GogglesMachine::launcher_pid() const {
     return static_cast<pid_t>(std::atoi(read_file(mirror_of(LAUNCHER_PID)).c_str()));
+}
+
+std::optional<int> GogglesMachine::ask(const std::string& command,
+                                       std::chrono::milliseconds timeout) {
+    uint64_t n;
+    {
+        std::lock_guard<std::mutex> lock(sync_mu_);
+        n = ++asked_;
+    }
+    const std::string line = command + " " + std::to_string(n) + "\n";
+    {
+        std::lock_guard<std::mutex> lock(agent_write_mu_);
+        if (!write_all(agent_fd_, line.data(), line.size())) return std::nullopt;
+    }
+    std::unique_lock<std::mutex> lock(sync_mu_);
+    if (!synced_cv_.wait_for(lock, timeout, [&] { return replies_.count(n) != 0; }))
+        return std::nullopt;
+    const int status = replies_[n];
+    replies_.erase(n);
+    return status;
+}
+
+bool GogglesMachine::sync_files(std::chrono::milliseconds timeout) {
+    return ask("sync", timeout).has_value();
+}
+
+bool GogglesMachine::halt_run() {
+    const std::optional<int> status = ask("halt", RUN_COMMAND_TIMEOUT);
+    return status && *status == 0;
+}
+
+void GogglesMachine::put_file(const std::string& guest_path, const std::string& bytes,
+                              unsigned mode) {
+    static const char HEX[] = "0123456789abcdef";
+    size_t at = 0;
+    do {
+        const size_t n = std::min(PUT_CHUNK, bytes.size() - at);
+        std::ostringstream head;
+        head << "put " << guest_path << " " << at << " " << std::oct << mode << " ";
+        std::string line = head.str();
+        line.reserve(line.size() + 2 * n + 1);
+        for (size_t i = at; i < at + n; ++i) {
+            line += HEX[static_cast<uint8_t>(bytes[i]) >> 4];
+            line += HEX[static_cast<uint8_t>(bytes[i]) & 0xF];
+        }
+        line += "\n";
+        std::lock_guard<std::mutex> lock(agent_write_mu_);
+        if (!write_all(agent_fd_, line.data(), line.size()))
+            throw std::runtime_error("the emulated goggles' agent is gone");
+        at += n;
+    } while (at < bytes.size());
+}
+
+void GogglesMachine::start_run(const std::string& apps_dir,
+                               const std::vector<vxboard::BoardConfig::Recording>& recordings) {
+    // What the board knew of the last run's processes and files goes with it.
+    ledger_.reset();
+    log_pending_.clear();
+    std::error_code ec;
+    for (const auto& e : fs::directory_iterator(setup_.tmp_mirror, ec))
+        fs::remove_all(e.path(), ec);
+    apply_fb();
+    if (!apps_dir.empty())
+        for (const auto& e : fs::recursive_directory_iterator(apps_dir))
+            if (e.is_regular_file())
+                put_file(
+                    std::string(NEXT_RUN_DIR) + "apps/" + fs::relative(e.path(), apps_dir).string(),
+                    read_file(e.path()), static_cast<unsigned>(e.status().permissions()) & 07777);
+    if (!recordings.empty()) {
+        std::string list;
+        for (const vxboard::BoardConfig::Recording& r : recordings)
+            list += r.name + " " + std::to_string(r.bytes) + " " + std::to_string(r.written) + "\n";
+        put_file(std::string(NEXT_RUN_DIR) + "recordings", list, 0644);
+    }
+    const std::optional<int> status = ask("start", RUN_COMMAND_TIMEOUT);
+    if (!status) throw std::runtime_error("the emulated goggles' agent did not start the next run");
+    if (*status != 0)
+        throw std::runtime_error("the emulated goggles' next run did not start (status " +
+                                 std::to_string(*status) + ", " + console_path() + ")");
+}
+
+// The framebuffer's geometry as the agent reported it, into the board state.
+void GogglesMachine::apply_fb() {
+    const GuestFb fb = agent_.fb();
+    if (fb.line_length == 0) return;
+    vxboard::FbDevice& d = setup_.state->fb;
+    d.xres = fb.xres, d.yres = fb.yres, d.xres_virtual = fb.xres_virtual;
+    d.yres_virtual = fb.yres_virtual, d.line_length = fb.line_length;
+    on_pan(0, 0);
 }
 
 void GogglesMachine::signal(pid_t pid, int sig) {

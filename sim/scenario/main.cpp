@@ -1,7 +1,7 @@
 // vx-scenario: runs scenario files against the virtual goggles board and reports each step.
 //
 //   vx-scenario [--apps DIR] [--realtime] [--accept] [--target host|armhf|armhf-static|goggles]
-//               [--report FILE] FILE...
+//               [--boot-each] [--report FILE] FILE...
 //
 // Exit status: 0 when every scenario passed, 1 when one failed, 2 for a bad scenario or
 // bad usage (nothing runs then).
@@ -36,7 +36,8 @@ class Tee : public std::streambuf {
 int usage(const char* what) {
     std::fprintf(stderr,
                  "vx-scenario: %s\nusage: vx-scenario [--apps DIR] [--realtime] [--accept] "
-                 "[--target host|armhf|armhf-static|goggles] [--report FILE] FILE...\n",
+                 "[--target host|armhf|armhf-static|goggles] [--boot-each] [--report FILE] "
+                 "FILE...\n",
                  what);
     return 2;
 }
@@ -54,6 +55,8 @@ std::string read_command(int argc, char** argv, Command& c) {
         const bool has_value = i + 1 < argc;
         if (a == "--apps" && has_value) {
             c.options.apps = argv[++i];
+        } else if (a == "--boot-each") {
+            c.options.one_boot = false;
         } else if (a == "--realtime") {
             c.options.realtime = true;
         } else if (a == "--accept") {
@@ -76,25 +79,35 @@ std::string read_command(int argc, char** argv, Command& c) {
     return "";
 }
 
-// Runs the scenarios, each reported to `out`; the exit status.
+// Runs the scenarios, each reported to `out`; the exit status. A scenario the target refused
+// did not pass.
 int run_all(const std::vector<vxscenario::Scenario>& scenarios, const vxscenario::Options& options,
             std::ostream& out) {
-    std::vector<std::string> failed;
-    for (const vxscenario::Scenario& s : scenarios)
-        if (!vxscenario::run(s, options, out)) failed.push_back(s.path);
+    std::vector<std::string> failed, refused;
+    for (const vxscenario::Scenario& s : scenarios) {
+        const vxscenario::Outcome o = vxscenario::run(s, options, out);
+        if (o == vxscenario::Outcome::Failed) failed.push_back(s.path);
+        if (o == vxscenario::Outcome::Refused) refused.push_back(s.path);
+    }
+    vxscenario::release_kept_board();
     out << "\n"
-        << scenarios.size() << " scenario(s): " << scenarios.size() - failed.size() << " passed, "
-        << failed.size() << " failed";
+        << scenarios.size() << " scenario(s): " << scenarios.size() - failed.size() - refused.size()
+        << " passed, " << failed.size() << " failed";
     for (const std::string& f : failed)
         out << (&f == &failed.front() ? ": " : ", ") << f;
+    if (!refused.empty()) out << "; " << refused.size() << " refused";
+    for (const std::string& f : refused)
+        out << (&f == &refused.front() ? ": " : ", ") << f;
     out << "\n" << std::flush;
-    return failed.empty() ? 0 : 1;
+    return failed.empty() && refused.empty() ? 0 : 1;
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
     Command c;
+    // The emulated goggles boot once for all the scenarios, unless --boot-each.
+    c.options.one_boot = true;
     if (const std::string error = read_command(argc, argv, c); !error.empty())
         return usage(error.c_str());
 

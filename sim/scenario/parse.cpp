@@ -245,6 +245,8 @@ std::optional<Step> step(const std::string& verb, Reader& r) {
     } else if (verb == "stop-app") {
         s.op = Op::StopApp;
         if (!r.done()) s.word = r.one_of("how", {"kill"});
+    } else if (verb == "kill-launcher") {
+        s.op = Op::KillLauncher;
     } else if (verb == "fault") {
         s.op = Op::Fault;
         std::vector<std::string> names;

@@ -63,10 +63,14 @@ bool sanitizer_report(const Scenario& scenario, const std::vector<std::string>& 
 
 } // namespace
 
-bool run(const Scenario& scenario, const Options& options, std::ostream& out) {
+Outcome run(const Scenario& scenario, const Options& options, std::ostream& out) {
     const auto real_from = std::chrono::steady_clock::now();
     out << scenario.path << " (" << target_word(options.target.value_or(vxboard::target_from_env()))
         << ", " << (options.realtime ? "real time" : "stepped") << ")\n";
+    if (const std::string why = refusal(scenario, options); !why.empty()) {
+        out << "REFUSED " << scenario.path << ": " << why << "\n";
+        return Outcome::Refused;
+    }
     Session session(scenario, options);
     for (const Step& step : scenario.steps) {
         const std::optional<std::string> failure = session.run(step);
@@ -77,21 +81,17 @@ bool run(const Scenario& scenario, const Options& options, std::ostream& out) {
         out << line << std::flush;
         if (!failure) continue;
         report_failure(scenario, step, *failure, session, out);
-        return false;
+        return Outcome::Failed;
     }
     // The board is taken down first, so that the last of the log is in.
     const int64_t clock_ms = session.clock_ms().value_or(0);
-    std::vector<std::string> lines;
-    if (vxboard::Board* b = session.board()) {
-        b->stop();
-        lines = b->lines();
-    }
-    if (sanitizer_report(scenario, lines, out)) return false;
+    const std::vector<std::string> lines = session.finish();
+    if (sanitizer_report(scenario, lines, out)) return Outcome::Failed;
     const auto real_ms =
         std::chrono::duration_cast<Millis>(std::chrono::steady_clock::now() - real_from).count();
     out << "passed " << scenario.path << ": " << scenario.steps.size() << " steps, "
         << seconds(clock_ms) << " on the launcher's clock in " << seconds(real_ms) << "\n";
-    return true;
+    return Outcome::Passed;
 }
 
 } // namespace vxscenario

@@ -8,6 +8,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "base/video_modes.h"
@@ -35,6 +36,7 @@ enum class Op {
     Mode,
     Fault,
     StopApp,
+    KillLauncher,
     ExpectLog,
     ExpectNoLog,
     ExpectAppLog,
@@ -95,7 +97,17 @@ struct Options {
     bool accept = false; // `compare` writes its reference anew
     std::optional<vxboard::Target> target;
     std::string out_dir; // screenshots, diffs; default: the scenario's directory
+    // On the emulated goggles, the scenarios of a run share one boot: each starts the
+    // launcher anew on the guest the last one ran on (release_kept_board() ends it).
+    bool one_boot = false;
 };
+
+// Takes down the emulated goggles kept from one scenario to the next.
+void release_kept_board();
+
+// Why the target cannot run the scenario at all (its board, a step), in words that begin
+// "the emulated goggles cannot"; "" when it can. Checked before any board starts.
+std::string refusal(const Scenario& scenario, const Options& options);
 
 // One scenario's board and what its steps have read of it so far. The board starts at the
 // first step that is not set-up.
@@ -118,6 +130,9 @@ class Session {
     std::string hint() const;
     void screenshot(const std::string& png) const;
     vxboard::Board* board() const { return board_.get(); }
+    // The board's part done: taken down, or on the emulated goggles kept for the next
+    // scenario. The launcher's log of this scenario, to its end.
+    std::vector<std::string> finish();
     const std::string& out_dir() const { return options_.out_dir; }
 
   private:
@@ -136,10 +151,16 @@ class Session {
     bool run_until(const std::function<bool()>& done, Millis limit, bool paced = false);
     void pass_time(Millis span);
     Check settled(const std::function<Check()>& check);
+    // Real time for what follows an action to show: longer on the emulated goggles, whose
+    // pictures and logs reach the board through the guest's agent.
+    Millis grace() const;
+    // On the emulated goggles, the guest's followed files (the logs) brought up to now.
+    void sync_logs();
     std::string path_near_scenario(const std::string& file) const;
     // session_act.cpp: the steps that act.
     void act(const Step& step);
     void put(int key);
+    std::pair<uint32_t, Millis> reads_to_see() const;
     void tap(int key, Millis span);
     void fault(const Step& step);
     // session_expect.cpp: the steps that wait or expect.
@@ -155,21 +176,26 @@ class Session {
     Check expect_osd(const Step& step);
     Check expect_tone(const Step& step);
     Check expect_app(const Step& step);
+    Check app_state(const Step& step);
     // session_compare.cpp
     Check compare(const Step& step);
 
     const Scenario& scenario_;
     Options options_;
     std::string apps_copy_; // the named apps alone
-    std::unique_ptr<vxboard::Board> board_;
+    std::shared_ptr<vxboard::Board> board_;
+    size_t line_base_ = 0; // the first line of this scenario's launcher on a kept board
     int64_t clock_base_ = 0;
-    size_t cursor_ = 0; // where the next log expectation starts looking
-    size_t mark_ = 0;   // the first line of the last step that acted or waited
-    int held_ = -1;     // the button held since a `press`
+    bool started_ = false; // the launcher came up and the clock has its base
+    size_t cursor_ = 0;    // where the next log expectation starts looking
+    size_t mark_ = 0;      // the first line of the last step that acted or waited
+    int held_ = -1;        // the button held since a `press`
 };
 
-// Runs every step of a scenario until one fails, with a line of report for each to `out`.
-// True when all passed.
-bool run(const Scenario& scenario, const Options& options, std::ostream& out);
+enum class Outcome { Passed, Failed, Refused };
+
+// Runs every step of a scenario until one fails, with a line of report for each to `out`;
+// a scenario the target cannot run is refused, with why, before its board starts.
+Outcome run(const Scenario& scenario, const Options& options, std::ostream& out);
 
 } // namespace vxscenario

@@ -10,6 +10,7 @@
 #include "base/log_lines.h"
 #include "board/log_forms.h"
 #include "board_paths.h"
+#include "goggles/machine.h"
 #include "scenario/scenario.h"
 #include "scenario/session_parts.h"
 #include "scenario/staging.h"
@@ -52,6 +53,26 @@ Session::Session(const Scenario& scenario, Options options)
     : scenario_(scenario), options_(std::move(options)) {
     if (options_.out_dir.empty()) options_.out_dir = fs::path(scenario.path).parent_path().string();
     if (options_.out_dir.empty()) options_.out_dir = ".";
+}
+
+std::shared_ptr<vxboard::Board>& kept_goggles() {
+    static std::shared_ptr<vxboard::Board> board;
+    return board;
+}
+
+void release_kept_board() {
+    kept_goggles().reset();
+}
+
+std::vector<std::string> Session::finish() {
+    if (!board_) return {};
+    if (board_ == kept_goggles()) {
+        // The guest stays for the next scenario: its log brought up to now.
+        if (vxgoggles::GogglesMachine* g = board_->goggles()) g->sync_files(GOGGLES_SYNC);
+        return board_->lines(line_base_);
+    }
+    board_->stop();
+    return board_->lines();
 }
 
 Session::~Session() {
@@ -100,28 +121,74 @@ void Session::start() {
     if (cfg.stepped && target == vxboard::Target::ArmStatic)
         throw std::runtime_error("no preload joins the static ARM build to step its clock: "
                                  "run it with --realtime");
-    if (cfg.stepped && target == vxboard::Target::Goggles)
-        throw std::runtime_error("the emulated goggles' launcher runs on its kernel's own clock, "
-                                 "which the board cannot step: run it with --realtime");
-    board_ = std::make_unique<vxboard::Board>(cfg);
-    board_->start();
+    // On the emulated goggles one boot serves every scenario of the run: the next launcher
+    // starts on the guest that ran the last, or a fresh guest boots when that one cannot.
+    std::shared_ptr<vxboard::Board>& kept = kept_goggles();
+    const bool one_boot = options_.one_boot && target == vxboard::Target::Goggles;
+    if (one_boot && kept) {
+        try {
+            line_base_ = kept->rerun(cfg);
+            board_ = kept;
+        } catch (const std::exception&) {
+            kept.reset();
+        }
+    }
+    if (!board_) {
+        board_ = std::make_shared<vxboard::Board>(cfg);
+        board_->start();
+        line_base_ = 0;
+        if (one_boot) kept = board_;
+    }
+    cursor_ = mark_ = line_base_;
     // Up once it has scanned its apps; a launcher that ends at start-up is a scenario's
     // business too.
     const std::string scanned(vxboard::form_head(LOG_SCAN_DONE));
+    // The clock reads nothing until the launcher is up: a board that never brings it up has
+    // no time to report.
     const auto end = std::chrono::steady_clock::now() +
                      (target == vxboard::Target::Goggles ? GOGGLES_START_TIMEOUT : START_TIMEOUT);
-    while (!board_->wait_line(scanned, POLL) && !board_->state().launcher.exited.load())
+    while (!board_->wait_line(scanned, POLL, line_base_) && !board_->state().launcher.exited.load())
         if (std::chrono::steady_clock::now() > end)
             throw std::runtime_error("the launcher did not start in time");
     if (cfg.stepped && !board_->state().launcher.exited.load()) board_->run_passes(0);
-    clock_base_ = 0;
-    clock_base_ = *clock_ms();
+    clock_base_ = options_.realtime ? board_->sandbox_monotonic_ms() : board_->virtual_ms();
+    started_ = true;
 }
 
 std::optional<int64_t> Session::clock_ms() const {
-    if (!board_) return std::nullopt;
+    if (!board_ || !started_) return std::nullopt;
     return (options_.realtime ? board_->sandbox_monotonic_ms() : board_->virtual_ms()) -
            clock_base_;
+}
+
+std::string refusal(const Scenario& scenario, const Options& options) {
+    if (options.target.value_or(vxboard::target_from_env()) != vxboard::Target::Goggles) return "";
+    const std::string cannot = "the emulated goggles cannot ";
+    if (!options.realtime)
+        return cannot + "step the launcher's clock (it runs on the guest kernel's own): run "
+                        "with --realtime";
+    const Setup& set = scenario.setup;
+    // `apps samples NAME...` takes the release's apps: what it does not ship is not there.
+    if (options.apps.empty() && (set.apps.empty() || set.apps == SAMPLES_WORD))
+        for (const std::string& name : set.app_names)
+            if (!fs::exists(fs::path(vxboard::goggles_release_apps_dir()) / name))
+                return cannot + "run " + name + ": the release archive does not ship it";
+    if (!set.buzzer || !set.transport || !set.framebuffer || !set.adc)
+        return cannot + "start without one of their devices (`board`): the guest's kernel "
+                        "and start-up bring them all";
+    if (!set.args.empty())
+        return cannot + "give the launcher arguments (`args`): the release's start-up script "
+                        "starts it";
+    for (const Step& s : scenario.steps) {
+        if (s.op != Op::Fault) continue;
+        const bool relayed = s.name == "overlay" || (s.name == "transport" && s.word != "gone");
+        if (!relayed)
+            return cannot + "inject `" + s.source + "` (line " + std::to_string(s.line) + "): " +
+                   (s.name == "fb-pan"
+                        ? "the guest's display driver pans the framebuffer, not the board"
+                        : "/dev/remote_i2c is the guest's own device node");
+    }
+    return "";
 }
 
 bool Session::run_until(const std::function<bool()>& done, Millis limit, bool paced) {
@@ -145,8 +212,18 @@ bool Session::run_until(const std::function<bool()>& done, Millis limit, bool pa
 // On the real clock what the launcher draws may come a little after the step that caused
 // it: the expectation has a while to come true.
 Session::Check Session::settled(const std::function<Check()>& check) {
-    if (options_.realtime) wait_real([&] { return !check(); }, REAL_GRACE);
+    if (options_.realtime) wait_real([&] { return !check(); }, grace());
     return check();
+}
+
+Millis Session::grace() const {
+    return board_ && board_->goggles() ? GOGGLES_GRACE : REAL_GRACE;
+}
+
+void Session::sync_logs() {
+    if (vxgoggles::GogglesMachine* g = board_->goggles(); g && !g->sync_files(GOGGLES_SYNC))
+        throw std::runtime_error("the emulated goggles' agent did not answer within " +
+                                 std::to_string(GOGGLES_SYNC.count()) + " ms");
 }
 
 // While an app runs, it has the time too: the launcher's clock keeps pace with the real one.
@@ -160,7 +237,7 @@ void Session::pass_time(Millis span) {
 std::optional<Session::Launch> Session::last_launch(const std::string& name) const {
     const std::vector<std::string> lines = board_->lines();
     const std::string_view head = vxboard::form_head(LOG_LAUNCHED);
-    for (size_t i = lines.size(); i-- > 0;) {
+    for (size_t i = lines.size(); i-- > line_base_;) {
         if (lines[i].rfind(head, 0) != 0) continue;
         const std::optional<vxboard::LogLine> l = vxboard::read_log_line(lines[i]);
         if (!l || l->form != LOG_LAUNCHED || (!name.empty() && l->values[0] != name)) continue;
@@ -172,6 +249,8 @@ std::optional<Session::Launch> Session::last_launch(const std::string& name) con
 bool Session::running(const std::string& name) const {
     const std::optional<Launch> launch = last_launch(name);
     if (!launch) return false;
+    // The guest's agent tells each end as it comes; its process list may not have the app yet.
+    if (const vxgoggles::GogglesMachine* g = board_->goggles()) return !g->ended(launch->pid);
     for (const vxboard::SandboxProcess& p : board_->processes())
         if (p.ns_pid == launch->pid && p.state != 'Z') return true;
     return false;
@@ -189,6 +268,7 @@ std::optional<std::string> Session::run(const Step& s) {
         case Op::Mode:
         case Op::Fault:
         case Op::StopApp:
+        case Op::KillLauncher:
             mark_ = board_->lines().size();
             act(s);
             return std::nullopt;
@@ -216,7 +296,8 @@ std::optional<std::string> Session::run(const Step& s) {
 
 std::string Session::tails(const Step& step, size_t lines) const {
     if (!board_) return "";
-    std::string out = "the launcher's log, its last lines:\n" + last_lines(board_->lines(), lines);
+    std::string out =
+        "the launcher's log, its last lines:\n" + last_lines(board_->lines(line_base_), lines);
     std::string app = step.op == Op::ExpectApp || step.op == Op::ExpectAppLog ? step.name : "";
     if (app.empty())
         if (const std::optional<Launch> l = last_launch("")) app = l->name;

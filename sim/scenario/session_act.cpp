@@ -2,6 +2,8 @@
 // and the faults.
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
+#include <stdexcept>
 #include <thread>
 
 #include "base/timings.h"
@@ -16,15 +18,36 @@ namespace {
 // On the real clock a press or a release is seen after about this long, surely once the
 // launcher has read the line as often as the front ends wait for.
 constexpr Millis SEEN_REAL(160);
+// A SIGKILLed launcher is gone, and its end known to the board, within this.
+constexpr Millis LAUNCHER_END(5000);
+
+// On the emulated goggles an app samples the buttons beside the launcher, both on a CPU the
+// host shares, and the board cannot tell their samples apart: while an app runs, a level
+// stays until both together have read it this often. The app samples about twice as often
+// as the launcher (10 ms between its samples against the launcher's 30), so it has had the
+// three its debouncer needs, however slowly the guest runs.
+constexpr uint32_t GOGGLES_APP_READS = 10;
+constexpr Millis GOGGLES_APP_STRETCH(10000);
 
 } // namespace
+
+// How many reads of a level the step waits for, and for how long at most.
+std::pair<uint32_t, Millis> Session::reads_to_see() const {
+    if (board_->goggles() != nullptr && running(""))
+        return {GOGGLES_APP_READS, GOGGLES_APP_STRETCH};
+    return {vxfront::KeyFeed::READS_TO_SEE, vxfront::KeyFeed::MAX_STRETCH};
+}
 
 // A level (-1: none) until the launcher has seen it, and an app that runs, on the real clock,
 // too.
 void Session::put(int key) {
     vxboard::Board& b = *board_;
+    const uint32_t before = b.state().adc.reads.load();
     key < 0 ? b.release() : b.press(key);
-    if (options_.realtime)
+    if (options_.realtime && b.goggles() != nullptr && running("")) {
+        const auto [reads, limit] = reads_to_see();
+        wait_real([&] { return b.state().adc.reads.load() - before >= reads; }, limit);
+    } else if (options_.realtime)
         std::this_thread::sleep_for(SEEN_REAL);
     else if (running(""))
         pass_time(SEEN_REAL);
@@ -45,13 +68,12 @@ void Session::tap(int key, Millis span) {
         return pass_time(SEEN_REAL);
     }
     if (!options_.realtime) return b.tap(key, span);
+    const auto [reads, limit] = reads_to_see();
     for (const int level : {key, -1}) {
         const uint32_t before = b.state().adc.reads.load();
         level < 0 ? b.release() : b.press(level);
         if (level >= 0) std::this_thread::sleep_for(span);
-        wait_real(
-            [&] { return b.state().adc.reads.load() - before >= vxfront::KeyFeed::READS_TO_SEE; },
-            vxfront::KeyFeed::MAX_STRETCH);
+        wait_real([&] { return b.state().adc.reads.load() - before >= reads; }, limit);
     }
 }
 
@@ -103,6 +125,14 @@ void Session::act(const Step& s) {
             vxboard::kill_app(*board_);
         else
             vxboard::stop_app(*board_, Millis(ESCAPE_KILL_AFTER_MS));
+        break;
+    case Op::KillLauncher:
+        // As a crash or the kernel ends it: nothing of its own runs, what it holds stays held
+        // until its watchdog sees it gone.
+        board_->signal_launcher(SIGKILL);
+        if (!board_->wait_exit(LAUNCHER_END))
+            throw std::runtime_error("the launcher did not end within " +
+                                     std::to_string(LAUNCHER_END.count()) + " ms of its SIGKILL");
         break;
     case Op::Fault:
         fault(s);

@@ -1,7 +1,9 @@
 // `compare`: the screen against a reference picture, and where they differ drawn in red over
 // the screen faded to a third.
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
+#include <thread>
 
 #include "png/png_io.h"
 #include "scenario/scenario.h"
@@ -11,6 +13,8 @@ namespace fs = std::filesystem;
 
 namespace vxscenario {
 namespace {
+
+constexpr Millis COMPARE_AGAIN(100);
 
 struct Difference {
     size_t pixels = 0;
@@ -57,7 +61,19 @@ Session::Check Session::compare(const Step& s) {
     if (rw != w || rh != h)
         return mismatch("a " + std::to_string(rw) + "x" + std::to_string(rh) + " screen",
                         std::to_string(w) + "x" + std::to_string(h));
-    const Difference d = differences(got, want, w, h);
+    Difference d = differences(got, want, w, h);
+    // On the emulated goggles an app's picture reaches the board when it next compares the
+    // page on screen, a quarter of a second at most after the app drew it (the log line that
+    // follows the drawing may come first): the picture has a while to come.
+    const auto end = std::chrono::steady_clock::now() + grace();
+    while (d.pixels != 0 && board_->goggles() != nullptr &&
+           std::chrono::steady_clock::now() < end) {
+        std::this_thread::sleep_for(COMPARE_AGAIN);
+        board_->screenshot(shot);
+        if (!vxboard::read_png_argb(shot, got, w, h) || rw != w || rh != h)
+            return "cannot read the screenshot back";
+        d = differences(got, want, w, h);
+    }
     if (d.pixels == 0) return std::nullopt;
     const std::string diff_path =
         (fs::path(options_.out_dir) / (fs::path(s.text).stem().string() + ".diff.png")).string();

@@ -19,6 +19,8 @@ namespace {
 
 // The launcher's clock it may take to collect an app that has ended.
 constexpr Millis COLLECT_LIMIT(5000);
+// How often the launcher's watchdog looks whether the launcher is still its parent.
+constexpr Millis WATCHDOG_LOOK(1000);
 
 // The app's state a step expects, in the words the board's report uses.
 std::string expected_app(const Step& s) {
@@ -54,6 +56,8 @@ Session::Check Session::wait_for_log(const Step& s) {
 }
 
 Session::Check Session::wait_for_app_exit(const Step& s) {
+    // The goggles' launcher has logged the launch the step waits for: its line brought in.
+    if (board_->goggles() != nullptr) sync_logs();
     const std::optional<Launch> app = last_launch("");
     if (!app) return mismatch("a launched app to end", "no app launched");
     if (!board_->wait_ended(app->pid, s.span))
@@ -96,13 +100,15 @@ Session::Check Session::expect(const Step& s) {
 }
 
 Session::Check Session::expect_log(const Step& s) {
-    const auto at = board_->wait_line(s.text, options_.realtime ? REAL_GRACE : Millis(0), cursor_);
+    const auto at = board_->wait_line(s.text, options_.realtime ? grace() : Millis(0), cursor_);
     if (!at) return mismatch("a line containing " + quoted(s.text), from_line(cursor_));
     cursor_ = *at;
     return std::nullopt;
 }
 
 Session::Check Session::expect_no_log(const Step& s) {
+    // What the goggles' launcher logged up to now, in.
+    sync_logs();
     const std::vector<std::string> lines = board_->lines();
     for (size_t i = mark_; i < lines.size(); ++i)
         if (lines[i].find(s.text) != std::string::npos)
@@ -113,6 +119,9 @@ Session::Check Session::expect_no_log(const Step& s) {
 }
 
 Session::Check Session::expect_app_log(const Step& s) {
+    // On the goggles, the launch the step follows and the log as the app's run has it (the
+    // last run's log is cut when an app starts again) brought in first.
+    if (board_->goggles() != nullptr) sync_logs();
     const std::optional<Launch> last = last_launch("");
     const std::string name = !s.name.empty() ? s.name : last ? last->name : "(no app)";
     const std::string path = board_->sandbox_path(staged(name, ".log"));
@@ -124,7 +133,12 @@ Session::Check Session::expect_app_log(const Step& s) {
             log = slurp(path, &exists);
             return log.find(s.text) != std::string::npos || !running(name);
         },
-        APP_LOG_GRACE);
+        board_->goggles() != nullptr ? GOGGLES_APP_LOG_GRACE : APP_LOG_GRACE);
+    if (log.find(s.text) == std::string::npos && board_->goggles() != nullptr) {
+        // An app that ended may have written its last lines after the agent last looked.
+        sync_logs();
+        log = slurp(path, &exists);
+    }
     if (log.find(s.text) != std::string::npos) return std::nullopt;
     const std::vector<std::string> lines = split_lines(log);
     return mismatch(name + ".log to contain " + quoted(s.text),
@@ -138,7 +152,10 @@ Session::Check Session::expect_app_log(const Step& s) {
 Session::Check Session::expect_service(const Step& s) {
     const bool stopped = s.word == "stopped";
     char state = 0;
-    wait_real([&] { return ((state = board_->service_state()) == 'T') == stopped; }, REAL_GRACE);
+    // A launcher gone without resuming the service leaves that to its watchdog, which looks
+    // once a second.
+    wait_real([&] { return ((state = board_->service_state()) == 'T') == stopped; },
+              grace() + WATCHDOG_LOOK);
     if ((state == 'T') == stopped) return std::nullopt;
     return mismatch("the service " + s.word,
                     state == 0 ? "no service" : std::string("state ") + state);
@@ -174,17 +191,27 @@ Session::Check Session::expect_osd(const Step& s) {
 }
 
 Session::Check Session::expect_tone(const Step& s) {
-    const vxboard::PwmChip& c = board_->state().pwm;
-    const uint32_t hz =
-        vxboard::pwm_sounding_hz(c.period_ns.load(), c.duty_ns.load(), c.enabled.load() != 0);
-    if (static_cast<int>(hz) == s.number) return std::nullopt;
-    auto tone = [](uint32_t v) {
-        return v == 0 ? std::string("silence") : std::to_string(v) + " Hz";
+    const auto check = [&]() -> Check {
+        const vxboard::PwmChip& c = board_->state().pwm;
+        const uint32_t hz =
+            vxboard::pwm_sounding_hz(c.period_ns.load(), c.duty_ns.load(), c.enabled.load() != 0);
+        if (static_cast<int>(hz) == s.number) return std::nullopt;
+        auto tone = [](uint32_t v) {
+            return v == 0 ? std::string("silence") : std::to_string(v) + " Hz";
+        };
+        return mismatch(tone(static_cast<uint32_t>(s.number)), tone(hz));
     };
-    return mismatch(tone(static_cast<uint32_t>(s.number)), tone(hz));
+    // The goggles' buzzer follows a button after the guest's launcher has read it.
+    return board_->goggles() != nullptr ? settled(check) : check();
 }
 
 Session::Check Session::expect_app(const Step& s) {
+    // The goggles' launch and end reach the board after the guest's agent has seen them.
+    if (board_->goggles() != nullptr) return settled([&] { return app_state(s); });
+    return app_state(s);
+}
+
+Session::Check Session::app_state(const Step& s) {
     const std::string want = expected_app(s);
     const std::optional<Launch> launch = last_launch(s.name);
     std::string found = "never launched";

@@ -6,7 +6,9 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
+#include <optional>
 
 #include "base/log_lines.h"
 #include "base/timings.h"
@@ -18,6 +20,7 @@
 #include "display/menu_layout.h"
 #include "goggles/machine.h"
 #include "goggles/qmp.h"
+#include "hw/buzzer.h"
 #include "hw/keys_logic.h"
 
 namespace {
@@ -32,6 +35,11 @@ constexpr milliseconds LINE_TIMEOUT(10000);
 // A hold a person means as the menu's: past its threshold by what a loop pass under the
 // emulated CPU may take.
 constexpr milliseconds OPEN_HOLD(HOLD_OPEN_MS + 300);
+constexpr milliseconds CLOSE_HOLD(HOLD_CLOSE_MS + 300);
+// A hold takes effect in the first loop pass past its threshold, which must come before the
+// release the holds above give it (a pass that draws the hold's panel on the emulated CPU
+// takes a good part of this).
+constexpr milliseconds LANDING_BOUND(OPEN_HOLD - milliseconds(HOLD_OPEN_MS));
 
 // The text of a log form up to its first conversion: what a line of it starts with.
 std::string form_head(const char* form) {
@@ -45,6 +53,29 @@ bool service_becomes(const Board& b, char state) {
     while (b.service_state() != state && Clock::now() < end)
         std::this_thread::sleep_for(milliseconds(20));
     return b.service_state() == state;
+}
+
+// How long after its threshold a hold took effect, from the buzzer's writes as the relay
+// stamps them: the period of the hold's first tone (`base`, the first write of the pass that
+// starts the hold) to the period of its confirmation (`confirm`, written in the pass that
+// opens or closes the menu, after the hold's tone is silenced: a write or two late, so the
+// figure errs long), among the accesses from index `from` on.
+std::optional<long> hold_landing(const std::vector<PwmAccessRecord>& accesses, size_t from,
+                                 uint32_t base, uint32_t confirm, int threshold_ms) {
+    std::optional<uint64_t> began;
+    for (size_t i = from; i < accesses.size(); ++i) {
+        const PwmAccessRecord& a = accesses[i];
+        if (!a.is_write || a.file != PWM_FILE_PERIOD || a.error != 0) continue;
+        const uint32_t hz = pwm_sounding_hz(a.value, a.value / 2, true);
+        if (!began && hz == base) began = a.at_ms;
+        if (began && hz == confirm) return static_cast<long>(a.at_ms - *began) - threshold_ms;
+    }
+    return std::nullopt;
+}
+
+// The number a log line of `form` carries as its first conversion.
+long logged_ms(const std::string& line, const char* form) {
+    return std::atol(line.c_str() + form_head(form).size());
 }
 
 long ms_since(Clock::time_point t) {
@@ -128,6 +159,39 @@ TEST_F(GogglesBoot, TheReleasesLauncherOpensItsMenuOnARealKernel) {
     ASSERT_FALSE(tones.empty());
     EXPECT_TRUE(std::any_of(tones.begin(), tones.end(), [](const Tone& t) { return t.hz > 0; }));
     EXPECT_EQ(tones.back().hz, 0u);
+
+    // Where the opening hold landed, from the buzzer; the keys were blocked at the time the
+    // launcher logged.
+    const std::optional<long> opened = hold_landing(pwm_accesses(b.state()), 0, TONE_OPEN_BASE_HZ,
+                                                    TONE_OPEN_CONFIRM_HZ, HOLD_OPEN_MS);
+    ASSERT_TRUE(opened) << "no opening hold's tones";
+    const long blocked_at = logged_ms(b.lines()[*blocked], LOG_KEYS_BLOCKED);
+    std::printf("[ figure ] keys blocked at %ld ms (+%ld ms), menu open +%ld ms past %d ms\n",
+                blocked_at, blocked_at - HOLD_BLOCK_MS, *opened, HOLD_OPEN_MS);
+    EXPECT_GE(blocked_at, HOLD_BLOCK_MS);
+    EXPECT_GE(*opened, 0) << "opened before its threshold";
+    EXPECT_LT(*opened, LANDING_BOUND.count());
+
+    // The closing hold, held past its threshold by the same margin.
+    const size_t closing_from = b.line_count();
+    const size_t accesses_before = pwm_accesses(b.state()).size();
+    const auto close_pressed = Clock::now();
+    b.press(KEY_PLAY);
+    std::this_thread::sleep_until(close_pressed + CLOSE_HOLD);
+    b.release();
+    ASSERT_TRUE(b.wait_line(form_head(LOG_MENU_CLOSED.c_str()), LINE_TIMEOUT, closing_from));
+    EXPECT_TRUE(service_becomes(b, 'S')) << "the goggles' service resumed";
+    // The confirmation's end comes a moment after the line.
+    std::optional<long> closed;
+    const auto looked_close = Clock::now();
+    while (!(closed = hold_landing(pwm_accesses(b.state()), accesses_before, TONE_CLOSE_BASE_HZ,
+                                   TONE_CLOSE_CONFIRM_HZ, HOLD_CLOSE_MS)) &&
+           ms_since(looked_close) < LINE_TIMEOUT.count())
+        std::this_thread::sleep_for(milliseconds(20));
+    ASSERT_TRUE(closed) << "no closing hold's tones";
+    std::printf("[ figure ] menu closed +%ld ms past %d ms\n", *closed, HOLD_CLOSE_MS);
+    EXPECT_GE(*closed, 0) << "closed before its threshold";
+    EXPECT_LT(*closed, LANDING_BOUND.count());
 }
 
 } // namespace

@@ -177,6 +177,60 @@ TEST_F(ScenarioTest, ExitStatusSaysWhetherAllPassedOneFailedOrNothingRan) {
     EXPECT_EQ(run_command("--apps /no/such/dir " + good, out), 2) << out;
 }
 
+// What the emulated goggles cannot give is refused before any guest boots, naming it; what
+// they can give is not refused, and no other target refuses anything. A refused scenario
+// does not pass: the command's summary counts it and its status is 1.
+TEST_F(ScenarioTest, TheEmulatedGogglesRefuseWhatOnlyTheFastBoardGives) {
+    vxscenario::Options goggles;
+    goggles.target = vxboard::Target::Goggles;
+    goggles.realtime = true;
+    const struct {
+        const char* text;
+        const char* refused; // nullptr: runs; else a part of the reason
+    } cases[] = {
+        {"hold PLAY 2s\nfault overlay missing\nfault transport failing\nkill-launcher\n", nullptr},
+        {"recording a.ts 10 2026-05-01T10:00\nmode av\n", nullptr},
+        {"apps samples battery_log\n", "run battery_log: the release archive does not ship it"},
+        {"apps samples no-such-app\n", "run no-such-app"},
+        {"board no-buzzer\n", "start without one of their devices"},
+        {"args --menu\n", "give the launcher arguments"},
+        {"hold PLAY 2s\nfault fb-pan on\n", "inject `fault fb-pan on` (line 3)"},
+        {"hold PLAY 2s\nwait 1s\nfault transport gone\n", "inject `fault transport gone` (line 4)"},
+    };
+    for (const auto& c : cases) {
+        // The release's apps aside, a scenario's own, on the line before the case's.
+        const std::string text = std::string(c.text).rfind("apps ", 0) == 0
+                                     ? c.text
+                                     : "apps " + APPS + " greeter\n" + c.text;
+        const vxscenario::Scenario s = parse(text);
+        const std::string why = vxscenario::refusal(s, goggles);
+        if (c.refused == nullptr) {
+            EXPECT_EQ(why, "") << c.text;
+        } else {
+            EXPECT_EQ(why.rfind("the emulated goggles cannot ", 0), 0u) << why;
+            EXPECT_NE(why.find(c.refused), std::string::npos) << c.text << ": " << why;
+        }
+        vxscenario::Options host = goggles;
+        host.target = vxboard::Target::Host;
+        EXPECT_EQ(vxscenario::refusal(s, host), "") << c.text;
+    }
+    vxscenario::Options stepped = goggles;
+    stepped.realtime = false;
+    EXPECT_NE(
+        vxscenario::refusal(parse("hold PLAY 2s\n"), stepped).find("step the launcher's clock"),
+        std::string::npos);
+
+    const std::string refused = write("refused.scn", "apps samples battery_log\n");
+    std::string out;
+    EXPECT_EQ(run_command("--target goggles --realtime " + refused, out), 1) << out;
+    EXPECT_NE(out.find("REFUSED " + refused + ": the emulated goggles cannot run battery_log"),
+              std::string::npos)
+        << out;
+    EXPECT_NE(out.find("1 scenario(s): 0 passed, 0 failed; 1 refused: " + refused),
+              std::string::npos)
+        << out;
+}
+
 // The launcher's lines as the recorder reads them: each by its most literal form, and written
 // for a replay's `expect log` up to what another run gives otherwise (a pid, a count of
 // writes, a length in ms).

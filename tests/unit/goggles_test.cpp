@@ -14,8 +14,10 @@
 #include <fstream>
 #include <memory>
 #include <sstream>
+#include <tuple>
 
 #include "goggles/agent_link.h"
+#include "goggles/app_ledger.h"
 #include "goggles/cpio.h"
 #include "goggles/guest_memory.h"
 #include "goggles/relay_answer.h"
@@ -190,15 +192,21 @@ TEST(GogglesAgent, MessagesAreTakenApart) {
     std::vector<std::pair<uint32_t, uint32_t>> pans;
     std::vector<std::string> files;
     int framebuffers = 0, lists = 0;
-    AgentLink link(AgentEvents{[&] { ++framebuffers; },
-                               [&](uint32_t x, uint32_t y) { pans.emplace_back(x, y); },
-                               [&](const std::string& p, uint64_t o, const std::string& b) {
-                                   files.push_back(p + "@" + std::to_string(o) + ":" + b);
-                               },
-                               [&](const std::string& p, uint64_t n) {
-                                   files.push_back(p + " cut to " + std::to_string(n));
-                               },
-                               [&] { ++lists; }});
+    std::vector<std::tuple<pid_t, int, int>> exits;
+    std::vector<uint64_t> syncs;
+    std::vector<std::pair<uint64_t, int>> dones;
+    AgentLink link(AgentEvents{
+        [&] { ++framebuffers; }, [&](uint32_t x, uint32_t y) { pans.emplace_back(x, y); },
+        [&](const std::string& p, uint64_t o, const std::string& b) {
+            files.push_back(p + "@" + std::to_string(o) + ":" + b);
+        },
+        [&](const std::string& p, uint64_t n) {
+            files.push_back(p + " cut to " + std::to_string(n));
+        },
+        [&] { ++lists; },
+        [&](pid_t pid, int status, int err) { exits.emplace_back(pid, status, err); },
+        [&](uint64_t n) { syncs.push_back(n); },
+        [&](uint64_t n, int status) { dones.emplace_back(n, status); }});
     const struct {
         const char* line;
         bool known;
@@ -214,6 +222,15 @@ TEST(GogglesAgent, MessagesAreTakenApart) {
         {"ps 1 0 0 S init", true},
         {"ps 7 1 7 T fpv_grd_service", true},
         {"ps-end", true},
+        {"exit 42 32512 8", true},
+        {"exit 43 9 0", true},
+        {"exit 0 0 0", false},
+        {"exit 44 256", false},
+        {"synced 7", true},
+        {"synced", false},
+        {"done 8 0", true},
+        {"done 9 3", true},
+        {"done 10", false},
         {"reboot", false},
     };
     for (const auto& l : lines)
@@ -228,9 +245,84 @@ TEST(GogglesAgent, MessagesAreTakenApart) {
     EXPECT_EQ(files, (std::vector<std::string>{"/tmp/vorna-x/a.log@10:hi!\n",
                                                "/tmp/vorna-x/a.log cut to 0"}));
     EXPECT_EQ(lists, 1);
+    EXPECT_EQ(exits, (std::vector<std::tuple<pid_t, int, int>>{{42, 32512, 8}, {43, 9, 0}}));
+    EXPECT_EQ(syncs, (std::vector<uint64_t>{7}));
+    EXPECT_EQ(dones, (std::vector<std::pair<uint64_t, int>>{{8, 0}, {9, 3}}));
     ASSERT_EQ(link.processes().size(), 2u);
     EXPECT_EQ(link.processes()[1].comm, "fpv_grd_service");
     EXPECT_EQ(link.processes()[1].state, 'T');
+}
+
+// The launcher's log and the agent's ends, in the orders they can arrive in: an app's run
+// is collected, with its status, only once both the launcher's "child exited" line and the
+// guest's end are in; an exec's errno comes with the end, whenever that comes.
+TEST(GogglesLedger, AppRunsFollowTheLogAndTheEnds) {
+    struct Event {
+        const char* line; // a log line, or nullptr for an end
+        pid_t pid;
+        int status, err;
+    };
+    struct Case {
+        const char* what;
+        std::vector<Event> events;
+        std::vector<std::tuple<std::string, pid_t, uint32_t, int, int>>
+            runs; // name pid state status errno
+    };
+    using vxboard::APP_RUN_COLLECTED;
+    using vxboard::APP_RUN_EXEC;
+    const Case cases[] = {
+        {"running", {{"launched hello pid=40\n", 0, 0, 0}}, {{"hello", 40, APP_RUN_EXEC, 0, 0}}},
+        {"end, then the launcher's line",
+         {{"launched hello pid=40\n", 0, 0, 0},
+          {nullptr, 40, 3 << 8, 0},
+          {"child hello exited\n", 0, 0, 0}},
+         {{"hello", 40, APP_RUN_COLLECTED, 3 << 8, 0}}},
+        {"the launcher's line, then the end",
+         {{"launched hello pid=40\n", 0, 0, 0},
+          {"child hello exited\n", 0, 0, 0},
+          {nullptr, 40, 9, 0}},
+         {{"hello", 40, APP_RUN_COLLECTED, 9, 0}}},
+        {"ended, not collected",
+         {{"launched hello pid=40\n", 0, 0, 0}, {nullptr, 40, 0, 0}},
+         {{"hello", 40, APP_RUN_EXEC, 0, 0}}},
+        {"a failed exec's end before its launch line",
+         {{nullptr, 41, 127 << 8, ENOEXEC}, {"launched broken pid=41\n", 0, 0, 0}},
+         {{"broken", 41, APP_RUN_EXEC, 0, ENOEXEC}}},
+        {"another process's end and an unknown line change nothing",
+         {{"launched hello pid=40\n", 0, 0, 0},
+          {nullptr, 39, 0, 0},
+          {"child other exited\n", 0, 0, 0},
+          {"menu open (hold play, 1 apps)\n", 0, 0, 0}},
+         {{"hello", 40, APP_RUN_EXEC, 0, 0}}},
+        {"two runs of one app: the second collected, the first as it was",
+         {{"launched hello pid=40\n", 0, 0, 0},
+          {nullptr, 40, 0, 0},
+          {"child hello exited\n", 0, 0, 0},
+          {"launched hello pid=45\n", 0, 0, 0},
+          {"child hello exited\n", 0, 0, 0},
+          {nullptr, 45, 15, 0}},
+         {{"hello", 40, APP_RUN_COLLECTED, 0, 0}, {"hello", 45, APP_RUN_COLLECTED, 15, 0}}},
+    };
+    for (const Case& c : cases) {
+        auto s = fresh_state();
+        AppLedger ledger(s->apps);
+        for (const Event& e : c.events)
+            e.line ? ledger.log_line(e.line) : ledger.exited(e.pid, e.status, e.err);
+        ASSERT_EQ(s->apps.started.load(), c.runs.size()) << c.what;
+        for (size_t i = 0; i < c.runs.size(); ++i) {
+            const vxboard::AppRun& r = s->apps.runs[i];
+            const auto& [name, pid, state, status, err] = c.runs[i];
+            EXPECT_EQ(std::string(r.name), name) << c.what;
+            EXPECT_EQ(r.ns_pid.load(), pid) << c.what;
+            EXPECT_EQ(r.state.load(), state) << c.what;
+            EXPECT_EQ(r.wait_status.load(), status) << c.what;
+            EXPECT_EQ(r.exec_errno.load(), err) << c.what;
+        }
+        for (const Event& e : c.events) {
+            EXPECT_TRUE(e.line != nullptr || ledger.ended(e.pid)) << c.what << ": pid " << e.pid;
+        }
+        EXPECT_FALSE(ledger.ended(1)) << c.what;
+    }
 }
 
 // A RAM file as qemu keeps it, with the framebuffer's pages scattered in it: the board reads
