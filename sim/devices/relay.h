@@ -4,9 +4,38 @@
 // answers it from the device models. One request at a time on a port, each followed by its
 // reply. The records have fixed widths: the 32-bit ARM guest and the x86-64 host lay them out
 // alike.
+#include <cerrno>
+#include <cstddef>
 #include <cstdint>
+#include <unistd.h>
 
 namespace vxdevices {
+
+// The ports and the agent's socket are byte streams: a record may come or go in pieces.
+// Writes and reads all `n` bytes, through interruptions; false at an error or end of file.
+inline bool write_all(int fd, const void* buf, size_t n) {
+    const auto* p = static_cast<const uint8_t*>(buf);
+    while (n > 0) {
+        const ssize_t w = write(fd, p, n);
+        if (w < 0 && errno == EINTR) continue;
+        if (w <= 0) return false;
+        p += w;
+        n -= static_cast<size_t>(w);
+    }
+    return true;
+}
+
+inline bool read_all(int fd, void* buf, size_t n) {
+    auto* p = static_cast<uint8_t*>(buf);
+    while (n > 0) {
+        const ssize_t r = read(fd, p, n);
+        if (r < 0 && errno == EINTR) continue;
+        if (r <= 0) return false;
+        p += r;
+        n -= static_cast<size_t>(r);
+    }
+    return true;
+}
 
 constexpr uint32_t RELAY_MAGIC = 0x4C525856; // "VXRL"
 // The longest path, text or payload a request or a reply carries.

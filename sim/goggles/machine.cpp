@@ -25,6 +25,7 @@
 #include "board/errors.h"
 #include "board_paths.h"
 #include "devices/adc_line.h"
+#include "devices/relay.h"
 #include "devices/screen_record.h"
 #include "goggles/cpio.h"
 #include "goggles/qemu_command.h"
@@ -38,6 +39,8 @@ namespace vxgoggles {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+using vxdevices::read_all;
+using vxdevices::write_all;
 
 // qemu connects to the board's sockets as it starts, before the guest runs.
 constexpr std::chrono::seconds CONNECT_TIMEOUT(20);
@@ -82,30 +85,6 @@ int listen_at(const std::string& path) {
         listen(fd, 1) != 0)
         vxboard::throw_errno("listen " + path);
     return fd;
-}
-
-bool read_all(int fd, void* buf, size_t n) {
-    auto* p = static_cast<uint8_t*>(buf);
-    while (n > 0) {
-        const ssize_t r = read(fd, p, n);
-        if (r < 0 && errno == EINTR) continue;
-        if (r <= 0) return false;
-        p += r;
-        n -= static_cast<size_t>(r);
-    }
-    return true;
-}
-
-bool write_all(int fd, const void* buf, size_t n) {
-    const auto* p = static_cast<const uint8_t*>(buf);
-    while (n > 0) {
-        const ssize_t w = write(fd, p, n);
-        if (w < 0 && errno == EINTR) continue;
-        if (w <= 0) return false;
-        p += w;
-        n -= static_cast<size_t>(w);
-    }
-    return true;
 }
 
 uint64_t monotonic_ms() {

@@ -41,30 +41,6 @@ int open_port(const char* name) {
     return fd;
 }
 
-bool write_all(int fd, const void* buf, size_t n) {
-    const auto* p = static_cast<const uint8_t*>(buf);
-    while (n > 0) {
-        const ssize_t w = write(fd, p, n);
-        if (w < 0 && errno == EINTR) continue;
-        if (w <= 0) return false;
-        p += w;
-        n -= static_cast<size_t>(w);
-    }
-    return true;
-}
-
-bool read_all(int fd, void* buf, size_t n) {
-    auto* p = static_cast<uint8_t*>(buf);
-    while (n > 0) {
-        const ssize_t r = read(fd, p, n);
-        if (r < 0 && errno == EINTR) continue;
-        if (r <= 0) return false;
-        p += r;
-        n -= static_cast<size_t>(r);
-    }
-    return true;
-}
-
 int relay_call(int fd, vxdevices::RelayRequest req, const void* bytes, vxdevices::RelayReply* reply,
                void* out, size_t cap) {
     req.magic = vxdevices::RELAY_MAGIC;

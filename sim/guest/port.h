@@ -11,9 +11,8 @@ namespace vxguest {
 // Opens the port named `name` (read and write); -1 when the guest has none by that name.
 int open_port(const char* name);
 
-// Writes and reads all `n` bytes, through interruptions; false at an error or end of file.
-bool write_all(int fd, const void* buf, size_t n);
-bool read_all(int fd, void* buf, size_t n);
+using vxdevices::read_all;
+using vxdevices::write_all;
 
 // Sends `req` with `len` bytes of `bytes` and waits for the reply; its bytes go to `out` (room
 // for `cap`). The reply's errno, or EIO when the port failed or the reply is not one.
